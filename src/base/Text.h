@@ -1,0 +1,57 @@
+// Text helpers: UTF-8 is the program's internal encoding; UTF-16 appears
+// only where the package or Windows speak it.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace stw {
+
+// Decodes UTF-8 into UTF-16 code units. Malformed sequences become U+FFFD,
+// so untrusted package text can never stop the reader.
+std::u16string Utf8ToUtf16(std::string_view s);
+std::string Utf16ToUtf8(std::u16string_view s);
+// Appends the UTF-8 form of one code point (U+0000..U+10FFFF).
+void AppendUtf8(std::string& out, char32_t cp);
+
+// Splits text into lines the way a string list does: CR LF, a lone LF and a
+// lone CR each end a line; a final line end adds no empty line; an empty
+// text has no lines.
+std::vector<std::string> SplitLines(std::string_view text);
+
+std::string AsciiLower(std::string_view s);
+std::string AsciiUpper(std::string_view s);
+bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);
+bool StartsWith(std::string_view s, std::string_view prefix);
+bool EndsWith(std::string_view s, std::string_view suffix);
+
+// Formats a package-supplied pattern with %s and %d/%u arguments, the way
+// the interface strings use them. The pattern is untrusted: unknown
+// conversions are copied literally and missing arguments yield nothing.
+struct FormatArg {
+  FormatArg(std::string_view s) : text(s), isNumber(false) {}
+  FormatArg(const char* s) : text(s), isNumber(false) {}
+  FormatArg(const std::string& s) : text(s), isNumber(false) {}
+  FormatArg(long long n) : text(std::to_string(n)), isNumber(true), number(n) {}
+  FormatArg(int n) : FormatArg(static_cast<long long>(n)) {}
+  FormatArg(unsigned n) : FormatArg(static_cast<long long>(n)) {}
+  std::string text;
+  bool isNumber;
+  long long number = 0;
+};
+std::string FormatPattern(std::string_view pattern, const std::vector<FormatArg>& args);
+
+// File-name parts of a path; both "\" and "/" separate folders.
+std::string ExtractFileName(std::string_view path);
+std::string ExtractFileDir(std::string_view path);  // without trailing separator
+std::string ExtractFilePath(std::string_view path);  // with trailing separator
+// Replaces the extension (the part from the last "." after the last
+// separator) by `ext`, which includes its dot; appends when there is none.
+std::string ChangeFileExt(std::string_view path, std::string_view ext);
+// Inserts `insert` before the extension (at the end when there is none).
+std::string InsertBeforeExt(std::string_view path, std::string_view insert);
+
+std::string HexU32(uint32_t v);
+
+}  // namespace stw
