@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -12,9 +14,6 @@
 #include <random>
 
 namespace stw {
-
-double UnixToDateTime(int64_t s) { return 25569.0 + static_cast<double>(s) / 86400.0; }
-int64_t DateTimeToUnix(double d) { return static_cast<int64_t>(std::llround((d - 25569.0) * 86400.0)); }
 
 namespace {
 
@@ -242,25 +241,6 @@ std::string HostFileSystem::TempFolder() {
   ::mkdir((root_ + "/C").c_str(), 0755);
   ::mkdir(NativePath(temp).c_str(), 0755);
   return temp;
-}
-
-int ScriptedDialogs::MessageBox(const std::string& text, const std::string& title, unsigned style) {
-  Shown s{text, title, style};
-  std::function<void(const Shown&)> hook;
-  int answer;
-  {
-    std::lock_guard<std::mutex> g(mutex_);
-    shown.push_back(s);
-    hook = onShow;
-    if (answers_.empty()) {
-      answer = fallback;
-    } else {
-      answer = answers_.front();
-      answers_.pop_front();
-    }
-  }
-  if (hook) hook(s);
-  return answer;
 }
 
 }  // namespace stw
