@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# The main job for now: build the demo installer with the package builder,
+# show what it holds, and extract every file from it again.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+cmake -S . -B build/host -G Ninja -DCMAKE_BUILD_TYPE=Release -DSTW_TESTS=OFF >/dev/null
+ninja -C build/host pakbuild >/dev/null
+pakbuild=build/host/tools/pakbuild
+out=out/demo
+rm -rf "$out"
+mkdir -p "$out"
+demo/make-files.sh
+echo "== build"
+"$pakbuild" build demo/demo.json "$out/setup.exe"
+echo "== inspect (full JSON in $out/inspect.json)"
+"$pakbuild" inspect "$out/setup.exe" > "$out/inspect.json"
+python3 - "$out/inspect.json" <<'PY'
+import json, sys
+d = json.load(open(sys.argv[1]))
+print(f"{d['AppName']}, released {d['ReleaseDateText']}, user type {d['UserType']}")
+t = len(d['TempFileNames'])
+print("support files:", ", ".join(d['TempFileNames']))
+def walk(folder, path, out):
+    for f in folder.get('Folders', []):
+        p = f['Name'] if not path else path + '\\' + f['Name']
+        for e in f['Files']:
+            out.append((p, e['DataIndex']))
+        walk(f, p, out)
+for c in d['Components']:
+    flags = ("optional" if c['Optional'] else "required") + (", selected" if c['Selected'] else "")
+    print(f"component {c['Name']} ({flags}): {c['Description']}")
+    files = []
+    walk(c['RootFolder'], '', files)
+    for folder, i in files:
+        name = d['PackageFileNames'][i - t]
+        print(f"  {folder}\\{name}: {d['FileSizes'][i]} bytes, {d['FileStoredSizes'][i]} stored, "
+              f"CRC {d['FileChecksums'][i]}")
+print("file types:", ", ".join(x['DisplayText'] for x in d['FileTypes']))
+PY
+echo "== extract"
+"$pakbuild" extract "$out/setup.exe" --by-index "$out/extracted"
+cmp demo/files/demo.exe "$out/extracted/4" && cmp demo/files/big.dat "$out/extracted/6"
+echo "extracted files are byte-identical to their sources"
