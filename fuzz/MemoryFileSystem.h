@@ -1,0 +1,104 @@
+// A file system held entirely in memory, for the fuzzers: the installer
+// file is the fuzzer's input (borrowed, never copied, so a read past its
+// end is caught by AddressSanitizer), and whatever the reader creates lives
+// in strings that vanish with the object. Windows path rules apply: "\" and
+// "/" both separate, and names compare without regard to ASCII case.
+//
+// Created files are capped, per file and in total, like a small disk: a
+// write beyond the cap fails, as it would on a full disk, so a damaged size
+// field can cost the reader an error but never grow the harness itself.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace stw::fuzz {
+
+class MemoryFileSystem : public IFileSystem {
+ public:
+  static constexpr size_t kDefaultFileCap = 64u << 20;
+  static constexpr size_t kDefaultTotalCap = 256u << 20;
+
+  explicit MemoryFileSystem(size_t fileCap = kDefaultFileCap, size_t totalCap = kDefaultTotalCap)
+      : fileCap_(fileCap), totalCap_(totalCap) {}
+
+  // Setting up the machine.
+  void AddDirectory(const std::string& path);
+  // A read-only file whose bytes belong to the caller and must outlive
+  // every reader opened on it.
+  void AddBorrowedFile(const std::string& path, const uint8_t* data, size_t size);
+  // Simulates another program holding the file open: it cannot be
+  // created, replaced or deleted.
+  void Hold(const std::string& path);
+
+  // Inspection by the harness.
+  // The content of a file, or nullptr when there is none under that name.
+  const std::string* Content(const std::string& path) const;
+  // The borrowed bytes of a file added with AddBorrowedFile.
+  std::string_view Borrowed(const std::string& path) const;
+  bool LastWriteTime(const std::string& path, double& time) const;
+  size_t LiveBytes() const { return liveBytes_; }
+  const std::vector<std::pair<std::string, std::string>>& PendingRenames() const { return pending_; }
+  // Every path that CreateTempFileIn handed out, in order.
+  const std::vector<std::string>& TempFilesCreated() const { return tempFiles_; }
+
+  // IFileSystem.
+  std::unique_ptr<IReadFile> OpenRead(const std::string& path) override;
+  std::unique_ptr<IWriteFile> Create(const std::string& path, std::string& error) override;
+  std::string CreateTempFileIn(const std::string& folder, const std::string& prefix) override;
+  bool FileExists(const std::string& path) override;
+  bool DirectoryExists(const std::string& path) override;
+  bool DeleteFile(const std::string& path) override;
+  bool MoveReplace(const std::string& from, const std::string& to, std::string& error) override;
+  bool ReplaceAtRestart(const std::string& from, const std::string& to) override;
+  std::string TempFolder() override { return "C:\\Temp\\"; }
+
+  // One file's bytes. Shared so that a reader or writer still open on a
+  // file that was replaced or deleted keeps valid memory, as an open handle
+  // does on Windows.
+  struct Node {
+    std::string data;  // created files
+    const uint8_t* borrowed = nullptr;  // files added with AddBorrowedFile
+    size_t borrowedSize = 0;
+    bool isBorrowed = false;
+    double time = 0;
+    bool attached = true;  // still reachable under a name
+  };
+
+ private:
+  friend class MemoryWriteFile;
+  static std::string Key(std::string_view path);
+  void Detach(const std::shared_ptr<Node>& node);
+  // Accounts n more bytes to `node`; false when a cap forbids it.
+  bool Grow(Node& node, size_t n);
+
+  size_t fileCap_, totalCap_;
+  size_t liveBytes_ = 0;
+  unsigned tempCounter_ = 0;
+  std::map<std::string, std::shared_ptr<Node>> files_;  // by key
+  std::set<std::string> dirs_;  // keys
+  std::set<std::string> held_;  // keys
+  std::vector<std::pair<std::string, std::string>> pending_;
+  std::vector<std::string> tempFiles_;
+};
+
+// Message boxes of an unattended run: nothing can be shown, so every prompt
+// takes its failure path at once instead of waiting for an answer.
+class NoDialogs : public IDialogs {
+ public:
+  int MessageBox(const std::string&, const std::string&, unsigned) override {
+    ++shown;
+    return IDNONE_;
+  }
+  unsigned shown = 0;
+};
+
+}  // namespace stw::fuzz
