@@ -1,0 +1,340 @@
+#!/usr/bin/env bash
+# The project's one test command (CI runs it through .ci/run).
+#
+#   1. machine setup (idempotent)
+#   2. host build + unit tests
+#   3. host build with AddressSanitizer/UndefinedBehaviorSanitizer + tests
+#   4. 64-bit Windows build + the same tests under wine64
+#   5. 32-bit Windows release build (compiles and links only: 32-bit
+#      programs cannot execute on these machines)
+#   6. every Windows program imports only DLLs that come with Windows
+#
+# A failed step does not stop the others (a step whose build failed skips
+# its tests), so one run shows every problem; the exit status is non-zero
+# when any step failed. Build trees live in build/<name>, the Wine prefix of
+# the run in build/wine. Sized for 2 cores: well under 10 minutes when the
+# build trees are fresh.
+#
+# Arguments, for local use, pick stages: host asan win64 win32 imports
+# (default: all; the machine setup always runs).
+set -euo pipefail
+
+stages=("$@")
+[ ${#stages[@]} -gt 0 ] || stages=(host asan win64 win32 imports)
+for s in "${stages[@]}"; do
+  case $s in
+    host | asan | win64 | win32 | imports) ;;
+    *)
+      echo "unknown stage '$s' (host asan win64 win32 imports)" >&2
+      exit 2
+      ;;
+  esac
+done
+want() { [[ " ${stages[*]} " == *" $1 "* ]]; }
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+cache=${STW_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/stowa-build}
+jobs=${STW_JOBS:-2}
+wine64=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+run_prefix=$root/build/wine/prefix
+
+# ---------------------------------------------------------------- steps
+
+results=()  # "name<TAB>seconds<TAB>status"
+failed=0
+
+# Runs one step in a subshell with errexit, so that the first failing
+# command ends the step but not the script; the status is left in
+# `step_rc`. errexit is ignored in any command whose status is tested
+# (`if`, `||`), even where set again inside, so steps are never called
+# that way.
+step_rc=0
+step() {  # name, function [args...]
+  local name=$1
+  shift
+  printf '\n======== %s ========\n' "$name"
+  local start=$SECONDS
+  set +e
+  (
+    set -e
+    "$@"
+  )
+  step_rc=$?
+  set -e
+  local status=ok
+  if [ "$step_rc" -ne 0 ]; then
+    status="FAILED (exit $step_rc)"
+    failed=1
+  fi
+  results+=("$name"$'\t'"$((SECONDS - start))"$'\t'"$status")
+}
+skip() {  # name, reason
+  printf '\n======== %s ========\nskipped: %s\n' "$1" "$2"
+  results+=("$1"$'\t'"0"$'\t'"skipped ($2)")
+  failed=1
+}
+
+summary() {
+  printf '\n======== summary ========\n'
+  local line name secs status
+  for line in "${results[@]}"; do
+    IFS=$'\t' read -r name secs status <<<"$line"
+    printf '  %-44s %5d s  %s\n' "$name" "$secs" "$status"
+  done
+  printf '  %-44s %5d s\n' "total" "$SECONDS"
+}
+
+# Whatever happens, no Wine session of this run outlives it (the X server
+# is stopped by the step that started it).
+cleanup() {
+  local rc=$?
+  if [ -d "$run_prefix" ]; then
+    WINEPREFIX=$run_prefix "$wineserver" -k >/dev/null 2>&1 || true
+  fi
+  summary
+  if [ "$rc" -eq 0 ] && [ "$failed" -eq 0 ]; then
+    echo "ALL PASSED"
+  else
+    echo "FAILED"
+    [ "$rc" -ne 0 ] || rc=1
+  fi
+  exit "$rc"
+}
+trap cleanup EXIT
+
+# ---------------------------------------------------------------- helpers
+
+configure_and_build() {  # dir, cmake args...
+  local dir=$1
+  shift
+  cmake -S "$root" -B "$dir" -G Ninja "$@"
+  ninja -C "$dir" -j"$jobs"
+}
+
+run_ctest() {  # build dir
+  ctest --test-dir "$1" -j"$jobs" --output-on-failure --no-tests=error
+}
+
+# The environment every Wine command of the run shares; cmake/wine-run.sh
+# derives the same HOME from WINEPREFIX.
+wine_env() {  # prefix
+  export WINEPREFIX=$1
+  export HOME=${1%/}.home
+  export WINEDLLOVERRIDES="winemenubuilder.exe=d"
+  export WINEDEBUG=${WINEDEBUG:--all}
+  mkdir -p "$HOME"
+}
+
+# A prefix takes 5-10 s and ~700 MiB to create, so one template is made
+# once per Wine version and copied for each run. It is built under a
+# temporary name and renamed, so an interrupted creation is never used.
+make_wine_template() {
+  local template=$cache/wine-template
+  local version
+  version=$("$wine64" --version)
+  [ -f "$template/.stw-ready" ] && [ "$(cat "$template/.stw-ready")" = "$version" ] && return 0
+  # Two runs at once must not build the template over each other.
+  exec 9>"$cache/wine-template.lock"
+  flock 9
+  if [ -f "$template/.stw-ready" ] && [ "$(cat "$template/.stw-ready")" = "$version" ]; then
+    exec 9>&-
+    return 0
+  fi
+  echo "creating the Wine template prefix ($version)"
+  local tmp=$cache/wine-template.new
+  rm -rf "$tmp" "$tmp.home"
+  (
+    wine_env "$tmp"
+    "$wine64" wineboot --init </dev/null >"$cache/wine-template.log" 2>&1
+    "$wineserver" -w
+    # A new prefix links Desktop, Documents, ... to $HOME; real folders keep
+    # everything a test writes inside the prefix.
+    local link
+    for link in "$tmp"/drive_c/users/*/*; do
+      if [ -L "$link" ]; then
+        rm "$link"
+        mkdir "$link"
+      fi
+    done
+    reg() { "$wine64" reg "$@" </dev/null >/dev/null; }
+    # A crash ends the test instead of waiting on a dialog nobody sees.
+    reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
+    # One virtual desktop: message boxes and windows open and close in
+    # milliseconds instead of seconds, and screenshots show their frames.
+    reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
+    reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f
+    # Windows always has this key, in both registry views; Wine does not.
+    reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs' /f /reg:64
+    reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs' /f /reg:32
+    "$wineserver" -w
+  )
+  rm -rf "$tmp.home"
+  echo "$version" >"$tmp/.stw-ready"
+  rm -rf "$template"
+  mv "$tmp" "$template"
+  exec 9>&-
+}
+
+xvfb_pid=""
+start_xvfb() {
+  local dfile
+  dfile=$(mktemp)
+  # -displayfd: the server picks a free display and reports it, so runs on
+  # one machine never collide.
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dfile" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  local i
+  for i in $(seq 1 100); do
+    [ -s "$dfile" ] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if [ ! -s "$dfile" ]; then
+    echo "Xvfb did not report a display" >&2
+    rm -f "$dfile"
+    return 1
+  fi
+  export DISPLAY=":$(head -n1 "$dfile")"
+  rm -f "$dfile"
+  echo "Xvfb on $DISPLAY (pid $xvfb_pid)"
+}
+
+# Allowed imports: DLLs that every supported Windows has. Anything else
+# (libstdc++-6.dll, libwinpthread-1.dll, liblzma-5.dll, ...) would make the
+# program fail to start on a clean machine.
+system_dlls=" kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll ole32.dll oleaut32.dll
+  comctl32.dll comdlg32.dll shlwapi.dll version.dll msvcrt.dll ntdll.dll uxtheme.dll
+  winspool.drv rpcrt4.dll userenv.dll netapi32.dll mpr.dll wintrust.dll crypt32.dll
+  imm32.dll winmm.dll ws2_32.dll bcrypt.dll secur32.dll setupapi.dll msimg32.dll "
+
+check_imports() {  # build dirs...
+  local bad=0 count=0 exe dll dlls lower
+  while IFS= read -r -d '' exe; do
+    count=$((count + 1))
+    dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
+    if [ -z "$dlls" ]; then
+      echo "  ${exe#"$root"/}: no import table found" >&2
+      bad=1
+      continue
+    fi
+    for dll in $dlls; do
+      lower=${dll,,}
+      case $lower in
+        api-ms-win-*) continue ;;
+      esac
+      if [[ $system_dlls != *" $lower "* ]]; then
+        echo "  ${exe#"$root"/} imports $dll, which is not part of Windows" >&2
+        bad=1
+      fi
+    done
+    echo "  checked: ${exe#"$root"/} ($(echo $dlls | tr ' ' ','))"
+  done < <(find "$@" -name '*.exe' -not -path '*/CMakeFiles/*' -print0 | sort -z)
+  if [ "$count" -eq 0 ]; then
+    echo "no Windows programs found in $*" >&2
+    return 1
+  fi
+  return "$bad"
+}
+
+# ---------------------------------------------------------------- stages
+
+machine_setup() { bash "$root/scripts/setup-machine.sh"; }
+
+host_build() { configure_and_build "$root/build/host" -DCMAKE_BUILD_TYPE=Release -DSTW_TESTS=ON; }
+
+# -O1 keeps the sanitized tests fast while the stacks stay readable; the
+# Debug configuration keeps assertions on.
+asan_build() {
+  configure_and_build "$root/build/asan" -DSTW_SANITIZE=ON -DSTW_TESTS=ON -DCMAKE_BUILD_TYPE=Debug \
+    -DCMAKE_C_FLAGS_DEBUG="-O1 -g" -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g"
+}
+asan_tests() {
+  export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}
+  export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+  run_ctest "$root/build/asan"
+}
+
+win64_build() {
+  configure_and_build "$root/build/win64" -DCMAKE_BUILD_TYPE=Release -DSTW_TESTS=ON \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-x86_64-w64-mingw32.cmake"
+}
+
+win64_tests() {
+  make_wine_template
+  if [ -d "$run_prefix" ]; then
+    WINEPREFIX=$run_prefix "$wineserver" -k >/dev/null 2>&1 || true
+  fi
+  rm -rf "$run_prefix" "$run_prefix.home"
+  mkdir -p "$(dirname "$run_prefix")"
+  cp -a --reflink=auto "$cache/wine-template" "$run_prefix"
+  wine_env "$run_prefix"
+  # The Wine session and the X server end with this step, pass or fail.
+  trap '"$wineserver" -k >/dev/null 2>&1 || true; [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true' EXIT
+  # A Wine session keeps the display it started with: let any session that
+  # started without one (a program run by a build step) end first.
+  "$wineserver" -w
+  start_xvfb
+  # One persistent wineserver for the whole run (a test then costs 0.1-0.2 s
+  # instead of ~2 s). Wine's background services are started here with
+  # their standard streams detached: started by the first test, they would
+  # inherit ctest's output pipe and, never exiting, hang ctest.
+  "$wineserver" -p
+  "$wine64" rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1
+  run_ctest "$root/build/win64"
+}
+
+win32_build() {
+  configure_and_build "$root/build/win32" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-w64-mingw32.cmake"
+}
+
+step "machine setup" machine_setup
+[ "$step_rc" -eq 0 ] || exit 1
+
+if want host; then
+  step "host build" host_build
+  if [ "$step_rc" -eq 0 ]; then
+    step "host tests" run_ctest "$root/build/host"
+  else
+    skip "host tests" "build failed"
+  fi
+fi
+
+if want asan; then
+  step "host ASan/UBSan build" asan_build
+  if [ "$step_rc" -eq 0 ]; then
+    step "host ASan/UBSan tests" asan_tests
+  else
+    skip "host ASan/UBSan tests" "build failed"
+  fi
+fi
+
+win_builds_ok=1
+if want win64; then
+  step "win64 build" win64_build
+  if [ "$step_rc" -eq 0 ]; then
+    step "win64 tests under wine64" win64_tests
+  else
+    win_builds_ok=0
+    skip "win64 tests under wine64" "build failed"
+  fi
+fi
+
+if want win32; then
+  step "win32 release build (compile and link only)" win32_build
+  [ "$step_rc" -eq 0 ] || win_builds_ok=0
+fi
+
+if want imports; then
+  if [ "$win_builds_ok" = 1 ]; then
+    dirs=()
+    for d in "$root/build/win64" "$root/build/win32"; do
+      [ -d "$d" ] && dirs+=("$d")
+    done
+    step "imports of the Windows programs" check_imports "${dirs[@]}"
+  else
+    skip "imports of the Windows programs" "a Windows build failed"
+  fi
+fi
