@@ -45,7 +45,7 @@ void TSetupPackage::OpenPackage() {
   if (HeaderOffset < 0 || static_cast<uint64_t>(HeaderOffset) > PackageStream->Size())
     throw ESetupException("The setup package is damaged: the package locator names header offset " +
                           std::to_string(HeaderOffset) + " outside the file " + SetupFile + ".");
-  PackageStream->Seek(static_cast<uint64_t>(HeaderOffset));
+  if (!PackageStream->Seek(static_cast<uint64_t>(HeaderOffset))) SeekFailed(HeaderOffset);
   const std::string hdr = ReadDirectBytes(kHeaderSize, "package header");
   const auto* h = reinterpret_cast<const uint8_t*>(hdr.data());
   std::copy_n(h, 5, Props.begin());
@@ -83,7 +83,7 @@ void TSetupPackage::SeekPackage(int64_t position) {
                           ".");
   if (VolumeSize == 0) {
     if (!PackageStream) OpenVolume(1);
-    PackageStream->Seek(static_cast<uint64_t>(position));
+    if (!PackageStream->Seek(static_cast<uint64_t>(position))) SeekFailed(position);
     return;
   }
   const int64_t k = position / VolumeSize + 1;
@@ -91,7 +91,14 @@ void TSetupPackage::SeekPackage(int64_t position) {
     throw ESetupException("The setup package is damaged: package position " + std::to_string(position) +
                           " lies in volume " + std::to_string(k) + ".");
   if (k != CurrentVolume || !PackageStream) OpenVolume(static_cast<int>(k));
-  PackageStream->Seek(static_cast<uint64_t>(position % VolumeSize));
+  if (!PackageStream->Seek(static_cast<uint64_t>(position % VolumeSize))) SeekFailed(position);
+}
+
+// A position the file cannot even be positioned at; reading there must
+// not quietly continue from wherever the file stood before.
+void TSetupPackage::SeekFailed(int64_t position) const {
+  throw ESetupException("The setup package is damaged: package position " + std::to_string(position) +
+                        " runs past the end of the package file.");
 }
 
 int64_t TSetupPackage::Position() const {
@@ -280,7 +287,7 @@ void TSetupPackage::ExtractPackageFile(std::string& target, int index, bool fall
       } catch (...) {
       }
     }
-  } skipRecord{TablesLoaded ? nullptr : this, base + stored};
+  } skipRecord{TablesLoaded ? nullptr : this, TablesLoaded ? 0 : base + stored};
 
   const std::string folder = ExtractFileDir(target);
   const std::string temp = fs_.CreateTempFileIn(folder.empty() ? "." : folder, "stw");

@@ -146,6 +146,7 @@ class TSetupPackage {
 
  private:
   friend class TSetupDataFileStream;
+  [[noreturn]] void SeekFailed(int64_t position) const;
   [[noreturn]] void DamagedDirect(const char* what, size_t need) const;
   [[noreturn]] void ReadError(const std::string& fileName, const std::string& reason) const;
   std::string ReadDirectBytes(size_t n, const char* what);

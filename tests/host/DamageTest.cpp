@@ -195,6 +195,11 @@ TEST_F(DamageTest, AFileWithTheWrongChecksumOrSizeIsNotExtracted) {
   // A stored file whose range runs past the end of the package.
   o->pkg.Tables.FileStoredSizes[rnd] = o->pkg.Tables.FileSizes[rnd] = 1 << 30;
   expectRefused(rnd, "run past the end");
+  // Offsets and sizes near the top of the int64 range: refused, with no
+  // arithmetic overflow on the way.
+  o->pkg.Tables.FileOffsets[rnd] = o->pkg.Tables.FileStoredSizes[rnd] = o->pkg.Tables.FileSizes[rnd] =
+      int64_t{1} << 62;
+  expectRefused(rnd, "past the end of");
   o->pkg.Tables.FileOffsets[rnd] = -7;
   expectRefused(rnd, "has no data in the package");
 }
