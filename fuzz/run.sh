@@ -52,6 +52,9 @@ for t in "${targets[@]}"; do
   rm -rf "$artifacts"
   mkdir -p "$corpus" "$artifacts" "$build/logs"
   cp -n "$seeds"/*.exe "$corpus"/
+  # Inputs that once broke the reader start every run, so a fix that
+  # comes undone shows at once.
+  find "$here/crashes-found" -maxdepth 1 -type f ! -name '*.md' -exec cp -n {} "$corpus"/ \;
   echo "running $t for $seconds s ($mode mode, max_len $max_len), log $build/logs/$t.log"
   "$build/fuzz/$t" "$corpus" "${mode_flags[@]}" \
     -max_total_time="$seconds" -max_len="$max_len" -rss_limit_mb=2048 -timeout=10 \
