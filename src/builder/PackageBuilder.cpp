@@ -371,7 +371,9 @@ class Writer {
     Field(t, m_.welcomeLine);
     auto name = [](const std::optional<BuildSource>& s) { return s ? s->name : std::string(); };
     Field(t, name(m_.readme));
-    Field(t, (m_.licenceStarred && m_.licence ? "*" : "") + name(m_.licence));
+    std::string licence = name(m_.licence);
+    if (m_.licenceStarred && m_.licence) licence.insert(0, 1, '*');
+    Field(t, licence);
     Field(t, name(m_.supportDll));
     Field(t, name(m_.extraFile));
     Char(t, m_.userType);

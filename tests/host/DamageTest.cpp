@@ -187,11 +187,17 @@ TEST_F(DamageTest, AFileWithTheWrongChecksumOrSizeIsNotExtracted) {
   o->pkg.Tables.FileStoredSizes[app] += 1;  // one byte more than the stream uses
   expectRefused(app, "before their stored size");
   o->pkg.Tables.FileStoredSizes[app] -= 1;
-  // Corrupt the compressed bytes themselves in the file.
+  // Corrupt the compressed bytes themselves in the file (closed meanwhile:
+  // the reader denies other writers while it has the package open).
   const std::string good = m.ReadFile(file);
-  PatchFile(m, file, static_cast<uint64_t>(o->pkg.Tables.FileOffsets[app] + 100), "\x55\xAA\x55\xAA");
+  const int64_t appOffset = o->pkg.Tables.FileOffsets[app];
+  o.reset();
+  PatchFile(m, file, static_cast<uint64_t>(appOffset + 100), "\x55\xAA\x55\xAA");
+  o = OpenAndRead(m, file);
   expectRefused(app, std::to_string(app) + ".bin (package position");
+  o.reset();
   m.WriteFile(file, good);
+  o = OpenAndRead(m, file);
   // A stored file whose range runs past the end of the package.
   o->pkg.Tables.FileStoredSizes[rnd] = o->pkg.Tables.FileSizes[rnd] = 1 << 30;
   expectRefused(rnd, "run past the end");

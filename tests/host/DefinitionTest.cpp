@@ -66,7 +66,7 @@ PackageManifest FullManifest() {
   m.backgroundBottomText = "";
   m.backgroundSettings = {0x800000, 0x000080, 0x010101, 0x020202, 1, 1, 0, {"Arial", 0xFFFFFF, 24, 1, 0},
                           {"Times New Roman", 0xEEEEEE, 12, 2, 0}};
-  m.registryData = std::string("\x01\x02\x00\x03 registry bytes", 21);
+  m.registryData = std::string("\x01\x02\x00\x03 registry bytes", 19);
 
   const uint16_t app = static_cast<uint16_t>(FindDataIndex(m, "app.exe"));
   const uint16_t notes = static_cast<uint16_t>(FindDataIndex(m, "notes.txt"));

@@ -9,7 +9,7 @@
 #include "builder/Manifest.h"
 
 #ifdef _WIN32
-#include <windows.h>
+#include "platform/win32/Windows.h"
 
 #include "platform/Factory.h"
 #else

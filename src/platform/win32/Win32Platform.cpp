@@ -5,12 +5,7 @@
 #include "platform/Factory.h"
 #include "platform/Platform.h"
 
-#include <windows.h>
-
-// <windows.h> maps these names to their A/W variants with macros, which
-// would rename our own members of the same names in this file only.
-#undef DeleteFile
-#undef MessageBox
+#include "platform/win32/Windows.h"
 
 #include <algorithm>
 #include <cmath>
