@@ -14,6 +14,8 @@ constexpr const char* kDenied = "Access is denied.";
 // Restart replacements are a short list in the registry; a reader that
 // keeps adding to it is misbehaving, and the harness must stay bounded.
 constexpr size_t kMaxPendingRenames = 4096;
+// The largest file of an ext4 volume with 4 KiB blocks.
+constexpr uint64_t kMaxSeekable = (uint64_t{1} << 44) - 4096;
 
 class MemoryReadFile : public IReadFile {
  public:
@@ -27,10 +29,11 @@ class MemoryReadFile : public IReadFile {
     pos_ += k;
     return k;
   }
-  // As with a real handle, a position past the end is reachable; reads
-  // there simply return nothing.
+  // As with a real handle, a position past the end is reachable (reads
+  // there simply return nothing), up to the largest file the volume could
+  // hold; beyond that the seek fails, as lseek does on the host.
   bool Seek(uint64_t offset) override {
-    if (offset > static_cast<uint64_t>(INT64_MAX)) return false;
+    if (offset > kMaxSeekable) return false;
     pos_ = offset;
     return true;
   }

@@ -38,6 +38,10 @@ class MemoryFileSystem : public IFileSystem {
   // Simulates another program holding the file open: it cannot be
   // created, replaced or deleted.
   void Hold(const std::string& path);
+  // The room for created files, all of them together (a fuller or an
+  // emptier disk).
+  void SetTotalCap(size_t bytes) { totalCap_ = bytes; }
+  size_t TotalCap() const { return totalCap_; }
 
   // Inspection by the harness.
   // The content of a file, or nullptr when there is none under that name.

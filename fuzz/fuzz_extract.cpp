@@ -5,9 +5,10 @@
 // to its own target. Volume files 2 and 3 hold the same bytes as the
 // installer, so ranges that cross volume boundaries are decoded too.
 //
-// Some targets exist already and are held open by another program, and
-// every other index may fall back to a replacement at restart, so both
-// outcomes of the final rename are reached.
+// The data index picks the circumstances of its target, so every outcome
+// of the final steps is reached: whether the target exists already and is
+// held open by another program, whether a replacement at restart is
+// allowed, and whether the disk is nearly full.
 //
 // ESetupException is the reader's answer to a damaged package. Anything
 // else - a crash, a sanitizer report, another exception, a leak, a hang,
@@ -29,14 +30,17 @@ namespace {
 
 const std::string kTargetFolder = "C:\\Target\\";
 const std::string kHeldContent = "held open by another program";
+// Free space on a nearly full disk: the smallest files still fit.
+constexpr size_t kNearlyFull = 16;
 
 bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 void ExtractOne(Machine& m, int index) {
   const TFileTables& t = m.pkg.Tables;
   const std::string target = kTargetFolder + "file" + std::to_string(index) + ".bin";
-  const bool held = (index & 3) == 3;
   const bool fallback = (index & 1) != 0;
+  const bool held = (index & 2) != 0;
+  const bool diskFull = index % 5 == 4;
   if (held) {
     std::string error;
     auto f = m.fs.Create(target, error);
@@ -45,6 +49,9 @@ void ExtractOne(Machine& m, int index) {
   }
   const size_t pendingBefore = m.fs.PendingRenames().size();
 
+  const size_t room = m.fs.TotalCap();
+  if (diskFull) m.fs.SetTotalCap(m.fs.LiveBytes() + kNearlyFull);
+
   std::string result = target;
   bool ok = false;
   try {
@@ -52,6 +59,7 @@ void ExtractOne(Machine& m, int index) {
     ok = true;
   } catch (const ESetupException&) {
   }
+  m.fs.SetTotalCap(room);
 
   const std::string who = "data index " + std::to_string(index);
   if (!ok) {
@@ -66,6 +74,7 @@ void ExtractOne(Machine& m, int index) {
   }
 
   STW_EXPECT(index >= 0 && static_cast<size_t>(index) < t.Count(), who + " is outside the tables");
+  if (diskFull) STW_EXPECT(t.FileSizes[index] <= static_cast<int64_t>(kNearlyFull), who + " fitted on a full disk");
   STW_EXPECT(t.FileOffsets[index] >= 0, who + " has no data in the package");
   if (result != target) {
     // Replaced at restart: only a target in use with the fallback allowed,
