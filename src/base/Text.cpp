@@ -243,3 +243,39 @@ std::string HexU32(uint32_t v) {
 }
 
 }  // namespace stw
+
+#include <cwctype>
+
+#include "base/SortedStrings.h"
+
+namespace stw {
+
+static char32_t FoldUnit(char16_t c) {
+  if (c < 128) return (c >= 'A' && c <= 'Z') ? c + 32 : c;
+  return static_cast<char32_t>(std::towlower(static_cast<wint_t>(c)));
+}
+
+int CompareTextIgnoreCase(const std::string& a, const std::string& b) {
+  auto ascii = [](const std::string& s) {
+    for (unsigned char c : s)
+      if (c >= 128) return false;
+    return true;
+  };
+  if (ascii(a) && ascii(b)) {  // nearly every path: no conversion needed
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
+      const char32_t x = FoldUnit(static_cast<unsigned char>(a[i])), y = FoldUnit(static_cast<unsigned char>(b[i]));
+      if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+  }
+  const std::u16string ua = Utf8ToUtf16(a), ub = Utf8ToUtf16(b);
+  for (size_t k = 0; k < ua.size() && k < ub.size(); ++k) {
+    const char32_t x = FoldUnit(ua[k]), y = FoldUnit(ub[k]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return ua.size() == ub.size() ? 0 : (ua.size() < ub.size() ? -1 : 1);
+}
+
+bool SameTextIgnoreCase(const std::string& a, const std::string& b) { return CompareTextIgnoreCase(a, b) == 0; }
+
+}  // namespace stw
