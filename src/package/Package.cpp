@@ -140,9 +140,6 @@ int32_t TSetupPackage::ReadI32(const char* what) {
 int64_t TSetupPackage::ReadI64(const char* what) {
   return LoadI64(reinterpret_cast<const uint8_t*>(ReadDirectBytes(8, what).data()));
 }
-double TSetupPackage::ReadF64(const char* what) {
-  return LoadF64(reinterpret_cast<const uint8_t*>(ReadDirectBytes(8, what).data()));
-}
 std::string TSetupPackage::ReadRaw(size_t n, const char* what) { return ReadDirectBytes(n, what); }
 
 void TSetupPackage::SkipDirect(int64_t n, const char* what) {
@@ -186,13 +183,6 @@ void TSetupPackage::ReadStoredRange(int64_t base, int64_t stored, int64_t size, 
   }
   if (crc && running != *crc)
     ReadError(fileName, where + ": CRC-32 " + HexU32(running) + " does not match the recorded " + HexU32(*crc));
-}
-
-std::string TSetupPackage::DecodeBlock(int64_t base, int64_t stored, int64_t size, const char* what) {
-  std::string out;
-  ReadStoredRange(base, stored, size, what, nullptr,
-                  [&](const uint8_t* d, size_t n) { out.append(reinterpret_cast<const char*>(d), n); });
-  return out;
 }
 
 static std::string ReadBlockContent(TSetupPackage& p, const char* what) {

@@ -103,7 +103,6 @@ class TSetupPackage {
   uint16_t ReadU16(const char* what);
   int32_t ReadI32(const char* what);
   int64_t ReadI64(const char* what);
-  double ReadF64(const char* what);
   std::string ReadRaw(size_t n, const char* what);
   void SkipDirect(int64_t n, const char* what);
   // Bytes left in the open volume after the current position.
@@ -150,7 +149,6 @@ class TSetupPackage {
   [[noreturn]] void DamagedDirect(const char* what, size_t need) const;
   [[noreturn]] void ReadError(const std::string& fileName, const std::string& reason) const;
   std::string ReadDirectBytes(size_t n, const char* what);
-  std::string DecodeBlock(int64_t base, int64_t stored, int64_t size, const char* what);
   void OpenVolume(int volume);
   IFileSystem& fs_;
   IDialogs& dialogs_;
