@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/FixedFileInfo.h"
+
 namespace stw::fuzz {
 
 namespace {
@@ -189,7 +191,7 @@ std::unique_ptr<IWriteFile> MemoryFileSystem::Create(const std::string& path, st
   }
   auto it = files_.find(key);
   if (it != files_.end()) {
-    if (it->second->isBorrowed) {
+    if (it->second->isBorrowed || it->second->readOnly) {
       error = kDenied;
       return nullptr;
     }
@@ -224,7 +226,7 @@ bool MemoryFileSystem::DirectoryExists(const std::string& path) { return dirs_.c
 bool MemoryFileSystem::DeleteFile(const std::string& path) {
   const std::string key = Key(path);
   auto it = files_.find(key);
-  if (it == files_.end() || held_.count(key) || it->second->isBorrowed) return false;
+  if (it == files_.end() || held_.count(key) || it->second->isBorrowed || it->second->readOnly) return false;
   Detach(it->second);
   files_.erase(it);
   return true;
@@ -248,7 +250,7 @@ bool MemoryFileSystem::MoveReplace(const std::string& from, const std::string& t
   if (f == t) return true;
   auto dst = files_.find(t);
   if (dst != files_.end()) {
-    if (dst->second->isBorrowed) {
+    if (dst->second->isBorrowed || dst->second->readOnly) {
       error = kDenied;
       return false;
     }
@@ -264,6 +266,98 @@ bool MemoryFileSystem::MoveReplace(const std::string& from, const std::string& t
 bool MemoryFileSystem::ReplaceAtRestart(const std::string& from, const std::string& to) {
   if (!files_.count(Key(from)) || pending_.size() >= kMaxPendingRenames) return false;
   pending_.emplace_back(from, to);
+  return true;
+}
+
+bool MemoryFileSystem::DeleteAtRestart(const std::string& path) {
+  if (!files_.count(Key(path)) || pending_.size() >= kMaxPendingRenames) return false;
+  pending_.emplace_back(path, std::string());
+  return true;
+}
+
+bool MemoryFileSystem::CreateFolder(const std::string& path) {
+  const std::string key = Key(path);
+  // One level at a time, as CreateDirectory does: the parent must exist.
+  if (key.empty() || dirs_.count(key) || files_.count(key) || !dirs_.count(ParentKey(key))) return false;
+  dirs_.insert(key);
+  return true;
+}
+
+bool MemoryFileSystem::RemoveFolder(const std::string& path) {
+  const std::string key = Key(path);
+  if (!dirs_.count(key)) return false;
+  // Empty means no file and no folder has this folder's key plus "\" as
+  // the start of its own; both sets are ordered, so the first key after
+  // the prefix decides.
+  const std::string prefix = key + "\\";
+  const auto file = files_.lower_bound(prefix);
+  if (file != files_.end() && file->first.compare(0, prefix.size(), prefix) == 0) return false;
+  const auto dir = dirs_.lower_bound(prefix);
+  if (dir != dirs_.end() && dir->compare(0, prefix.size(), prefix) == 0) return false;
+  dirs_.erase(key);
+  return true;
+}
+
+std::optional<uint64_t> MemoryFileSystem::FileSize(const std::string& path) {
+  auto it = files_.find(Key(path));
+  if (it == files_.end()) return std::nullopt;
+  return it->second->isBorrowed ? it->second->borrowedSize : it->second->data.size();
+}
+
+std::optional<double> MemoryFileSystem::LastWriteTime(const std::string& path) {
+  auto it = files_.find(Key(path));
+  if (it == files_.end()) return std::nullopt;
+  return it->second->time;
+}
+
+std::optional<uint64_t> MemoryFileSystem::FileVersion(const std::string& path) {
+  const std::unique_ptr<IReadFile> file = OpenRead(path);
+  if (!file) return std::nullopt;
+  return ScanFixedFileVersion(*file);
+}
+
+bool MemoryFileSystem::IsReadOnly(const std::string& path) {
+  auto it = files_.find(Key(path));
+  return it != files_.end() && (it->second->isBorrowed || it->second->readOnly);
+}
+
+bool MemoryFileSystem::SetReadOnly(const std::string& path, bool readOnly) {
+  auto it = files_.find(Key(path));
+  if (it == files_.end()) return false;
+  // Borrowed bytes belong to the caller and can never become writable.
+  if (it->second->isBorrowed) return readOnly;
+  it->second->readOnly = readOnly;
+  return true;
+}
+
+bool MemoryFileSystem::CopyFile(const std::string& from, const std::string& to) {
+  const std::string f = Key(from), t = Key(to);
+  auto src = files_.find(f);
+  if (src == files_.end() || held_.count(f) || held_.count(t) || f == t) return false;
+  if (t.empty() || dirs_.count(t) || !dirs_.count(ParentKey(t))) return false;
+  auto dst = files_.find(t);
+  if (dst != files_.end() && (dst->second->isBorrowed || dst->second->readOnly)) return false;
+  const Node& source = *src->second;
+  auto node = std::make_shared<Node>();
+  const size_t size = source.isBorrowed ? source.borrowedSize : source.data.size();
+  // The old target's bytes are given back first, as its file is replaced.
+  std::shared_ptr<Node> old = dst != files_.end() ? dst->second : nullptr;
+  if (old) Detach(old);
+  if (!Grow(*node, size)) {
+    if (old) {  // the target stays as it was
+      old->attached = true;
+      liveBytes_ += old->data.size();
+    }
+    return false;
+  }
+  if (source.isBorrowed) {
+    node->data.assign(reinterpret_cast<const char*>(source.borrowed), source.borrowedSize);
+  } else {
+    node->data = source.data;
+  }
+  node->time = source.time;
+  node->readOnly = source.isBorrowed || source.readOnly;
+  files_[t] = std::move(node);
   return true;
 }
 

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <memory>
 #include <set>
 #include <string>
@@ -64,6 +65,24 @@ class MemoryFileSystem : public IFileSystem {
   bool MoveReplace(const std::string& from, const std::string& to, std::string& error) override;
   bool ReplaceAtRestart(const std::string& from, const std::string& to) override;
   std::string TempFolder() override { return "C:\\Temp\\"; }
+  bool CreateFolder(const std::string& path) override;
+  bool CreatePrivateFolder(const std::string& path) override { return CreateFolder(path); }
+  bool RemoveFolder(const std::string& path) override;
+  bool IsReparsePoint(const std::string&) override { return false; }
+  std::optional<uint64_t> FileSize(const std::string& path) override;
+  std::optional<double> LastWriteTime(const std::string& path) override;
+  // Scans the bytes like the simulated machine does (FixedFileInfo.h).
+  std::optional<uint64_t> FileVersion(const std::string& path) override;
+  // Borrowed files are always read-only. As on Windows, a read-only file
+  // cannot be created over, replaced, copied onto or deleted.
+  bool IsReadOnly(const std::string& path) override;
+  bool SetReadOnly(const std::string& path, bool readOnly) override;
+  // Copies bytes, time and the read-only attribute; the copy counts
+  // against the caps like any created file.
+  bool CopyFile(const std::string& from, const std::string& to) override;
+  // Recorded in PendingRenames() with an empty target.
+  bool DeleteAtRestart(const std::string& path) override;
+  std::string ShortPathName(const std::string& path) override { return path; }
 
   // One file's bytes. Shared so that a reader or writer still open on a
   // file that was replaced or deleted keeps valid memory, as an open handle
@@ -74,6 +93,7 @@ class MemoryFileSystem : public IFileSystem {
     size_t borrowedSize = 0;
     bool isBorrowed = false;
     double time = 0;
+    bool readOnly = false;  // created files only; borrowed ones always are
     bool attached = true;  // still reachable under a name
   };
 

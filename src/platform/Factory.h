@@ -1,12 +1,19 @@
 #pragma once
 #include <memory>
+#include <string>
 
 #include "platform/Platform.h"
 
 namespace stw {
-// The file system of the machine this program runs on: the real one on
-// Windows, the host's native files (and Z:\) on Linux.
+// The services of the machine this program runs on. On Windows: the real
+// file system, registry and system; `machineRoot` is ignored. On Linux: the
+// simulated machine whose sandbox is the folder `machineRoot` (HostPlatform.h);
+// without one, the host's native files (and Z:\), a registry that lives in
+// memory and the default facts of the system.
 std::unique_ptr<IFileSystem> CreateNativeFileSystem();
+std::unique_ptr<IFileSystem> CreateNativeFileSystem(const std::string& machineRoot);
+std::unique_ptr<IRegistry> CreateNativeRegistry(const std::string& machineRoot = {});
+std::unique_ptr<ISystem> CreateNativeSystem(const std::string& machineRoot = {});
 
 // Message boxes for command-line tools: the text goes to standard error and
 // no answer can be given (IDNONE_), so prompts fail instead of waiting.

@@ -5,7 +5,9 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace stw {
 
@@ -54,6 +56,84 @@ class IFileSystem {
   virtual bool ReplaceAtRestart(const std::string& from, const std::string& to) = 0;
   // The folder for temporary files, with a trailing backslash; "" if none.
   virtual std::string TempFolder() = 0;
+
+  // Folders. CreateFolder makes one level; the parent must exist.
+  virtual bool CreateFolder(const std::string& path) = 0;
+  // Makes a new folder (false when it exists already) that only the
+  // current user, the administrators and the system can open.
+  virtual bool CreatePrivateFolder(const std::string& path) = 0;
+  virtual bool RemoveFolder(const std::string& path) = 0;  // only when empty
+  virtual bool IsReparsePoint(const std::string& path) = 0;
+  // File facts; nullopt when the file cannot be read.
+  virtual std::optional<uint64_t> FileSize(const std::string& path) = 0;
+  virtual std::optional<double> LastWriteTime(const std::string& path) = 0;  // local date-time
+  // The version of the file's version resource (fixed file information:
+  // most significant 32 bits high), nullopt when it has none.
+  virtual std::optional<uint64_t> FileVersion(const std::string& path) = 0;
+  virtual bool IsReadOnly(const std::string& path) = 0;
+  virtual bool SetReadOnly(const std::string& path, bool readOnly) = 0;
+  // Copies over an existing file; false when `to` cannot be written.
+  virtual bool CopyFile(const std::string& from, const std::string& to) = 0;
+  // Schedules the file's deletion at the next restart.
+  virtual bool DeleteAtRestart(const std::string& path) = 0;
+  // The short (8.3) form of an existing path, or the path itself.
+  virtual std::string ShortPathName(const std::string& path) = 0;
+};
+
+// Registry roots and views. `Default` is the view a 32-bit program gets
+// without asking (the 32-bit view on a 64-bit system); the 64-bit build
+// asks for that view explicitly, so both builds write the same keys.
+enum class RegRoot { ClassesRoot, CurrentUser, LocalMachine, Users };
+enum class RegView { Default, View64 };
+
+class IRegistry {
+ public:
+  virtual ~IRegistry() = default;
+  virtual bool KeyExists(RegRoot root, const std::string& key, RegView view = RegView::Default) = 0;
+  // Creates the key with its missing parents; false without the right.
+  virtual bool CreateKey(RegRoot root, const std::string& key, RegView view = RegView::Default) = 0;
+  // Whether an existing key opens for reading and writing.
+  virtual bool CanWrite(RegRoot root, const std::string& key, RegView view = RegView::Default) = 0;
+  virtual std::optional<std::string> ReadString(RegRoot root, const std::string& key, const std::string& name,
+                                                RegView view = RegView::Default) = 0;
+  virtual std::optional<uint32_t> ReadDword(RegRoot root, const std::string& key, const std::string& name,
+                                            RegView view = RegView::Default) = 0;
+  // Writing creates the key when it is missing. "" names the default value.
+  virtual bool WriteString(RegRoot root, const std::string& key, const std::string& name, const std::string& value,
+                           RegView view = RegView::Default) = 0;
+  virtual bool WriteDword(RegRoot root, const std::string& key, const std::string& name, uint32_t value,
+                          RegView view = RegView::Default) = 0;
+  virtual bool DeleteValue(RegRoot root, const std::string& key, const std::string& name,
+                           RegView view = RegView::Default) = 0;
+  // Deletes the key with everything below it.
+  virtual bool DeleteKey(RegRoot root, const std::string& key, RegView view = RegView::Default) = 0;
+};
+
+// Facts about the running system and process.
+class ISystem {
+ public:
+  virtual ~ISystem() = default;
+  virtual int MajorVersion() = 0;
+  virtual int MinorVersion() = 0;
+  virtual bool Is64BitSystem() = 0;
+  // Processors in the process's affinity mask (at least 1).
+  virtual unsigned UsableProcessors() = 0;
+  // The Windows and system folders without trailing backslash; "" on failure.
+  virtual std::string WindowsFolder() = 0;
+  virtual std::string SystemFolder() = 0;
+  // This program's own file (argument 0).
+  virtual std::string ProgramFile() = 0;
+  virtual bool DriveExists(const std::string& drive) = 0;  // "C:" or "C:\..."
+  // Free bytes for the caller on the drive of `path`; nullopt when unknown.
+  virtual std::optional<uint64_t> FreeSpace(const std::string& path) = 0;
+  virtual uint64_t TickCount() = 0;  // milliseconds
+  virtual double LocalNow() = 0;  // local date-time
+  // Process token: elevation type full (2) / limited (3); membership of
+  // the Administrators group; UAC switched on.
+  virtual bool IsElevated() = 0;
+  virtual bool HasLimitedToken() = 0;
+  virtual bool IsAdminMember() = 0;
+  virtual bool UacEnabled() = 0;
 };
 
 // Buttons and icons of a message box; the values are those of Windows.

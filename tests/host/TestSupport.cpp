@@ -134,6 +134,178 @@ double TestMachine::LastWriteTime(const std::string& path) const {
 #endif
 }
 
+IRegistry& TestMachine::Registry() {
+  if (!registry_) {
+#ifdef _WIN32
+    registry_ = CreateNativeRegistry();
+#else
+    registry_ = std::make_unique<HostRegistry>(root_);
+#endif
+  }
+  return *registry_;
+}
+
+ISystem& TestMachine::System() {
+  if (!system_) {
+#ifdef _WIN32
+    system_ = CreateNativeSystem();
+#else
+    system_ = std::make_unique<HostSystem>(root_);
+#endif
+  }
+  return *system_;
+}
+
+std::string TestMachine::MachineRoot() const {
+#ifdef _WIN32
+  return {};
+#else
+  return root_;
+#endif
+}
+
+bool TestMachine::DeleteAtRestartScheduled(const std::string& path) const {
+#ifdef _WIN32
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
+                    &key) != ERROR_SUCCESS)
+    return false;
+  DWORD type = 0, size = 0;
+  RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, nullptr, &size);
+  std::u16string buf(size / 2 + 1, u'\0');
+  const bool ok = RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type,
+                                   reinterpret_cast<BYTE*>(buf.data()), &size) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  if (!ok) return false;
+  // Pairs of strings "\??\from" and "!\??\to" (replace) or "" (delete);
+  // the empty target is why the whole buffer is split, not read as a list
+  // that ends at the first empty string.
+  buf.resize(size / 2);
+  std::vector<std::string> entries;
+  size_t start = 0;
+  while (start < buf.size()) {
+    size_t end = buf.find(u'\0', start);
+    if (end == std::u16string::npos) end = buf.size();
+    entries.push_back(Utf16ToUtf8(buf.substr(start, end - start)));
+    start = end + 1;
+  }
+  for (size_t i = 0; i + 1 < entries.size() && !entries[i].empty(); i += 2) {
+    std::string from = entries[i];
+    if (StartsWith(from, "\\??\\")) from = from.substr(4);
+    if (EqualsIgnoreAsciiCase(from, path) && entries[i + 1].empty()) return true;
+  }
+  return false;
+#else
+  for (const std::string& line : static_cast<HostFileSystem&>(*fs_).PendingRenames())
+    if (line == path + "\t") return true;
+  return false;
+#endif
+}
+
+std::string UniqueName(const std::string& prefix) {
+  std::random_device rd;
+  return prefix + std::to_string(rd()) + "-" + std::to_string(rd());
+}
+
+namespace {
+void Put16(std::string& s, size_t at, uint32_t v) {
+  for (int i = 0; i < 2; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
+}
+void Put32(std::string& s, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
+}
+void Put64(std::string& s, size_t at, uint64_t v) {
+  for (int i = 0; i < 8; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
+}
+}  // namespace
+
+std::string VersionResource(uint64_t fileVersion) {
+  // VS_VERSIONINFO: length, value length, type (0: binary), the key in
+  // UTF-16 with its zero, padding to 32 bits, then VS_FIXEDFILEINFO.
+  std::string r(92, '\0');
+  Put16(r, 0, 92);
+  Put16(r, 2, 52);
+  Put16(r, 4, 0);
+  const char* key = "VS_VERSION_INFO";
+  for (size_t i = 0; key[i]; ++i) Put16(r, 6 + 2 * i, static_cast<unsigned char>(key[i]));
+  const size_t f = 40;  // 6 + 32 bytes of key, rounded up to a multiple of 4
+  Put32(r, f + 0, 0xFEEF04BDu);  // signature
+  Put32(r, f + 4, 0x00010000u);  // structure version 1.0
+  Put32(r, f + 8, static_cast<uint32_t>(fileVersion >> 32));
+  Put32(r, f + 12, static_cast<uint32_t>(fileVersion));
+  Put32(r, f + 16, static_cast<uint32_t>(fileVersion >> 32));  // product version
+  Put32(r, f + 20, static_cast<uint32_t>(fileVersion));
+  Put32(r, f + 24, 0x3Fu);  // flags mask
+  Put32(r, f + 28, 0);  // flags
+  Put32(r, f + 32, 0x00040004u);  // VOS_NT_WINDOWS32
+  Put32(r, f + 36, 2);  // VFT_DLL
+  return r;
+}
+
+std::string PeImageWithVersion(uint64_t fileVersion) {
+  const std::string version = VersionResource(fileVersion);
+  // Headers in the first 0x200 bytes; the one section, .rsrc, at file
+  // offset 0x200 and relative virtual address 0x1000.
+  constexpr uint32_t kFileAlign = 0x200, kSectionAlign = 0x1000, kRsrcRva = 0x1000;
+  // The resource tree: root (type RT_VERSION = 16) -> name 1 -> language
+  // 0x409 -> data entry -> the version resource at section offset 88.
+  std::string rsrc(88, '\0');
+  Put16(rsrc, 14, 1);  // root: one entry with an id
+  Put32(rsrc, 16, 16);
+  Put32(rsrc, 20, 0x80000000u | 24);  // a subdirectory at 24
+  Put16(rsrc, 24 + 14, 1);
+  Put32(rsrc, 24 + 16, 1);
+  Put32(rsrc, 24 + 20, 0x80000000u | 48);
+  Put16(rsrc, 48 + 14, 1);
+  Put32(rsrc, 48 + 16, 0x409);
+  Put32(rsrc, 48 + 20, 72);  // a data entry at 72
+  Put32(rsrc, 72, kRsrcRva + 88);  // the data, as a relative virtual address
+  Put32(rsrc, 72 + 4, static_cast<uint32_t>(version.size()));
+  rsrc += version;
+  const uint32_t rsrcSize = static_cast<uint32_t>(rsrc.size());
+  const uint32_t rawSize = (rsrcSize + kFileAlign - 1) / kFileAlign * kFileAlign;
+
+  std::string pe(kFileAlign + rawSize, '\0');
+  pe[0] = 'M';
+  pe[1] = 'Z';
+  Put32(pe, 0x3C, 0x40);  // e_lfanew
+  pe.replace(0x40, 4, std::string("PE\0\0", 4));
+  const size_t fh = 0x44;  // IMAGE_FILE_HEADER
+  Put16(pe, fh + 0, 0x8664);  // AMD64
+  Put16(pe, fh + 2, 1);  // sections
+  Put16(pe, fh + 16, 240);  // size of the PE32+ optional header
+  Put16(pe, fh + 18, 0x2022);  // executable image, large address aware, DLL
+  const size_t oh = fh + 20;  // IMAGE_OPTIONAL_HEADER64
+  Put16(pe, oh + 0, 0x20B);
+  Put32(pe, oh + 8, rawSize);  // size of initialised data
+  Put32(pe, oh + 20, kRsrcRva);  // base of code
+  Put64(pe, oh + 24, 0x180000000ull);  // image base
+  Put32(pe, oh + 32, kSectionAlign);
+  Put32(pe, oh + 36, kFileAlign);
+  Put16(pe, oh + 40, 6);  // operating system version 6.0
+  Put16(pe, oh + 48, 6);  // subsystem version 6.0
+  Put32(pe, oh + 56, kRsrcRva + (rsrcSize + kSectionAlign - 1) / kSectionAlign * kSectionAlign);  // image size
+  Put32(pe, oh + 60, kFileAlign);  // size of the headers
+  Put16(pe, oh + 68, 2);  // Windows GUI subsystem
+  Put16(pe, oh + 70, 0x0140);  // dynamic base, NX compatible
+  Put64(pe, oh + 72, 0x100000);  // stack reserve
+  Put64(pe, oh + 80, 0x1000);  // stack commit
+  Put64(pe, oh + 88, 0x100000);  // heap reserve
+  Put64(pe, oh + 96, 0x1000);  // heap commit
+  Put32(pe, oh + 108, 16);  // data directories
+  Put32(pe, oh + 112 + 2 * 8, kRsrcRva);  // directory 2: resources
+  Put32(pe, oh + 112 + 2 * 8 + 4, rsrcSize);
+  const size_t sh = oh + 240;  // the section header
+  pe.replace(sh, 8, std::string(".rsrc\0\0\0", 8));
+  Put32(pe, sh + 8, rsrcSize);  // virtual size
+  Put32(pe, sh + 12, kRsrcRva);
+  Put32(pe, sh + 16, rawSize);
+  Put32(pe, sh + 20, kFileAlign);  // file offset of the data
+  Put32(pe, sh + 36, 0x40000040u);  // initialised data, readable
+  pe.replace(kFileAlign, rsrc.size(), rsrc);
+  return pe;
+}
+
 std::string RandomBytes(size_t n, unsigned seed) {
   std::mt19937 r(seed);
   std::string s(n, '\0');

@@ -40,12 +40,24 @@ class TestMachine {
   // Last-write time of a file as a local date-time.
   double LastWriteTime(const std::string& path) const;
 
+  // The machine's registry and system facts, made on first use: the
+  // simulated machine's on the host, the real ones under Wine (where the
+  // tests must use keys of their own and delete them).
+  IRegistry& Registry();
+  ISystem& System();
+  // The sandbox folder of the simulated machine; "" on Windows.
+  std::string MachineRoot() const;
+  // Whether the deletion of `path` at the next restart is scheduled.
+  bool DeleteAtRestartScheduled(const std::string& path) const;
+
  private:
   std::unique_ptr<IFileSystem> fs_;
   ScriptedDialogs dialogs_;
   std::string root_;  // native folder removed at the end
   std::string work_;
   std::vector<void*> held_;
+  std::unique_ptr<IRegistry> registry_;
+  std::unique_ptr<ISystem> system_;
 };
 
 // A manifest with a little of everything, built from inline contents.
@@ -66,5 +78,17 @@ std::unique_ptr<OpenedPackage> OpenAndRead(TestMachine& m, const std::string& fi
 void PatchFile(TestMachine& m, const std::string& path, uint64_t offset, const std::string& bytes);
 std::string Le32(int32_t v);
 std::string Le64(int64_t v);
+
+// A name no other test run uses, for registry keys shared with the system.
+std::string UniqueName(const std::string& prefix);
+
+// The bytes of a minimal 64-bit PE image (a DLL without code) whose only
+// resource is a version resource (VS_VERSIONINFO) with the given file
+// version: enough for the system's version library and for the scanner of
+// the simulated machine alike.
+std::string PeImageWithVersion(uint64_t fileVersion);
+// Just the version resource itself: the "VS_VERSION_INFO" key, padding and
+// the fixed file information.
+std::string VersionResource(uint64_t fileVersion);
 
 }  // namespace stw::test

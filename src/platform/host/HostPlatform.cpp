@@ -13,6 +13,8 @@
 #include <fstream>
 #include <random>
 
+#include "platform/FixedFileInfo.h"
+
 namespace stw {
 
 namespace {
@@ -97,6 +99,32 @@ bool IsDrivePath(const std::string& p) {
   return p.size() >= 2 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':';
 }
 
+constexpr const char* kInUse = "The process cannot access the file because it is being used by another process.";
+constexpr const char* kDenied = "Access is denied.";
+
+// Windows' read-only attribute: a file nobody may write to.
+bool IsReadOnlyFile(const std::string& native) {
+  struct stat st{};
+  return ::stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0;
+}
+
+// lstat looks at a link itself only when the path does not end in "/".
+std::string WithoutTrailingSlash(std::string native) {
+  while (native.size() > 1 && native.back() == '/') native.pop_back();
+  return native;
+}
+
+bool WriteAll(int fd, const char* data, size_t n) {
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t w = ::write(fd, data + done, n - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    done += static_cast<size_t>(w);
+  }
+  return true;
+}
+
 }  // namespace
 
 HostFileSystem::HostFileSystem(std::string machineRoot) : root_(std::move(machineRoot)) {
@@ -150,7 +178,11 @@ std::unique_ptr<IReadFile> HostFileSystem::OpenRead(const std::string& path) {
 std::unique_ptr<IWriteFile> HostFileSystem::Create(const std::string& path, std::string& error) {
   const std::string native = NativePath(path);
   if (IsHeld(native)) {
-    error = "The process cannot access the file because it is being used by another process.";
+    error = kInUse;
+    return nullptr;
+  }
+  if (IsReadOnlyFile(native)) {
+    error = kDenied;
     return nullptr;
   }
   const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -197,14 +229,21 @@ bool HostFileSystem::DirectoryExists(const std::string& path) {
 
 bool HostFileSystem::DeleteFile(const std::string& path) {
   const std::string native = NativePath(path);
-  if (IsHeld(native)) return false;
+  if (IsHeld(native) || IsReadOnlyFile(native)) return false;
+  struct stat st{};
+  // DeleteFile removes files (and links), never folders.
+  if (::lstat(WithoutTrailingSlash(native).c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
   return ::unlink(native.c_str()) == 0;
 }
 
 bool HostFileSystem::MoveReplace(const std::string& from, const std::string& to, std::string& error) {
   const std::string nf = NativePath(from), nt = NativePath(to);
   if (IsHeld(nt) || IsHeld(nf)) {
-    error = "The process cannot access the file because it is being used by another process.";
+    error = kInUse;
+    return false;
+  }
+  if (IsReadOnlyFile(nt)) {
+    error = kDenied;
     return false;
   }
   if (::rename(nf.c_str(), nt.c_str()) != 0) {
@@ -215,6 +254,14 @@ bool HostFileSystem::MoveReplace(const std::string& from, const std::string& to,
 }
 
 bool HostFileSystem::ReplaceAtRestart(const std::string& from, const std::string& to) {
+  return ScheduleAtRestart(from, to);
+}
+
+bool HostFileSystem::DeleteAtRestart(const std::string& path) { return ScheduleAtRestart(path, ""); }
+
+bool HostFileSystem::ScheduleAtRestart(const std::string& from, const std::string& to) {
+  // Like the system's list, the record belongs to the machine: without a
+  // sandbox there is nowhere to keep it.
   if (root_.empty()) return false;
   std::lock_guard<std::mutex> g(mutex_);
   std::ofstream f(root_ + "/pending-renames.txt", std::ios::app | std::ios::binary);
@@ -243,6 +290,103 @@ std::string HostFileSystem::TempFolder() {
   return temp;
 }
 
+bool HostFileSystem::CreateFolder(const std::string& path) { return ::mkdir(NativePath(path).c_str(), 0755) == 0; }
+
+bool HostFileSystem::CreatePrivateFolder(const std::string& path) {
+  return ::mkdir(NativePath(path).c_str(), 0700) == 0;
+}
+
+bool HostFileSystem::RemoveFolder(const std::string& path) {
+  const std::string native = WithoutTrailingSlash(NativePath(path));
+  struct stat link{}, target{};
+  if (::lstat(native.c_str(), &link) != 0) return false;
+  // A link to a folder (a junction on Windows) goes without its target.
+  if (S_ISLNK(link.st_mode)) return ::stat(native.c_str(), &target) == 0 && S_ISDIR(target.st_mode) &&
+                                    ::unlink(native.c_str()) == 0;
+  return ::rmdir(native.c_str()) == 0;
+}
+
+bool HostFileSystem::IsReparsePoint(const std::string& path) {
+  struct stat st{};
+  return ::lstat(WithoutTrailingSlash(NativePath(path)).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+std::optional<uint64_t> HostFileSystem::FileSize(const std::string& path) {
+  struct stat st{};
+  if (::stat(NativePath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return static_cast<uint64_t>(st.st_size);
+}
+
+std::optional<double> HostFileSystem::LastWriteTime(const std::string& path) {
+  struct stat st{};
+  if (::stat(NativePath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return UnixToDateTime(st.st_mtim.tv_sec) + static_cast<double>(st.st_mtim.tv_nsec) / 86400e9;
+}
+
+std::optional<uint64_t> HostFileSystem::FileVersion(const std::string& path) {
+  const std::unique_ptr<IReadFile> file = OpenRead(path);
+  if (!file) return std::nullopt;
+  return ScanFixedFileVersion(*file);
+}
+
+bool HostFileSystem::IsReadOnly(const std::string& path) { return IsReadOnlyFile(NativePath(path)); }
+
+bool HostFileSystem::SetReadOnly(const std::string& path, bool readOnly) {
+  const std::string native = NativePath(path);
+  struct stat st{};
+  if (::stat(native.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  const mode_t mode = readOnly ? (st.st_mode & 07777 & ~mode_t{0222}) : ((st.st_mode & 07777) | S_IWUSR);
+  return ::chmod(native.c_str(), mode) == 0;
+}
+
+bool HostFileSystem::CopyFile(const std::string& from, const std::string& to) {
+  const std::string nf = NativePath(from), nt = NativePath(to);
+  // The source is read with others allowed to read along, so only a holder
+  // that shares nothing stops the copy.
+  if (IsHeld(nf) || IsHeld(nt) || IsReadOnlyFile(nt)) return false;
+  struct stat src{}, dst{};
+  if (::stat(nf.c_str(), &src) != 0 || !S_ISREG(src.st_mode)) return false;
+  if (::stat(nt.c_str(), &dst) == 0) {
+    // Truncating the target would destroy the source when both are one file.
+    if (!S_ISREG(dst.st_mode) || (dst.st_dev == src.st_dev && dst.st_ino == src.st_ino)) return false;
+  }
+  const int in = ::open(nf.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  const int out = ::open(nt.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (out < 0) {
+    ::close(in);
+    return false;
+  }
+  bool ok = true;
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    const ssize_t r = ::read(in, buffer.data(), buffer.size());
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) ok = false;
+    if (r <= 0) break;
+    if (!WriteAll(out, buffer.data(), static_cast<size_t>(r))) {
+      ok = false;
+      break;
+    }
+  }
+  // As Windows does, the copy keeps the source's last-write time and
+  // attributes (the read-only one is the permission bits).
+  if (ok) {
+    struct timespec ts[2];
+    ts[0].tv_sec = 0;
+    ts[0].tv_nsec = UTIME_OMIT;
+    ts[1] = src.st_mtim;
+    ok = ::futimens(out, ts) == 0 && ::fchmod(out, src.st_mode & 07777) == 0;
+  }
+  ::close(in);
+  if (::close(out) != 0) ok = false;
+  // No half copy is left behind under the target's name.
+  if (!ok) ::unlink(nt.c_str());
+  return ok;
+}
+
+std::string HostFileSystem::ShortPathName(const std::string& path) { return path; }
+
 }  // namespace stw
 
 #include <iostream>
@@ -251,6 +395,15 @@ std::string HostFileSystem::TempFolder() {
 
 namespace stw {
 std::unique_ptr<IFileSystem> CreateNativeFileSystem() { return std::make_unique<HostFileSystem>(); }
+std::unique_ptr<IFileSystem> CreateNativeFileSystem(const std::string& machineRoot) {
+  return std::make_unique<HostFileSystem>(machineRoot);
+}
+std::unique_ptr<IRegistry> CreateNativeRegistry(const std::string& machineRoot) {
+  return std::make_unique<HostRegistry>(machineRoot);
+}
+std::unique_ptr<ISystem> CreateNativeSystem(const std::string& machineRoot) {
+  return std::make_unique<HostSystem>(machineRoot);
+}
 int ConsoleDialogs::MessageBox(const std::string& text, const std::string& title, unsigned) {
   std::cerr << (title.empty() ? "" : title + ": ") << text << "\n";
   return IDNONE_;

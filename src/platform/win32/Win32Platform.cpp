@@ -7,10 +7,17 @@
 
 #include "platform/win32/Windows.h"
 
+#include <sddl.h>
+
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cctype>
 #include <cstdint>
+#include <cstring>
 #include <iostream>
+#include <optional>
+#include <type_traits>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -138,6 +145,26 @@ bool LocalDateTimeToUtcFileTime(double dateTime, FILETIME& utc) {
   return LocalFileTimeToFileTime(&local, &utc) != 0;
 }
 
+// A FILETIME-scaled local time (100 ns units since 1601-01-01) as a local
+// date-time.
+double LocalTicksToDateTime(uint64_t ticks) {
+  return static_cast<double>(ticks) / (static_cast<double>(kMsPerDay) * 10000.0) -
+         static_cast<double>(kDaysFrom1601To1899);
+}
+
+// The inverse of LocalDateTimeToUtcFileTime: the daylight-saving rule of
+// the time's own date applies, so a file written in summer reads back with
+// the summer time it was given, whatever the season now.
+std::optional<double> UtcFileTimeToLocalDateTime(const FILETIME& utc) {
+  SYSTEMTIME utcSt, localSt;
+  FILETIME local;
+  if (!(FileTimeToSystemTime(&utc, &utcSt) && SystemTimeToTzSpecificLocalTime(nullptr, &utcSt, &localSt) &&
+        SystemTimeToFileTime(&localSt, &local)) &&
+      !FileTimeToLocalFileTime(&utc, &local))
+    return std::nullopt;
+  return LocalTicksToDateTime(static_cast<uint64_t>(local.dwHighDateTime) << 32 | local.dwLowDateTime);
+}
+
 class Win32WriteFile : public IWriteFile {
  public:
   explicit Win32WriteFile(HANDLE h) : file_(h) {}
@@ -184,6 +211,25 @@ class Win32WriteFile : public IWriteFile {
 };
 
 DWORD Attributes(const std::string& path) { return GetFileAttributesW(Wide(path).c_str()); }
+
+// Calls a function that fills a buffer of wide characters and returns the
+// length written, or the size needed when the buffer is too small (the
+// convention of GetModuleFileNameW-like calls differs and is handled by
+// their callers); "" on failure.
+template <class F>
+std::wstring FillWide(F&& call) {
+  std::wstring buffer(MAX_PATH + 1, L'\0');
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const DWORD n = call(buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0) return {};
+    if (n < buffer.size()) {
+      buffer.resize(n);
+      return buffer;
+    }
+    buffer.assign(static_cast<size_t>(n) + 1, L'\0');  // n: the size needed
+  }
+  return {};
+}
 
 class Win32FileSystem : public IFileSystem {
  public:
@@ -241,6 +287,87 @@ class Win32FileSystem : public IFileSystem {
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
   }
 
+  bool CreateFolder(const std::string& path) override { return CreateDirectoryW(Wide(path).c_str(), nullptr) != 0; }
+  bool CreatePrivateFolder(const std::string& path) override {
+    // Protected (inheritance from the parent cut) and open to the folder's
+    // owner, the administrators and the system only, inherited by what is
+    // put inside.
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;OW)(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)",
+                                                              SDDL_REVISION_1, &sd, nullptr))
+      return false;
+    SECURITY_ATTRIBUTES sa{sizeof sa, sd, FALSE};
+    const bool ok = CreateDirectoryW(Wide(path).c_str(), &sa) != 0;
+    LocalFree(sd);
+    return ok;
+  }
+
+  bool RemoveFolder(const std::string& path) override { return RemoveDirectoryW(Wide(path).c_str()) != 0; }
+
+  bool IsReparsePoint(const std::string& path) override {
+    const DWORD a = Attributes(path);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  }
+
+  std::optional<uint64_t> FileSize(const std::string& path) override {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!FileData(path, data)) return std::nullopt;
+    return static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+  }
+
+  std::optional<double> LastWriteTime(const std::string& path) override {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!FileData(path, data)) return std::nullopt;
+    return UtcFileTimeToLocalDateTime(data.ftLastWriteTime);
+  }
+
+  std::optional<uint64_t> FileVersion(const std::string& path) override {
+    const std::wstring wide = Wide(path);
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(wide.c_str(), &ignored);
+    if (size == 0) return std::nullopt;
+    std::vector<unsigned char> block(size);
+    if (!GetFileVersionInfoW(wide.c_str(), 0, size, block.data())) return std::nullopt;
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    wchar_t root[] = L"\\";
+    if (!VerQueryValueW(block.data(), root, reinterpret_cast<void**>(&info), &length) || info == nullptr ||
+        length < sizeof(VS_FIXEDFILEINFO) || info->dwSignature != 0xFEEF04BDu)
+      return std::nullopt;
+    return static_cast<uint64_t>(info->dwFileVersionMS) << 32 | info->dwFileVersionLS;
+  }
+
+  bool IsReadOnly(const std::string& path) override {
+    const DWORD a = Attributes(path);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0 && (a & FILE_ATTRIBUTE_READONLY) != 0;
+  }
+
+  bool SetReadOnly(const std::string& path, bool readOnly) override {
+    const std::wstring wide = Wide(path);
+    DWORD a = GetFileAttributesW(wide.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+    a = readOnly ? (a | FILE_ATTRIBUTE_READONLY) : (a & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    // SetFileAttributes wants NORMAL, not 0, for "no attribute at all".
+    return SetFileAttributesW(wide.c_str(), a != 0 ? a : FILE_ATTRIBUTE_NORMAL) != 0;
+  }
+
+  bool CopyFile(const std::string& from, const std::string& to) override {
+    return CopyFileW(Wide(from).c_str(), Wide(to).c_str(), FALSE) != 0;
+  }
+
+  bool DeleteAtRestart(const std::string& path) override {
+    // Like ReplaceAtRestart, recorded by the system and only for an
+    // administrator.
+    return MoveFileExW(Wide(path).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+  }
+
+  std::string ShortPathName(const std::string& path) override {
+    const std::wstring wide = Wide(path);
+    const std::wstring shortPath =
+        FillWide([&](wchar_t* b, DWORD n) { return GetShortPathNameW(wide.c_str(), b, n); });
+    return shortPath.empty() ? path : Narrow(shortPath);
+  }
+
   std::string TempFolder() override {
     std::wstring buffer(MAX_PATH + 1, L'\0');
     DWORD n = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
@@ -254,11 +381,332 @@ class Win32FileSystem : public IFileSystem {
     if (buffer.back() != L'\\') buffer += L'\\';
     return Narrow(buffer);
   }
+
+ private:
+  // Facts of a file (not a folder); false when there is no such file.
+  static bool FileData(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& data) {
+    return GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data) &&
+           (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  }
+};
+
+// ---------------------------------------------------------------- registry
+
+// Owns an open registry key.
+class Key {
+ public:
+  Key() = default;
+  Key(const Key&) = delete;
+  Key& operator=(const Key&) = delete;
+  ~Key() {
+    if (h_) RegCloseKey(h_);
+  }
+  HKEY* Out() { return &h_; }
+  HKEY Get() const { return h_; }
+
+ private:
+  HKEY h_ = nullptr;
+};
+
+HKEY RootKey(RegRoot root) {
+  switch (root) {
+    case RegRoot::ClassesRoot: return HKEY_CLASSES_ROOT;
+    case RegRoot::CurrentUser: return HKEY_CURRENT_USER;
+    case RegRoot::LocalMachine: return HKEY_LOCAL_MACHINE;
+    case RegRoot::Users: return HKEY_USERS;
+  }
+  return HKEY_CURRENT_USER;
+}
+
+// The view is always asked for explicitly: the 32-bit release build gets
+// the 32-bit view by default anyway, and the 64-bit test build must write
+// the very same keys, so Default means the 32-bit view for both.
+REGSAM ViewFlag(RegView view) { return view == RegView::View64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY; }
+
+class Win32Registry : public IRegistry {
+ public:
+  bool KeyExists(RegRoot root, const std::string& key, RegView view) override {
+    Key k;
+    const LONG r = RegOpenKeyExW(RootKey(root), Wide(key).c_str(), 0, KEY_QUERY_VALUE | ViewFlag(view), k.Out());
+    // A key we may not read is there all the same.
+    return r == ERROR_SUCCESS || r == ERROR_ACCESS_DENIED;
+  }
+
+  bool CreateKey(RegRoot root, const std::string& key, RegView view) override {
+    Key k;
+    return Create(root, key, view, KEY_WRITE, k);
+  }
+
+  bool CanWrite(RegRoot root, const std::string& key, RegView view) override {
+    Key k;
+    return RegOpenKeyExW(RootKey(root), Wide(key).c_str(), 0, KEY_READ | KEY_WRITE | ViewFlag(view), k.Out()) ==
+           ERROR_SUCCESS;
+  }
+
+  std::optional<std::string> ReadString(RegRoot root, const std::string& key, const std::string& name,
+                                        RegView view) override {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (!Query(root, key, name, view, type, data) || (type != REG_SZ && type != REG_EXPAND_SZ)) return std::nullopt;
+    // The stored bytes need not end in a zero, nor hold a whole number of
+    // characters; anything after the first zero is not part of the text.
+    std::wstring text(data.size() / sizeof(wchar_t), L'\0');
+    std::memcpy(text.data(), data.data(), text.size() * sizeof(wchar_t));
+    const size_t end = text.find(L'\0');
+    if (end != std::wstring::npos) text.resize(end);
+    return Narrow(text);
+  }
+
+  std::optional<uint32_t> ReadDword(RegRoot root, const std::string& key, const std::string& name,
+                                    RegView view) override {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (!Query(root, key, name, view, type, data) || type != REG_DWORD || data.size() != sizeof(DWORD))
+      return std::nullopt;
+    DWORD v;
+    std::memcpy(&v, data.data(), sizeof v);
+    return v;
+  }
+
+  bool WriteString(RegRoot root, const std::string& key, const std::string& name, const std::string& value,
+                   RegView view) override {
+    Key k;
+    if (!Create(root, key, view, KEY_SET_VALUE, k)) return false;
+    const std::wstring text = Wide(value);
+    // The size counts the terminating zero, which readers rely on.
+    const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    if (bytes > std::numeric_limits<DWORD>::max()) return false;
+    return RegSetValueExW(k.Get(), Wide(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>(bytes)) == ERROR_SUCCESS;
+  }
+
+  bool WriteDword(RegRoot root, const std::string& key, const std::string& name, uint32_t value,
+                  RegView view) override {
+    Key k;
+    if (!Create(root, key, view, KEY_SET_VALUE, k)) return false;
+    const DWORD v = value;
+    return RegSetValueExW(k.Get(), Wide(name).c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v),
+                          sizeof v) == ERROR_SUCCESS;
+  }
+
+  bool DeleteValue(RegRoot root, const std::string& key, const std::string& name, RegView view) override {
+    Key k;
+    if (RegOpenKeyExW(RootKey(root), Wide(key).c_str(), 0, KEY_SET_VALUE | ViewFlag(view), k.Out()) !=
+        ERROR_SUCCESS)
+      return false;
+    return RegDeleteValueW(k.Get(), Wide(name).c_str()) == ERROR_SUCCESS;
+  }
+
+  bool DeleteKey(RegRoot root, const std::string& key, RegView view) override {
+    const std::wstring wide = Wide(key);
+    // A root is not ours to delete, and RegDeleteTree with an empty name
+    // would empty it.
+    if (wide.find_first_not_of(L'\\') == std::wstring::npos) return false;
+    {
+      // RegDeleteTree has no view of its own: it works below a handle, and
+      // a handle opened in a view stays in it. It empties the key; the key
+      // itself then goes with RegDeleteKeyEx, which takes the view.
+      Key k;
+      if (RegOpenKeyExW(RootKey(root), wide.c_str(), 0,
+                        DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE | ViewFlag(view),
+                        k.Out()) != ERROR_SUCCESS)
+        return false;
+      if (RegDeleteTreeW(k.Get(), nullptr) != ERROR_SUCCESS) return false;
+    }
+    return RegDeleteKeyExW(RootKey(root), wide.c_str(), ViewFlag(view), 0) == ERROR_SUCCESS;
+  }
+
+ private:
+  static bool Create(RegRoot root, const std::string& key, RegView view, REGSAM access, Key& k) {
+    return RegCreateKeyExW(RootKey(root), Wide(key).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                           access | ViewFlag(view), nullptr, k.Out(), nullptr) == ERROR_SUCCESS;
+  }
+
+  // The value's type and bytes. The size is asked for first; should the
+  // value grow between the two calls, the read is tried again.
+  static bool Query(RegRoot root, const std::string& key, const std::string& name, RegView view, DWORD& type,
+                    std::vector<BYTE>& data) {
+    Key k;
+    if (RegOpenKeyExW(RootKey(root), Wide(key).c_str(), 0, KEY_QUERY_VALUE | ViewFlag(view), k.Out()) !=
+        ERROR_SUCCESS)
+      return false;
+    const std::wstring wideName = Wide(name);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      DWORD size = 0;
+      if (RegQueryValueExW(k.Get(), wideName.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
+      data.assign(size, 0);
+      const LONG r = RegQueryValueExW(k.Get(), wideName.c_str(), nullptr, &type, data.empty() ? nullptr : data.data(),
+                                      &size);
+      if (r == ERROR_SUCCESS) {
+        data.resize(size);
+        return true;
+      }
+      if (r != ERROR_MORE_DATA) return false;
+    }
+    return false;
+  }
+};
+
+// ---------------------------------------------------------------- system
+
+class Win32System : public ISystem {
+ public:
+  int MajorVersion() override { return static_cast<int>(Version().dwMajorVersion); }
+  int MinorVersion() override { return static_cast<int>(Version().dwMinorVersion); }
+
+  bool Is64BitSystem() override {
+#ifdef _WIN64
+    return true;
+#else
+    // A 32-bit program on a 64-bit system runs under WOW64; GetNativeSystemInfo
+    // covers the rest (it reports the machine, not the emulated processor).
+    BOOL wow64 = FALSE;
+    if (IsWow64Process(GetCurrentProcess(), &wow64) && wow64) return true;
+    SYSTEM_INFO info;
+    GetNativeSystemInfo(&info);
+    return info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ||
+           info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_IA64 ||
+           info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_ARM64;
+#endif
+  }
+
+  unsigned UsableProcessors() override {
+    DWORD_PTR process = 0, system = 0;
+    if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) return 1;
+    return static_cast<unsigned>(std::max(1, std::popcount(static_cast<std::make_unsigned_t<DWORD_PTR>>(process))));
+  }
+
+  std::string WindowsFolder() override {
+    return WithoutTrailingBackslash(FillWide([](wchar_t* b, DWORD n) { return GetWindowsDirectoryW(b, n); }));
+  }
+
+  std::string SystemFolder() override {
+    return WithoutTrailingBackslash(FillWide([](wchar_t* b, DWORD n) { return GetSystemDirectoryW(b, n); }));
+  }
+
+  std::string ProgramFile() override {
+    // GetModuleFileNameW returns the buffer's size, not the size needed,
+    // when the name does not fit.
+    std::wstring buffer(MAX_PATH + 1, L'\0');
+    for (int attempt = 0; attempt < 8; ++attempt) {
+      const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+      if (n == 0) return {};
+      if (n < buffer.size()) {
+        buffer.resize(n);
+        return Narrow(buffer);
+      }
+      buffer.assign(buffer.size() * 2, L'\0');
+    }
+    return {};
+  }
+
+  bool DriveExists(const std::string& drive) override {
+    const std::wstring root = DriveRoot(drive);
+    if (root.empty()) return false;
+    const UINT type = GetDriveTypeW(root.c_str());
+    return type != DRIVE_UNKNOWN && type != DRIVE_NO_ROOT_DIR;
+  }
+
+  std::optional<uint64_t> FreeSpace(const std::string& path) override {
+    std::wstring root = DriveRoot(path);
+    if (root.empty()) root = Wide(path);  // a UNC path or a folder: the system finds its volume
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExW(root.c_str(), &available, nullptr, nullptr)) return std::nullopt;
+    return available.QuadPart;
+  }
+
+  uint64_t TickCount() override { return GetTickCount64(); }
+
+  double LocalNow() override {
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    FILETIME ft;
+    if (!SystemTimeToFileTime(&st, &ft)) return 0;
+    return LocalTicksToDateTime(static_cast<uint64_t>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime);
+  }
+
+  bool IsElevated() override { return ElevationType() == TokenElevationTypeFull; }
+  bool HasLimitedToken() override { return ElevationType() == TokenElevationTypeLimited; }
+
+  bool IsAdminMember() override {
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID admins = nullptr;
+    if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                  &admins))
+      return false;
+    // With a limited token the group is there but only to deny access, and
+    // CheckTokenMembership does not count it: true means admin rights now.
+    BOOL member = FALSE;
+    const bool ok = CheckTokenMembership(nullptr, admins, &member) != 0;
+    FreeSid(admins);
+    return ok && member;
+  }
+
+  bool UacEnabled() override {
+    if (MajorVersion() < 6) return false;  // before Vista there is no UAC
+    // The policy is machine-wide and not redirected; its absence means the
+    // default, which is on.
+    const std::optional<uint32_t> lua = registry_.ReadDword(
+        RegRoot::LocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System", "EnableLUA",
+        RegView::View64);
+    return !lua || *lua != 0;
+  }
+
+ private:
+  static std::string WithoutTrailingBackslash(const std::wstring& w) {
+    std::wstring s = w;
+    while (s.size() > 3 && s.back() == L'\\') s.pop_back();
+    return Narrow(s);
+  }
+
+  // "X:\" for "X:" or "X:\..."; "" for anything else.
+  static std::wstring DriveRoot(const std::string& path) {
+    if (path.size() < 2 || path[1] != ':' || !std::isalpha(static_cast<unsigned char>(path[0]))) return {};
+    if (path.size() > 2 && path[2] != '\\' && path[2] != '/') return {};
+    return std::wstring(1, static_cast<wchar_t>(path[0])) + L":\\";
+  }
+
+  // The real version: GetVersionEx is told the version of the program's
+  // manifest at most, RtlGetVersion is not.
+  static const OSVERSIONINFOW& Version() {
+    static const OSVERSIONINFOW version = [] {
+      OSVERSIONINFOW v{};
+      v.dwOSVersionInfoSize = sizeof v;
+      using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+      if (const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll")) {
+        const auto fn = reinterpret_cast<RtlGetVersionFn>(
+            reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")));
+        if (fn && fn(&v) == 0) return v;
+      }
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+      if (!GetVersionExW(&v)) v = OSVERSIONINFOW{};
+#pragma GCC diagnostic pop
+      return v;
+    }();
+    return version;
+  }
+
+  static TOKEN_ELEVATION_TYPE ElevationType() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return TokenElevationTypeDefault;
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    DWORD size = 0;
+    if (!GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size))
+      type = TokenElevationTypeDefault;
+    CloseHandle(token);
+    return type;
+  }
+
+  Win32Registry registry_;
 };
 
 }  // namespace
 
 std::unique_ptr<IFileSystem> CreateNativeFileSystem() { return std::make_unique<Win32FileSystem>(); }
+std::unique_ptr<IFileSystem> CreateNativeFileSystem(const std::string&) { return std::make_unique<Win32FileSystem>(); }
+std::unique_ptr<IRegistry> CreateNativeRegistry(const std::string&) { return std::make_unique<Win32Registry>(); }
+std::unique_ptr<ISystem> CreateNativeSystem(const std::string&) { return std::make_unique<Win32System>(); }
 
 int ConsoleDialogs::MessageBox(const std::string& text, const std::string& title, unsigned) {
   const std::string line = (title.empty() ? "" : title + ": ") + text + "\n";

@@ -1,0 +1,251 @@
+#include "app/SetupRun.h"
+
+#include <iostream>
+#include <random>
+
+#include "base/Text.h"
+#include "system/CommandLine.h"
+#include "system/FolderVariables.h"
+
+namespace stw {
+
+// ---------------------------------------------------------------- dialogs
+
+int TRunDialogs::MessageBox(const std::string& text, const std::string& title, unsigned style) {
+  if (echo_) {
+    std::string flat = text;
+    for (char& c : flat)
+      if (c == '\r') c = '\n';
+    std::cerr << (title.empty() ? "" : title + ": ") << flat << std::endl;
+  }
+  if (!suppress_) return inner_.MessageBox(text, title, style);
+  // Unattended: the default answer of each kind of box. A question after
+  // an error stops; a prompt that waits for the user to do something (a
+  // missing volume) cannot be satisfied and fails; anything else goes on.
+  if (style & MB_YESNO_) return (style & MB_ICONERROR_) ? IDNO_ : IDYES_;
+  if ((style & (MB_ICONERROR_ | MB_ICONQUESTION_ | MB_ICONINFORMATION_)) == 0) return IDNONE_;
+  return IDOK_;
+}
+
+// ---------------------------------------------------------------- the run
+
+TSetupRun::TSetupRun(TPlatform platform, std::vector<std::string> args) : S(platform) { S.Args = std::move(args); }
+
+TSetupRun::~TSetupRun() { FormDestroy(); }
+
+bool TSetupRun::HasSwitch(const std::string& name) const { return stw::HasSwitch(S.Args, name); }
+
+int TSetupRun::Main() {
+  IDialogs& dlg = S.P.Dialogs;
+  if (S.Args.size() < 2) {
+    dlg.MessageBox(
+        "This executable is part of an installation program.\rIt serves no purpose on its own.\rIt will be "
+        "automatically deleted when the installation is completed.",
+        "Orvane Pakvestor", MB_OK_ | MB_ICONERROR_);
+    return kExitFailed;
+  }
+  S.SetupFile = S.Args[1];
+  if (!S.P.Fs.FileExists(S.SetupFile)) {
+    dlg.MessageBox("Unable to open the file " + S.SetupFile + "\r\r" +
+                       "If this is a network drive, make sure that you can access it using both your normal Windows "
+                       "user account and your Administrator account.  Or, copy the installer to a local hard drive "
+                       "and run it from there.",
+                   "Orvane Pakvestor", MB_OK_ | MB_ICONERROR_);
+    return kExitFailed;
+  }
+  try {
+    FormCreate();
+    if (HasSwitch("silent") || HasSwitch("s")) return SilentRun();
+    // The wizard window is not part of this program yet: an interactive
+    // start says so instead of doing nothing.
+    dlg.MessageBox("This setup program installs only silently. Start it again with the switch /silent.",
+                   S.WindowCaption(), MB_OK_ | MB_ICONERROR_);
+    return kExitFailed;
+  } catch (const EAbortInstallation&) {
+    return Installer && Installer->ErrorShown() ? kExitFailed : kExitCancelled;
+  } catch (const ESetupException& e) {
+    dlg.MessageBox(e.what(), S.WindowCaption(), MB_OK_ | MB_ICONERROR_);
+    if (e.Reason() != e.what()) std::cerr << "reason: " << e.Reason() << std::endl;
+    return kExitFailed;
+  }
+}
+
+void TSetupRun::MakePrivateTempFolder() {
+  // Support files go to a folder that this run creates new, with a random
+  // name, so that no other user can put a file of their own in their place
+  // between extraction and use; it is removed at exit.
+  std::random_device rd;
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "stw%08X", static_cast<unsigned>(rd()));
+    const std::string path = S.TempFolder + name;
+    if (S.P.Fs.CreatePrivateFolder(path)) {
+      privateTemp_ = path;
+      S.Package.TempFolder = path + "\\";
+      return;
+    }
+  }
+  throw ESetupException("No private folder could be created in the temporary folder " + S.TempFolder + ".");
+}
+
+void TSetupRun::FormCreate() {
+  const std::string program = S.P.Sys.ProgramFile();
+  S.TempFolder = ChooseTempFolder(S.Args, S.P.Fs.TempFolder(), ExtractFilePath(program));
+  MakePrivateTempFolder();
+  S.Package.SetupFile = S.SetupFile;
+  S.Package.OpenPackage();
+  TSetupReader reader(S.Package, S.Def);
+  reader.ReadFirstSections({S.Args.begin() + std::min<size_t>(2, S.Args.size()), S.Args.end()});
+}
+
+std::string TSetupState::WindowCaption() const {
+  return Def.AppName.empty() ? std::string() : FormatPattern(Package.IString(0), {Def.AppName});
+}
+
+FolderContext TSetupState::Folder() {
+  FolderContext c;
+  c.system = &Folders;
+  c.variables = &Def.FolderVariables;
+  c.userType = Def.UserType;
+  c.portableInstall = PortableInstall;
+  c.portableFolder = Def.PortableFolder;
+  c.setupFile = SetupFile;
+  c.supportFolderText = SupportFolderText;
+  c.silent = Silent;
+  return c;
+}
+
+void TSetupRun::StartupSequence() {
+  TSetupReader reader(S.Package, S.Def);
+  reader.ReadWelcomeInformation(S.Silent);
+  S.Package.WindowCaption = S.WindowCaption();
+  reader.RegisterFolderDefaults(HasSwitch("nodesktop"));
+  reader.ReadBackground(S.Silent);  // the window itself is the wizard's
+
+  SystemFacts facts;
+  facts.windowsFolder = S.P.Sys.WindowsFolder();
+  facts.systemFolder = S.P.Sys.SystemFolder();
+  facts.ntFamily = true;
+  facts.readRegistry = [this](bool machine, const std::string& key, const std::string& value) {
+    return S.P.Reg.ReadString(machine ? RegRoot::LocalMachine : RegRoot::CurrentUser, key, value);
+  };
+  facts.folderExists = [this](const std::string& p) { return S.P.Fs.DirectoryExists(p); };
+  S.Folders = LoadSystemFolders(facts);
+
+  reader.ReadComponents();
+  reader.ReadFileTable();
+  reader.ReadFolderTrees();
+  for (const auto& c : S.Def.Components) S.Def.HasOptionalComponents |= c.Optional;
+  reader.ReadRegistryData();
+  reader.ReadFileTypes();
+  reader.ReadPrerequisites();
+  reader.ReadFinishOptions();
+  reader.ReadUninstallOptions();
+  reader.ReadSetupOptions();
+  ComputeRequiredComponents(S.Def.Components);
+  if (S.Def.PortableMode != 2) Verdict = DetectEarlierInstallation(S);
+
+  if (HasSwitch("userall")) {
+    S.Def.UserType = 1;
+  } else if (HasSwitch("usercurrent")) {
+    S.Def.UserType &= static_cast<uint8_t>(~1u);
+    // An earlier all-users installation left the choice 1; without its
+    // bit 0 nothing would be left to install for: the current user it is.
+    if ((S.Def.UserType & 3) == 0) S.Def.UserType |= 2;
+  }
+  if (S.Def.PortableMode == 2)
+    S.CanInstall = true;
+  else
+    CheckInstallRights();
+}
+
+void TSetupRun::CheckInstallRights() {
+  TSetupDefinition& d = S.Def;
+  ISystem& sys = S.P.Sys;
+  S.RelaunchedInstance = (HasSwitch("elevate") && sys.IsElevated()) || HasSwitch("cfainstall") || HasSwitch("cfatest");
+  if (d.UserType == 2) {
+    S.CanInstall = S.PreferCurrentUser = true;
+    return;
+  }
+  S.ElevateByRelaunch =
+      !S.RelaunchedInstance && HasSwitch("noadmin") && sys.UacEnabled() && !sys.IsAdminMember() && !sys.IsElevated();
+  if (S.ElevateByRelaunch) {
+    S.CanInstall = true;
+    S.PreferCurrentUser = (d.UserType & 6) == 2 && (S.Silent || !sys.HasLimitedToken());
+  } else {
+    // The rights are tested by writing where an all-users installation
+    // writes: the handshake key under the local machine.
+    S.CanInstall = false;
+    IRegistry& reg = S.P.Reg;
+    if (reg.CreateKey(RegRoot::LocalMachine, kHandshakeKey)) {
+      reg.DeleteValue(RegRoot::LocalMachine, kHandshakeKey, "Result");
+      reg.DeleteValue(RegRoot::LocalMachine, kHandshakeKey, "FinishedMenu");
+      reg.DeleteValue(RegRoot::LocalMachine, kHandshakeKey, "FinishedExe");
+      if (reg.WriteString(RegRoot::LocalMachine, kHandshakeKey, "Stub", S.SetupFile)) {
+        const auto stub = reg.ReadString(RegRoot::LocalMachine, kHandshakeKey, "Stub");
+        S.CanInstall = stub && *stub == S.SetupFile;
+      }
+    }
+  }
+  if (!S.CanInstall && (d.UserType & 6) == 2) {
+    S.CanInstall = true;
+    d.UserType = 2;
+  }
+}
+
+int TSetupRun::SilentRun() {
+  S.Silent = true;
+  if (S.Def.PortableMode == 2) S.PortableInstall = true;
+  StartupSequence();
+  if (!S.CanInstall) {
+    S.P.Dialogs.MessageBox(S.IString(kStrCannotInstall1) + "\r" + S.IString(kStrCannotInstall2), "", MB_OK_);
+    return kExitFailed;
+  }
+  if (S.PreferCurrentUser) {
+    S.Def.UserType = 2;
+    S.ElevateByRelaunch = false;
+  } else if (S.Def.UserType & 1) {
+    S.Def.UserType = 1;
+  }
+  // BeginInstallation: an elevated second instance is what the switch
+  // noadmin asks for; this program installs with its own rights only.
+  if (S.ElevateByRelaunch && S.Def.UserType != 2)
+    throw ESetupException("Administrator rights are needed to install " + S.Def.AppName +
+                          ". Start the setup again as an administrator.");
+  if (S.UpgradeBlocked) {
+    for (const std::string& line : Verdict.NoteLines) std::cerr << line << std::endl;
+    return kExitFailed;
+  }
+  // PrepareInstallation: folder overrides from the command line, then the
+  // folders of every variable and component for the chosen user type.
+  FolderContext ctx = S.Folder();
+  ApplyFolderOverrides(
+      S.Args, S.Def.FolderVariables, S.Def.UserType,
+      [&](const std::string& p) {
+        bool shared = false, font = false;
+        return ExpandFolderPath(p, ctx, shared, font);
+      },
+      [&](const std::string& p) { return S.P.Sys.DriveExists(p); });
+  ctx = S.Folder();
+  S.Roots = ResolveFolderVariables(ctx, S.Def.Components);
+
+  IInstallProgress quiet;
+  Installer = std::make_unique<TInstaller>(S, quiet);
+  Installer->Install();
+  return S.RebootNeeded ? kExitRestartNeeded : kExitSuccess;
+}
+
+void TSetupRun::FormDestroy() {
+  S.Package.ClosePackage();
+  for (size_t i = S.Package.TempFilePaths.size(); i-- > 0;) {
+    const std::string& p = S.Package.TempFilePaths[i];
+    if (p != "*") S.P.Fs.DeleteFile(p);
+  }
+  S.Package.TempFilePaths.clear();
+  if (!privateTemp_.empty()) {
+    S.P.Fs.RemoveFolder(privateTemp_);
+    privateTemp_.clear();
+  }
+}
+
+}  // namespace stw

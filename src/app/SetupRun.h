@@ -1,0 +1,66 @@
+// The setup form's life without its window: creation (package opened,
+// first sections read), the start-up sequence, the silent run and the
+// clean-up. The wizard window builds on the same steps.
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/Install.h"
+#include "engine/SetupState.h"
+#include "wizard/EarlierInstallation.h"
+
+namespace stw {
+
+// Exit codes for unattended use, as deployment tools read them.
+enum ExitCode : int {
+  kExitSuccess = 0,
+  kExitCancelled = 1602,
+  kExitFailed = 1603,  // also: refused before anything was written
+  kExitRestartNeeded = 3010,
+};
+
+// Message boxes of a run: every text also goes to standard error (so a
+// script sees what happened); with the switch suppressmsgboxes no box is
+// shown and each takes its default answer.
+class TRunDialogs : public IDialogs {
+ public:
+  TRunDialogs(IDialogs& inner, bool suppress, bool echo) : inner_(inner), suppress_(suppress), echo_(echo) {}
+  int MessageBox(const std::string& text, const std::string& title, unsigned style) override;
+  void SetSuppress(bool s) { suppress_ = s; }
+
+ private:
+  IDialogs& inner_;
+  bool suppress_, echo_;
+};
+
+class TSetupRun {
+ public:
+  // `args[0]` is this program, `args[1]` the installer file.
+  TSetupRun(TPlatform platform, std::vector<std::string> args);
+  ~TSetupRun();
+
+  // Process entry without the window: checks, form creation, the silent
+  // run (or, without /silent, what the interactive start needs) and the
+  // clean-up. Returns the process exit code.
+  int Main();
+
+  void FormCreate();
+  void StartupSequence();
+  // Returns the exit code of the silent run.
+  int SilentRun();
+  void FormDestroy();
+
+  void CheckInstallRights();
+  bool HasSwitch(const std::string& name) const;
+
+  TSetupState S;
+  TEarlierVerdict Verdict;
+  std::unique_ptr<TInstaller> Installer;  // kept after the run for inspection
+
+ private:
+  void MakePrivateTempFolder();
+  std::string privateTemp_;
+};
+
+}  // namespace stw

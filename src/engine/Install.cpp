@@ -1,0 +1,496 @@
+#include "engine/Install.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "base/Text.h"
+#include "package/Crc32.h"
+#include "package/SafeName.h"
+
+namespace stw {
+
+namespace {
+
+// Folder trees nest as deep as the product's folders; the reader refuses
+// deeper ones already, this is only the engine's own guard.
+constexpr int kMaxDepth = 128;
+
+std::string WithoutTrailingBackslash(std::string s) {
+  while (s.size() > 3 && s.back() == '\\') s.pop_back();
+  return s;
+}
+
+std::string Quoted(const std::string& path) {
+  return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
+}
+
+}  // namespace
+
+TInstaller::TInstaller(TSetupState& state, IInstallProgress& progress)
+    : s_(state), progress_(progress), pkg_(state.Package) {}
+
+std::string TInstaller::FileNameOf(uint16_t index) const {
+  const size_t t = pkg_.TempFileNames.size();
+  if (index < t) return pkg_.TempFileNames[index];
+  const size_t k = index - t;
+  return k < s_.Def.PackageFileNames.size() ? s_.Def.PackageFileNames[k] : std::string();
+}
+
+// ---------------------------------------------------------------- the routine
+
+void TInstaller::Install() {
+  if (s_.PortableInstall)
+    throw ESetupException("A portable installation is not available in this version of the setup program.");
+  // The .NET Framework check and the prerequisite installers run here, in
+  // this order, before anything is written; they belong to the
+  // prerequisite part of the engine, which this routine calls once present.
+  installed_.Clear();
+  registryLog_.Clear();
+  for (const std::string& line : s_.PreviousRegistryValues) registryLog_.Add(line);
+  log_.clear();
+
+  ResolveApplicationFolder();
+  ChooseLogPath();
+  ApplyComponents();
+  AddUninstaller();
+  if (!CreateFolder(s_.AppFolder, false)) return;  // not collecting: raises
+  WriteLogHeader();
+  OpenSharedDlls();
+
+  s_.BytesTotal = 0;
+  for (const TFileData* f : files_) s_.BytesTotal += static_cast<uint64_t>(pkg_.Tables.FileSizes[f->DataIndex]);
+  if (!files_.empty()) {
+    progress_.Stage("files", s_.BytesTotal / 1024);
+    RunWorkers();
+    progress_.Complete();
+  }
+  // Shortcuts and internet shortcuts (collected in shortcuts_ and urls_)
+  // are created here by the shortcut part of the engine.
+  RemoveObsoleteFiles();
+  log_.push_back("%%%");
+  // The package's registry entries are written here by the registry part
+  // of the engine; their log lines join registryLog_.
+  RegisterUninstall();
+  for (const std::string& line : registryLog_) log_.push_back(line);
+  log_.push_back("%%%");
+  // File associations: the association part of the engine writes its
+  // records between these separators.
+  log_.push_back("%%%");
+  // Self-registration of selfReg_ logs each registered path here.
+  log_.push_back("%%%");
+  SaveLog();
+  // Folder permissions and the command queues (queue1_, queue2_,
+  // pathQueue_) are run here by the registration part of the engine.
+}
+
+void TInstaller::ResolveApplicationFolder() {
+  bool shared = false, font = false;
+  FolderContext ctx = s_.Folder();
+  const std::string app = ExpandFolderPath("%APPFOLDER%", ctx, shared, font);
+  s_.AppFolder = app == "%APPFOLDER%" ? s_.Folders.Windows : WithoutTrailingBackslash(app);
+}
+
+void TInstaller::ChooseLogPath() {
+  if (!s_.LogPath.empty()) {
+    if (!SameTextIgnoreCase(ExtractFilePath(s_.LogPath), s_.AppFolder + "\\")) {
+      RemoveFile(s_.LogPath);
+      s_.LogPath.clear();
+    }
+  }
+  if (s_.LogPath.empty()) {
+    s_.LogPath = s_.AppFolder + "\\Stowa.log";
+    for (int n = 2; s_.P.Fs.FileExists(s_.LogPath); ++n) s_.LogPath = s_.AppFolder + "\\Stowa" + std::to_string(n) + ".log";
+  }
+}
+
+void TInstaller::ApplyComponents() {
+  files_.clear();
+  shortcuts_.clear();
+  urls_.clear();
+  for (size_t c = 0; c < s_.Def.Components.size(); ++c) {
+    TComponentData& comp = s_.Def.Components[c];
+    if (!(comp.Selected || comp.Required) || !comp.RootFolder) continue;
+    TComponentFolder& root = *comp.RootFolder;
+    if (!root.Files.empty())
+      throw ESetupException("The setup package is damaged: component " + comp.Name +
+                            " has files outside any destination folder.");
+    for (size_t i = 0; i < root.Folders.size(); ++i) {
+      const FolderFlags& flags = s_.Roots.flags.at(c).at(i);
+      ApplyFolder(*root.Folders[i], s_.Roots.resolvedRoots.at(c).at(i), flags.shared, flags.font, 0);
+    }
+  }
+}
+
+void TInstaller::ApplyFolder(TComponentFolder& folder, const std::string& path, bool shared, bool font, int depth) {
+  if (depth > kMaxDepth) throw ESetupException("The setup package is damaged: folders nested too deeply.");
+  if (StartsWith(path, "%"))
+    throw ESetupException("The destination folder " + path + " of the setup package is not known on this computer.");
+  const std::string p = path.empty() || path.back() == '\\' ? path : path + "\\";
+  for (auto& child : folder.Folders) {
+    const std::string why = WhyUnsafeName(child->Name);
+    if (!why.empty())
+      throw ESetupException("The setup package is damaged: the folder name \"" + child->Name + "\" in " + path +
+                            " is not a plain folder name (" + why + ").");
+    ApplyFolder(*child, p + child->Name, shared, font, depth + 1);
+  }
+  for (TFileData& f : folder.Files) {
+    const std::string name = FileNameOf(f.DataIndex);
+    const std::string why = WhyUnsafeName(name);
+    if (!why.empty())
+      throw ESetupException("The setup package is damaged: the file name \"" + name + "\" for " + path +
+                            " is not a plain file name (" + why + ").");
+    f.Shared = shared;
+    if (font) f.Font = f.Permanent = true;
+    f.DestPath = p + name;
+    pkg_.Tables.InstalledPaths[f.DataIndex] = f.DestPath;
+    // After the last entry whose data index is not greater: package order.
+    auto at = std::upper_bound(files_.begin(), files_.end(), f.DataIndex,
+                               [](uint16_t idx, const TFileData* e) { return idx < e->DataIndex; });
+    files_.insert(at, &f);
+  }
+  for (TShortcutData& sc : folder.Shortcuts) {
+    if (sc.Target >= pkg_.Tables.FileUsed.size() || !pkg_.Tables.FileUsed[sc.Target]) continue;
+    sc.LinkPath = p + ChangeFileExt(FileNameOf(sc.Target), ".lnk");
+    shortcuts_.push_back(&sc);
+  }
+  for (TURLData& u : folder.Urls) {
+    u.LinkPath = p + u.Name + ".url";
+    urls_.push_back(&u);
+  }
+}
+
+void TInstaller::AddUninstaller() {
+  const char* name = s_.P.Sys.MajorVersion() < 6 ? "UnStowaXP.exe" : "UnStowa32.exe";
+  const auto& names = s_.Def.PackageFileNames;
+  const auto it = std::find(names.begin(), names.end(), name);
+  if (it == names.end())
+    throw ESetupException(std::string("The setup package carries no uninstaller (") + name + ").");
+  uninstaller_ = TFileData{};
+  uninstaller_.DataIndex = static_cast<uint16_t>(pkg_.TempFileNames.size() + (it - names.begin()));
+  uninstaller_.DestPath = s_.AppFolder + "\\UnStowa.exe";
+  uninstaller_.OverwriteMode = 1;
+  uninstaller_.Shared = true;
+  pkg_.Tables.InstalledPaths[uninstaller_.DataIndex] = uninstaller_.DestPath;
+  files_.insert(files_.begin(), &uninstaller_);
+  // The uninstaller's shortcut (when the package asks for one) is added
+  // by the shortcut part of the engine.
+}
+
+void TInstaller::OpenSharedDlls() {
+  if (s_.Def.UserType == 2) {
+    sharedRoot_ = RegRoot::CurrentUser;
+    sharedDllsOpen_ = s_.P.Reg.CreateKey(sharedRoot_, kSharedDllsKey);
+  } else {
+    sharedRoot_ = RegRoot::LocalMachine;
+    sharedDllsOpen_ = s_.P.Reg.CanWrite(sharedRoot_, kSharedDllsKey);
+  }
+}
+
+// ---------------------------------------------------------------- folders and errors
+
+bool TInstaller::CreateFolder(const std::string& path, bool collect) {
+  IFileSystem& fs = s_.P.Fs;
+  std::vector<std::string> missing;
+  std::string p = WithoutTrailingBackslash(path);
+  while (!p.empty() && !fs.DirectoryExists(p)) {
+    missing.push_back(p);
+    const std::string parent = ExtractFileDir(p);
+    if (parent.empty() || parent == p || parent.size() < 2) break;
+    p = parent;
+  }
+  bool ok = true;
+  for (auto it = missing.rbegin(); it != missing.rend() && ok; ++it)
+    ok = fs.CreateFolder(*it) || fs.DirectoryExists(*it);  // another worker may have made it
+  if (ok) return true;
+  const std::string text = FormatPattern(s_.IString(kStrFolderError), {path});
+  if (!collect) throw ESetupException(text);
+  std::lock_guard<std::mutex> g(errorLock_);
+  errors_ += text + "\r\r";
+  return false;
+}
+
+void TInstaller::ReportError(const std::string& text, bool fromWorker) {
+  errorShown_ = true;
+  const std::string message = FormatPattern(s_.IString(kStrErrorIntro), {s_.Def.AppName}) + "\r\r" + text + "\r\r" +
+                              s_.IString(kStrErrorQuestion);
+  const int answer = s_.P.Dialogs.MessageBox(message, s_.WindowCaption(), MB_YESNO_ | MB_ICONERROR_);
+  if (answer == IDYES_) return;
+  // "No", and an unattended run where nobody can answer, both stop.
+  aborted_ = true;
+  if (!fromWorker) throw EAbortInstallation();
+}
+
+// ---------------------------------------------------------------- worker pool
+
+void TInstaller::RunWorkers() {
+  errors_.clear();
+  fileIndex_ = -1;
+  aborted_ = false;
+  unsigned count = pkg_.VolumeSize != 0 ? 1 : std::max(1u, s_.P.Sys.UsableProcessors());
+  count = std::min<unsigned>(count, static_cast<unsigned>(files_.size()));
+  std::vector<std::unique_ptr<TThreadInstallFilesHardDisk>> workers;
+  std::vector<std::thread> threads;
+  std::atomic<unsigned> finished{0};
+  for (unsigned i = 0; i < count; ++i) {
+    workers.push_back(std::make_unique<TThreadInstallFilesHardDisk>(*this));
+    TThreadInstallFilesHardDisk* w = workers.back().get();
+    threads.emplace_back([w, &finished] {
+      w->Execute();
+      ++finished;
+    });
+  }
+  for (;;) {
+    const bool done = finished.load() == count;
+    if (!aborted_) {
+      std::string text;
+      {
+        std::lock_guard<std::mutex> g(errorLock_);
+        text.swap(errors_);
+      }
+      if (!text.empty()) ReportError(text + s_.IString(kStrFoldersFailed), true);
+    }
+    if (done) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  for (auto& t : threads) t.join();
+  workers.clear();
+  if (aborted_) throw EAbortInstallation();
+}
+
+void TThreadInstallFiles::Execute() {
+  TInstaller& o = owner_;
+  o.lastProgressTick_ = o.s_.P.Sys.TickCount();
+  for (int i = ++o.fileIndex_; i < static_cast<int>(o.files_.size()) && !o.aborted_; i = ++o.fileIndex_) {
+    Entry = o.files_[i];
+    {
+      std::lock_guard<std::mutex> g(o.progressLock_);
+      o.progress_.Status(FormatPattern(o.s_.IString(kStrInstallingFile), {Entry->DestPath}));
+    }
+    Existed = o.s_.P.Fs.FileExists(Entry->DestPath);
+    try {
+      if (o.ShouldWrite(*Entry, Existed)) InstallFile();
+    } catch (const ESetupException& e) {
+      // The error joins the list that the pool shows; the file stays as it was.
+      std::lock_guard<std::mutex> g(o.errorLock_);
+      o.errors_ += std::string(e.what()) + "\r\r";
+    }
+    AfterInstallFile();
+    o.QueueCommand(*Entry);
+    PendingKB += static_cast<uint64_t>(o.pkg_.Tables.FileSizes[Entry->DataIndex]) / 1024;
+    const uint64_t now = o.s_.P.Sys.TickCount();
+    if (now - o.lastProgressTick_ > 100) {
+      std::lock_guard<std::mutex> g(o.progressLock_);
+      o.progress_.Advance(PendingKB);
+      PendingKB = 0;
+      o.lastProgressTick_ = now;
+    }
+  }
+}
+
+// ---------------------------------------------------------------- one file
+
+bool TInstaller::ShouldWrite(TFileData& e, bool existed) {
+  if (!existed) return true;
+  if (e.OverwriteMode == 1) {
+    const uint64_t pkgVersion = pkg_.Tables.FileVersions[e.DataIndex];
+    const bool hasVersion = (pkgVersion & 0xFFFFFFFFull) != 0xFFFFFFFFull;
+    std::optional<uint64_t> existing = hasVersion ? s_.P.Fs.FileVersion(e.DestPath) : std::nullopt;
+    bool newer;
+    if (existing) {
+      const uint32_t pMs = static_cast<uint32_t>(pkgVersion >> 32), pLs = static_cast<uint32_t>(pkgVersion);
+      const uint32_t eMs = static_cast<uint32_t>(*existing >> 32), eLs = static_cast<uint32_t>(*existing);
+      newer = pMs == eMs ? pLs > eLs : pMs > eMs;
+    } else {
+      const std::optional<double> t = s_.P.Fs.LastWriteTime(e.DestPath);
+      newer = !t || *t < pkg_.Tables.FileTimes[e.DataIndex];
+    }
+    if (!newer) return false;
+  } else if (e.OverwriteMode != 0) {
+    return false;
+  }
+  return !SameContent(e.DestPath, e.DataIndex);
+}
+
+bool TInstaller::SameContent(const std::string& path, int index) {
+  std::unique_ptr<IReadFile> f = s_.P.Fs.OpenRead(path);
+  if (!f || f->Size() != static_cast<uint64_t>(pkg_.Tables.FileSizes[index])) return false;
+  std::vector<uint8_t> buf(65536);
+  uint32_t crc = 0;
+  for (size_t n; (n = f->Read(buf.data(), buf.size())) > 0;) crc = Crc32(buf.data(), n, crc);
+  return crc == pkg_.Tables.FileChecksums[index];
+}
+
+void TThreadInstallFilesHardDisk::InstallFile() {
+  TInstaller& o = owner_;
+  IFileSystem& fs = o.s_.P.Fs;
+  TFileData& e = *Entry;
+  if (Existed && fs.IsReadOnly(e.DestPath)) fs.SetReadOnly(e.DestPath, false);
+  Folder = ExtractFileDir(e.DestPath);
+  if (Folder != LastFolder) {
+    LastFolder = Folder;
+    if (!fs.DirectoryExists(Folder)) o.CreateFolder(Folder, true);
+  }
+  const TFileTables& t = o.pkg_.Tables;
+  const bool external = t.FileOffsets[e.DataIndex] == -1 && e.DataIndex >= o.pkg_.TempFileNames.size();
+  bool elsewhere = false;
+  if (external) {
+    // A file the package names but does not carry lies beside the
+    // installer file.
+    const std::string source = ExtractFilePath(o.s_.SetupFile) + o.FileNameOf(e.DataIndex);
+    std::string written = e.DestPath;
+    if (!fs.CopyFile(source, e.DestPath)) {
+      const std::string temp = fs.CreateTempFileIn(Folder, "stw");
+      if (temp.empty() || !fs.CopyFile(source, temp) || !fs.ReplaceAtRestart(temp, e.DestPath)) {
+        if (!temp.empty()) fs.DeleteFile(temp);
+        throw ESetupException(FormatPattern(o.s_.IString(kStrCreateError), {e.DestPath}) + "  (" + source + ")");
+      }
+      written = temp;
+      elsewhere = true;
+    }
+    (void)written;
+  } else {
+    std::string target = e.DestPath;
+    o.pkg_.ExtractPackageFile(target, e.DataIndex, true);
+    elsewhere = target != e.DestPath;
+  }
+  if (elsewhere) {
+    std::lock_guard<std::mutex> g(o.fileLock_);
+    o.s_.RebootNeeded = true;
+  } else if (e.SelfRegister) {
+    std::lock_guard<std::mutex> g(o.selfRegLock_);
+    o.selfReg_.push_back(e.DestPath);
+  }
+  // Fonts are installed here by the font part of the engine.
+}
+
+void TThreadInstallFilesHardDisk::AfterInstallFile() {
+  TInstaller& o = owner_;
+  TFileData& e = *Entry;
+  std::lock_guard<std::mutex> g(o.fileLock_);
+  const bool inPrevious = o.s_.HasPreviousFiles && o.s_.PreviousFiles.Contains(e.DestPath);
+  IRegistry& reg = o.s_.P.Reg;
+  if (o.sharedDllsOpen_) {
+    const std::optional<uint32_t> stored = reg.ReadDword(o.sharedRoot_, kSharedDllsKey, e.DestPath);
+    uint32_t count;
+    if (stored) {
+      e.Shared = true;
+      if (inPrevious) {
+        count = std::max<uint32_t>(*stored, 1);
+      } else {
+        count = *stored + 1;
+        if (Existed && count < 2) count = 2;
+      }
+    } else {
+      count = Existed && !inPrevious ? 2 : 1;
+    }
+    if (e.Shared) reg.WriteDword(o.sharedRoot_, kSharedDllsKey, e.DestPath, count);
+  }
+  if (e.Permanent) {
+    o.s_.PreviousFiles.Remove(e.DestPath);
+    return;
+  }
+  o.installed_.Add(e.DestPath);
+  o.log_.push_back(e.DestPath);
+  if (AsciiLower(ExtractFileName(e.DestPath)).size() >= 4 && EndsWith(AsciiLower(e.DestPath), ".hlp"))
+    o.log_.push_back(ChangeFileExt(e.DestPath, ".gid"));
+}
+
+// ---------------------------------------------------------------- commands
+
+std::string AddPerUserToRegserver(const std::string& params) {
+  const std::string lower = AsciiLower(params);
+  const std::string word = "regserver";
+  for (size_t pos = lower.size(); pos-- > 0;) {
+    if ((lower[pos] != '-' && lower[pos] != '/') || lower.compare(pos + 1, word.size(), word) != 0) continue;
+    const size_t end = pos + 1 + word.size();
+    if (end < lower.size()) {
+      const char c = lower[end];
+      if (std::isalnum(static_cast<unsigned char>(c)) || c == '_') continue;
+    }
+    return params.substr(0, end) + "peruser" + params.substr(end);
+  }
+  return params;
+}
+
+std::string TInstaller::CommandFor(const TFileData& e) const {
+  if (!e.RunAfter) return {};
+  std::string params = e.RunParams;
+  if (s_.Def.UserType == 2) params = AddPerUserToRegserver(params);
+  std::string cmd = Quoted(e.DestPath);
+  if (!params.empty()) {
+    FolderContext ctx = const_cast<TSetupState&>(s_).Folder();
+    cmd += " " + ExpandVariables(params, ctx);
+  }
+  return cmd;
+}
+
+void TInstaller::QueueCommand(const TFileData& e) {
+  if (!e.RunAfter) return;
+  const std::string cmd = CommandFor(e);
+  std::lock_guard<std::mutex> g(commandLock_);
+  if (e.RunQueueFlag) {
+    queue2_.push_back(cmd);
+    if (e.RunPathFlag) pathQueue_.push_back(e.DestPath);
+  } else {
+    queue1_.push_back(cmd);
+  }
+}
+
+// ---------------------------------------------------------------- obsolete files
+
+void TInstaller::RemoveObsoleteFiles() {
+  if (!s_.HasPreviousFiles) return;
+  for (const std::string& p : installed_) s_.PreviousFiles.Remove(p);
+  std::vector<std::string> remaining = s_.PreviousFiles.Items();
+  if (s_.Def.SetupOptionBits & 1) {
+    std::vector<std::string> toRemove;
+    for (auto it = remaining.rbegin(); it != remaining.rend(); ++it) {
+      if (sharedDllsOpen_) {
+        if (const auto count = s_.P.Reg.ReadDword(sharedRoot_, kSharedDllsKey, *it)) {
+          if (*count <= 1) {
+            s_.P.Reg.DeleteValue(sharedRoot_, kSharedDllsKey, *it);
+          } else {
+            s_.P.Reg.WriteDword(sharedRoot_, kSharedDllsKey, *it, *count - 1);
+            continue;  // other products still use it
+          }
+        }
+      }
+      toRemove.push_back(*it);
+    }
+    std::reverse(toRemove.begin(), toRemove.end());
+    if (!toRemove.empty()) {
+      progress_.Stage(s_.IString(kStrRemovingObsolete), toRemove.size());
+      for (const std::string& p : toRemove) {
+        RemoveFile(p);
+        progress_.Advance(1);
+      }
+      progress_.Complete();
+    }
+  } else {
+    for (const std::string& p : remaining) log_.push_back(p);
+  }
+}
+
+void TInstaller::RemoveFile(const std::string& path) {
+  IFileSystem& fs = s_.P.Fs;
+  if (!fs.FileExists(path)) return;
+  if (!fs.DeleteFile(path)) {
+    fs.DeleteAtRestart(fs.ShortPathName(path));
+    return;
+  }
+  const SystemFolders& f = s_.Folders;
+  const std::string protectedFolders[] = {f.Windows,           f.System,           f.SystemDrive,
+                                          f.ProgramFiles,      f.CommonFiles,      f.StartMenuAllUsers,
+                                          f.ProgramsAllUsers,  f.StartupAllUsers,  f.DesktopAllUsers,
+                                          f.SendTo,            f.Documents,        f.AppData};
+  for (std::string folder = ExtractFileDir(path); folder.size() > 2; folder = ExtractFileDir(folder)) {
+    const std::string bare = WithoutTrailingBackslash(folder);
+    for (const std::string& p : protectedFolders)
+      if (!p.empty() && SameTextIgnoreCase(bare, WithoutTrailingBackslash(p))) return;
+    if (fs.IsReparsePoint(bare) || !fs.RemoveFolder(bare)) return;
+  }
+}
+
+}  // namespace stw

@@ -1,0 +1,139 @@
+// The installation routine: working lists, the application folder, the
+// log, the worker pool that extracts the files, the files an earlier
+// installation no longer needs, and the uninstall registration.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/SetupState.h"
+
+namespace stw {
+
+// Where the routine reports progress; the silent run may show nothing.
+class IInstallProgress {
+ public:
+  virtual ~IInstallProgress() = default;
+  virtual void Stage(const std::string& caption, uint64_t maximum) {}
+  virtual void Status(const std::string& text) {}
+  virtual void Advance(uint64_t amount) {}  // gauge units of the stage
+  virtual void Complete() {}
+};
+
+class TInstaller;
+
+// One worker of the file stage. Workers take file entries by atomic
+// increment of the shared index until the list is done or the user stopped.
+class TThreadInstallFiles {
+ public:
+  explicit TThreadInstallFiles(TInstaller& owner) : owner_(owner) {}
+  virtual ~TThreadInstallFiles() = default;
+  void Execute();
+
+ protected:
+  virtual void InstallFile() = 0;
+  virtual void AfterInstallFile() = 0;
+  TInstaller& owner_;
+  TFileData* Entry = nullptr;
+  std::string LastFolder, Folder;
+  bool Existed = false;
+  uint64_t PendingKB = 0;
+};
+
+class TThreadInstallFilesHardDisk : public TThreadInstallFiles {
+ public:
+  using TThreadInstallFiles::TThreadInstallFiles;
+
+ protected:
+  void InstallFile() override;
+  void AfterInstallFile() override;
+};
+
+class TInstaller {
+ public:
+  TInstaller(TSetupState& state, IInstallProgress& progress);
+  // Runs the routine on the calling (main) thread. Raises ESetupException
+  // for an error that ends the installation, EAbortInstallation when the
+  // user chose to stop.
+  void Install();
+
+  // Exposed for the tests and the workers.
+  const std::vector<std::string>& LogLines() const { return log_; }
+  const std::vector<TFileData*>& FileList() const { return files_; }
+  const std::vector<std::string>& FirstQueue() const { return queue1_; }
+  const std::vector<std::string>& SecondQueue() const { return queue2_; }
+  const std::vector<std::string>& PathQueue() const { return pathQueue_; }
+  const std::vector<std::string>& SelfRegistrations() const { return selfReg_; }
+  // The command queued for a file entry (empty when it asks for none).
+  std::string CommandFor(const TFileData& entry) const;
+  // Whether the error dialog was shown: a stop after it is a failure, not
+  // a cancellation.
+  bool ErrorShown() const { return errorShown_; }
+  // Deletes a file, then its folder and each parent while empty, never
+  // one of the system's own folders; a file in use goes at the restart.
+  void RemoveFile(const std::string& path);
+
+ private:
+  friend class TThreadInstallFiles;
+  friend class TThreadInstallFilesHardDisk;
+
+  // Steps of the routine.
+  void ResolveApplicationFolder();
+  void ChooseLogPath();
+  void ApplyComponents();
+  void ApplyFolder(TComponentFolder& folder, const std::string& path, bool shared, bool font, int depth);
+  void AddUninstaller();
+  void WriteLogHeader();
+  void OpenSharedDlls();
+  void RunWorkers();
+  void RemoveObsoleteFiles();
+  void RegisterUninstall();
+  void SaveLog();
+
+  // Shared services.
+  bool CreateFolder(const std::string& path, bool collect);
+  void ReportError(const std::string& text, bool fromWorker);
+  bool ShouldWrite(TFileData& entry, bool existed);
+  bool SameContent(const std::string& path, int index);
+  void QueueCommand(const TFileData& entry);
+  std::string FileNameOf(uint16_t dataIndex) const;
+  void LogRegistryValue(const std::string& key, const std::string& name);
+
+  TSetupState& s_;
+  IInstallProgress& progress_;
+  TSetupPackage& pkg_;
+
+  std::vector<TFileData*> files_;
+  TFileData uninstaller_;
+  std::vector<TShortcutData*> shortcuts_;
+  std::vector<TURLData*> urls_;
+  std::vector<std::string> selfReg_, queue1_, queue2_, pathQueue_;
+  TSortedStrings installed_, registryLog_;
+  std::vector<std::string> log_;
+  std::mutex fileLock_, selfRegLock_, commandLock_;
+
+  bool sharedDllsOpen_ = false;
+  RegRoot sharedRoot_ = RegRoot::LocalMachine;
+
+  // Worker pool.
+  std::atomic<int> fileIndex_{-1};
+  std::atomic<bool> aborted_{false};
+  std::atomic<uint64_t> lastProgressTick_{0};
+  std::mutex errorLock_;
+  std::string errors_;
+  std::mutex progressLock_;
+  bool errorShown_ = false;
+};
+
+// "VersionMajor" and "VersionMinor" of a version text: "v.2.5.1" gives 2
+// and 5; a text without an inner dot gives nothing.
+bool ParseVersionParts(const std::string& version, std::string& major, std::string& minor);
+
+// Inserts "peruser" after the last -regserver or /regserver switch.
+std::string AddPerUserToRegserver(const std::string& params);
+
+}  // namespace stw

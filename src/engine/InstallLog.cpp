@@ -1,0 +1,177 @@
+// The installation log (read by the uninstaller and by later setups) and
+// the uninstall entry in the system's list of installed programs.
+#include <cmath>
+#include <cstdio>
+
+#include "base/Text.h"
+#include "engine/Install.h"
+#include "system/FolderVariables.h"
+
+namespace stw {
+
+namespace {
+
+std::string Quoted(const std::string& path) {
+  return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
+}
+
+// Civil date of a day number (days since 1899-12-30).
+void CivilFromDays(int64_t day, int& y, int& m, int& d) {
+  int64_t z = day - 25569 + 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  y = static_cast<int>(static_cast<int64_t>(yoe) + era * 400 + (m <= 2));
+}
+
+bool IsDecimal(const std::string& s) {
+  if (s.empty() || s.size() > 9) return false;
+  for (char c : s)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+std::string Trim(const std::string& s) {
+  size_t a = 0, b = s.size();
+  while (a < b && static_cast<unsigned char>(s[a]) <= ' ') ++a;
+  while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ') --b;
+  return s.substr(a, b - a);
+}
+
+}  // namespace
+
+bool ParseVersionParts(const std::string& version, std::string& major, std::string& minor) {
+  std::string v = Trim(version);
+  if (StartsWith(v, "v.")) v.erase(0, 2);
+  const size_t p = v.find('.');
+  if (p == std::string::npos || p == 0 || p + 1 >= v.size()) return false;
+  major = v.substr(0, p);
+  const size_t q = v.find('.', p + 1);
+  minor = v.substr(p + 1, q == std::string::npos ? std::string::npos : q - p - 1);
+  return true;
+}
+
+void TInstaller::WriteLogHeader() {
+  const TSetupDefinition& d = s_.Def;
+  log_.push_back("; Pakvestor Installation Log");
+  log_.push_back("; Please do not delete or alter this file.");
+  log_.push_back(FormatPattern("; It is needed whenever you want to update or uninstall %s", {d.AppName}));
+  log_.push_back("; It lists the files, registry values, file types and registrations");
+  log_.push_back("; that this installation made, for the uninstaller and later setups.");
+  log_.push_back("4");
+  log_.push_back(d.UserType == 2 ? "CURRENT" : d.UserType == 6 ? "ADMIN" : "ALL");
+  log_.push_back(d.AppName);
+  int y, m, day;
+  CivilFromDays(d.ReleaseDate, y, m, day);
+  log_.push_back(std::to_string(y));
+  log_.push_back(std::to_string(m));
+  log_.push_back(std::to_string(day));
+  log_.push_back(d.Publisher);
+  log_.push_back(d.ProductKey);
+  log_.push_back(d.Version);
+  for (int i = 0; i < 7; ++i) log_.push_back(s_.IString(kStrUninstallerFirst + i));
+  std::string launch;
+  if (d.FinishExeIndex < pkg_.Tables.InstalledPaths.size() && !pkg_.Tables.InstalledPaths[d.FinishExeIndex].empty()) {
+    launch = Quoted(pkg_.Tables.InstalledPaths[d.FinishExeIndex]);
+    if (!d.FinishParams.empty()) launch += " " + d.FinishParams;
+  }
+  log_.push_back(launch);
+  log_.push_back(std::to_string(d.FolderVariables.size()));
+  for (const auto& [name, f] : d.FolderVariables) {
+    log_.push_back(name);
+    log_.push_back(f.Description);
+    log_.push_back((f.Shared ? "*" : "") + (d.UserType == 1 ? f.AllUsersPath : f.CurrentUserPath));
+  }
+  log_.push_back(std::to_string(d.Components.size()));
+  for (const TComponentData& c : d.Components) {
+    log_.push_back(c.Name);
+    log_.push_back(std::string(c.Selected ? "S" : "") + (c.Required ? "R" : ""));
+  }
+}
+
+void TInstaller::LogRegistryValue(const std::string& key, const std::string& name) {
+  registryLog_.Add(s_.RootPrefix() + key + "\t" + name);
+}
+
+void TInstaller::RegisterUninstall() {
+  const TSetupDefinition& d = s_.Def;
+  IRegistry& reg = s_.P.Reg;
+  const RegRoot root = s_.AutoRoot();
+  // Failed registry calls are not errors of the installation: the value is
+  // logged all the same, so the uninstaller removes whatever was written.
+  reg.WriteString(root, kHandshakeKey, d.ProductKey, s_.LogPath);
+  LogRegistryValue(kHandshakeKey, d.ProductKey);
+
+  const std::string key = kUninstallKey + d.ProductKey;
+  // Only the 32-bit view holds the entry; a copy in the 64-bit view would
+  // list the product twice.
+  if (root == RegRoot::LocalMachine && s_.P.Sys.Is64BitSystem()) reg.DeleteKey(root, key, RegView::View64);
+  auto str = [&](const std::string& name, const std::string& value) {
+    reg.WriteString(root, key, name, value);
+    LogRegistryValue(key, name);
+  };
+  auto dword = [&](const std::string& name, uint32_t value) {
+    reg.WriteDword(root, key, name, value);
+    LogRegistryValue(key, name);
+  };
+  str("DisplayName", d.UninstallDisplayName);
+  std::string icon;
+  const auto& installed = pkg_.Tables.InstalledPaths;
+  if (d.UninstallLinkedFile < installed.size() && !installed[d.UninstallLinkedFile].empty())
+    icon = installed[d.UninstallLinkedFile];
+  // Without an icon file the main shortcut's icon is used; shortcuts are
+  // made by the shortcut part of the engine.
+  if (!icon.empty()) str("DisplayIcon", icon);
+  std::string uninstall = Quoted(uninstaller_.DestPath) + " ";
+  uninstall += s_.LogPath.find(' ') == std::string::npos ? s_.LogPath : "\"" + s_.LogPath + "\"";
+  str("UninstallString", uninstall);
+  dword("NoModify", 1);
+  dword("NoRepair", 1);
+  dword("EstimatedSize", static_cast<uint32_t>(std::min<uint64_t>(s_.BytesTotal / 1024, UINT32_MAX)));
+  int y, m, day;
+  CivilFromDays(static_cast<int64_t>(std::floor(s_.P.Sys.LocalNow())), y, m, day);
+  char date[16];
+  std::snprintf(date, sizeof date, "%04d%02d%02d", y, m, day);
+  str("InstallDate", date);
+  str("InstallLocation", s_.AppFolder);
+  if (!d.Version.empty()) str("DisplayVersion", d.Version);
+  std::string major, minor;
+  // Windows and deployment tools read the two version parts as numbers.
+  if (ParseVersionParts(d.Version, major, minor) && IsDecimal(major) && IsDecimal(minor)) {
+    dword("VersionMajor", static_cast<uint32_t>(std::stoul(major)));
+    dword("VersionMinor", static_cast<uint32_t>(std::stoul(minor)));
+  }
+  if (!d.Publisher.empty()) str("Publisher", d.Publisher);
+  const std::string help = !d.SupportAddress.empty() ? d.SupportAddress : d.WebAddress;
+  if (!help.empty()) {
+    str("HelpLink", help);
+    str("URLInfoUpdate", help);
+    str("URLUpdateInfo", help);  // the name Windows itself reads
+  }
+  if (!d.WebAddress.empty()) str("URLInfoAbout", d.WebAddress);
+}
+
+void TInstaller::SaveLog() {
+  std::string text;
+  for (const std::string& line : log_) text += line + "\r\n";
+  // Written beside the log and renamed over it, so that an earlier log is
+  // replaced whole or not at all.
+  IFileSystem& fs = s_.P.Fs;
+  const std::string temp = fs.CreateTempFileIn(ExtractFileDir(s_.LogPath), "stw");
+  std::string error;
+  std::unique_ptr<IWriteFile> f = temp.empty() ? nullptr : fs.Create(temp, error);
+  bool ok = f && f->Write(text.data(), text.size());
+  if (f) ok = f->Close() && ok;
+  if (ok) ok = fs.MoveReplace(temp, s_.LogPath, error);
+  if (!ok) {
+    if (!temp.empty()) fs.DeleteFile(temp);
+    throw ESetupException(FormatPattern(s_.IString(kStrCreateError), {s_.LogPath}) +
+                          (error.empty() ? "" : "  (" + error + ")"));
+  }
+}
+
+}  // namespace stw

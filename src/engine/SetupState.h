@@ -1,0 +1,83 @@
+// The state of one setup run, held by the setup form and shared by the
+// start-up sequence, the earlier-installation detection and the engine.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/SortedStrings.h"
+#include "package/Definition.h"
+#include "package/Package.h"
+#include "platform/Platform.h"
+#include "system/FolderVariables.h"
+
+namespace stw {
+
+// The platform services of one run.
+struct TPlatform {
+  IFileSystem& Fs;
+  IRegistry& Reg;
+  ISystem& Sys;
+  IDialogs& Dialogs;
+};
+
+// Interface strings the engine uses.
+enum : int {
+  kStrCannotInstall1 = 14,
+  kStrCannotInstall2 = 15,
+  kStrInstallingFile = 42,
+  kStrRemovingObsolete = 46,
+  kStrUninstallerFirst = 61,  // 61 to 67 go into the log unformatted
+  kStrUninstallLink = 68,
+  kStrErrorIntro = 69,
+  kStrErrorQuestion = 70,
+  kStrFoldersFailed = 73,
+  kStrFolderError = 77,
+};
+
+constexpr const char* kHandshakeKey = "Software\\Orvane\\Carrovit";
+constexpr const char* kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+constexpr const char* kSharedDllsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+
+struct TSetupState {
+  explicit TSetupState(TPlatform p) : P(p), Package(p.Fs, p.Dialogs) {}
+  TPlatform P;
+
+  // Command line: [0] this program, [1] the installer file, then switches.
+  std::vector<std::string> Args;
+  std::string SetupFile, TempFolder;
+  TSetupPackage Package;
+  TSetupDefinition Def;
+  SystemFolders Folders;
+  std::string SupportFolderText;
+  ResolvedFolders Roots;  // destination of every component's top-level folders
+
+  bool Silent = false;
+  // Unattended: message boxes are not shown; each takes its default answer.
+  bool SuppressMsgBoxes = false;
+  bool PortableInstall = false;
+  bool RelaunchedInstance = false, CanInstall = false, ElevateByRelaunch = false, PreferCurrentUser = false;
+
+  // Earlier installation.
+  std::string LogPath;
+  bool PreviousFound = false, UpgradeBlocked = false;
+  bool HasPreviousFiles = false;  // PreviousFiles exists (an earlier log was read)
+  TSortedStrings PreviousFiles, PreviousRegistryValues;
+
+  // Results of the installation.
+  bool RebootNeeded = false;
+  uint64_t BytesTotal = 0;
+  std::string AppFolder;
+
+  std::string WindowCaption() const;
+  FolderContext Folder();
+  // The root of the installation's registry entries: the local machine for
+  // an all-users installation, the current user otherwise.
+  RegRoot AutoRoot() const { return Def.UserType == 1 ? RegRoot::LocalMachine : RegRoot::CurrentUser; }
+  std::string RootPrefix() const {
+    return Def.UserType == 1 ? "HKEY_LOCAL_MACHINE\\" : "HKEY_CURRENT_USER\\";
+  }
+  std::string IString(int n) const { return Package.IString(n); }
+};
+
+}  // namespace stw

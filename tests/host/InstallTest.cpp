@@ -1,0 +1,403 @@
+// Silent installations on the simulated machine: packages made by the
+// builder, installed by the setup run, checked in files, log and registry.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "TestSupport.h"
+#include "app/SetupRun.h"
+#include "base/PathUtf8.h"
+#include "base/Text.h"
+#include "builder/Manifest.h"
+#include "package/Crc32.h"
+#include "platform/host/HostPlatform.h"
+
+using namespace stw;
+using namespace stw::test;
+
+namespace {
+
+const std::string kProgramFiles = "C:\\Program Files (x86)";
+const std::string kLocalAppData = "C:\\users\\tester\\AppData\\Local";
+const std::string kPrograms = "C:\\users\\tester\\Start Menu\\Programs";
+const std::string kUninstall = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Test Product";
+const std::string kShared = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+
+class InstallTest : public ::testing::Test {
+ protected:
+  std::string root = PathToUtf8(std::filesystem::temp_directory_path() /
+                                ("stwinstall-" + std::to_string(std::random_device{}())));
+  HostFileSystem fs{root};
+  HostRegistry reg{root};
+  HostSystem sys{root};
+  ScriptedDialogs dialogs;
+
+  void SetUp() override {
+    std::filesystem::create_directories(root + "/C/Temp");
+    std::filesystem::create_directories(root + "/dist");
+    sys.Set("processors", "1");
+    // The shell folders as a 64-bit Windows has them for a 32-bit program.
+    reg.WriteString(RegRoot::LocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
+                    kProgramFiles);
+    const std::string sf = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+    reg.WriteString(RegRoot::CurrentUser, sf, "Local AppData", kLocalAppData);
+    reg.WriteString(RegRoot::CurrentUser, sf, "Programs", kPrograms);
+    reg.CreateKey(RegRoot::LocalMachine, kShared);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::remove_all(root, ec);
+  }
+
+  // Builds a package into the machine's Z: view and returns its path there.
+  std::string Build(const PackageManifest& m, const std::string& name = "setup.exe") {
+    const std::string native = root + "/dist/" + name;
+    report = BuildPackage(m, native);
+    std::string win = "Z:" + native;
+    for (char& c : win)
+      if (c == '/') c = '\\';
+    return win;
+  }
+  int Run(const std::string& installer, std::vector<std::string> switches, bool suppress = true) {
+    std::vector<std::string> args = {"C:\\Temp\\setup.exe", installer};
+    args.insert(args.end(), switches.begin(), switches.end());
+    TRunDialogs run(dialogs, suppress, false);
+    TSetupRun setup({fs, reg, sys, run}, args);
+    const int code = setup.Main();
+    lastQueue = setup.Installer ? setup.Installer->FirstQueue() : std::vector<std::string>{};
+    return code;
+  }
+  std::string Read(const std::string& path) {
+    std::ifstream f(fs.NativePath(path), std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  }
+  void Write(const std::string& path, const std::string& content) {
+    std::filesystem::create_directories(std::filesystem::path(fs.NativePath(path)).parent_path());
+    std::ofstream(fs.NativePath(path), std::ios::binary) << content;
+  }
+  std::vector<std::string> LogLines(const std::string& path) { return SplitLines(Read(path)); }
+  std::string App(const std::string& name = "") { return kProgramFiles + "\\Test Product" + (name.empty() ? "" : "\\" + name); }
+  std::vector<std::string> lastQueue;
+  BuildReport report;
+};
+
+PackageManifest Product() {
+  PackageManifest m = SampleManifest();
+  m.readme.reset();
+  m.licence.reset();
+  // Support files removed: the data indices of the entries move down by 2.
+  for (auto& c : m.components)
+    for (auto& f : c.root.folders)
+      for (auto& it : f.items) it.file.DataIndex = static_cast<uint16_t>(it.file.DataIndex - 2);
+  return m;
+}
+
+TEST_F(InstallTest, FirstInstallForAllUsersWritesFilesLogAndUninstallEntry) {
+  const PackageManifest m = Product();
+  const std::string setup = Build(m);
+  ASSERT_EQ(Run(setup, {"/silent"}), kExitSuccess) << (dialogs.shown.empty() ? "" : dialogs.shown[0].text);
+  EXPECT_TRUE(dialogs.shown.empty());
+  const auto content = [&](const std::string& n) { return *m.files[FindDataIndex(m, n)].content; };
+  EXPECT_EQ(Read(App("UnStowa.exe")), content("UnStowa32.exe"));
+  EXPECT_EQ(Read(App("app.exe")), content("app.exe"));
+  EXPECT_EQ(Read(App("random.bin")), content("random.bin"));
+  EXPECT_TRUE(fs.FileExists(App("empty.txt")));
+  EXPECT_FALSE(fs.FileExists(App("notes.txt")));  // optional, not selected
+
+  const std::vector<std::string> s = DefaultInterfaceStrings();
+  std::string expected =
+      "; Pakvestor Installation Log\r\n"
+      "; Please do not delete or alter this file.\r\n"
+      "; It is needed whenever you want to update or uninstall Test Works Test Product 2.5\r\n"
+      "; It lists the files, registry values, file types and registrations\r\n"
+      "; that this installation made, for the uninstaller and later setups.\r\n"
+      "4\r\nALL\r\nTest Works Test Product 2.5\r\n2025\r\n12\r\n9\r\nTest Works\r\nTest Product\r\n2.5\r\n";
+  for (int i = 61; i <= 67; ++i) expected += s[i] + "\r\n";
+  expected += "\r\n2\r\n%APPFOLDER%\r\n" + s[32] + "\r\n" + App() + "\r\n%APPMENU%\r\n" + s[34] + "\r\n" + kPrograms +
+              "\\Test Product\r\n2\r\nProgram\r\nS\r\nNotes\r\n\r\n";
+  expected += App("UnStowa.exe") + "\r\n" + App("app.exe") + "\r\n" + App("random.bin") + "\r\n" + App("empty.txt") +
+              "\r\n%%%\r\n";
+  const std::string u = "HKEY_LOCAL_MACHINE\\" + kUninstall + "\t";
+  for (const char* name : {"DisplayName", "DisplayVersion", "EstimatedSize", "HelpLink", "InstallDate",
+                           "InstallLocation", "NoModify", "NoRepair", "Publisher", "UninstallString", "URLInfoAbout",
+                           "URLInfoUpdate", "URLUpdateInfo", "VersionMajor", "VersionMinor"})
+    expected += u + name + "\r\n";
+  expected += "HKEY_LOCAL_MACHINE\\Software\\Orvane\\Carrovit\tTest Product\r\n%%%\r\n%%%\r\n%%%\r\n";
+  EXPECT_EQ(Read(App("Stowa.log")), expected);
+
+  EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, "Software\\Orvane\\Carrovit", "Test Product"), App("Stowa.log"));
+  EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, kUninstall, "DisplayName"), "Test Product 2.5");
+  EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, kUninstall, "UninstallString"),
+            "\"" + App("UnStowa.exe") + "\" \"" + App("Stowa.log") + "\"");
+  EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, kUninstall, "InstallLocation"), App());
+  EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, kUninstall, "URLUpdateInfo"), "https://example.invalid/help");
+  EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, kUninstall, "URLInfoAbout"), "https://example.invalid");
+  EXPECT_EQ(reg.ReadDword(RegRoot::LocalMachine, kUninstall, "VersionMajor"), 2u);
+  EXPECT_EQ(reg.ReadDword(RegRoot::LocalMachine, kUninstall, "VersionMinor"), 5u);
+  EXPECT_EQ(reg.ReadDword(RegRoot::LocalMachine, kUninstall, "NoModify"), 1u);
+  const uint64_t bytes = 5000 + 200000 + 70000 + 0;
+  EXPECT_EQ(reg.ReadDword(RegRoot::LocalMachine, kUninstall, "EstimatedSize"), bytes / 1024);
+  EXPECT_FALSE(reg.ReadString(RegRoot::LocalMachine, kUninstall, "DisplayIcon"));
+  // Only the 32-bit view holds the entry.
+  EXPECT_FALSE(reg.KeyExists(RegRoot::LocalMachine, kUninstall, RegView::View64));
+  // The uninstaller is counted under SharedDLLs.
+  EXPECT_EQ(reg.ReadDword(RegRoot::LocalMachine, kShared, App("UnStowa.exe")), 1u);
+  // The private temporary folder is gone again.
+  EXPECT_TRUE(std::filesystem::is_empty(root + "/C/Temp"));
+}
+
+TEST_F(InstallTest, CurrentUserInstallGoesToTheUsersFoldersAndKeys) {
+  const std::string setup = Build(Product());
+  ASSERT_EQ(Run(setup, {"-S", "/usercurrent"}), kExitSuccess);
+  const std::string app = kLocalAppData + "\\Test Product";
+  EXPECT_TRUE(fs.FileExists(app + "\\app.exe"));
+  const auto log = LogLines(app + "\\Stowa.log");
+  ASSERT_GT(log.size(), 7u);
+  EXPECT_EQ(log[6], "CURRENT");
+  EXPECT_EQ(reg.ReadString(RegRoot::CurrentUser, "Software\\Orvane\\Carrovit", "Test Product"), app + "\\Stowa.log");
+  EXPECT_TRUE(reg.ReadString(RegRoot::CurrentUser, kUninstall, "DisplayName"));
+  EXPECT_FALSE(reg.KeyExists(RegRoot::LocalMachine, kUninstall));
+  EXPECT_EQ(reg.ReadDword(RegRoot::CurrentUser, kShared, app + "\\UnStowa.exe"), 1u);
+  EXPECT_NE(std::find(log.begin(), log.end(), "HKEY_CURRENT_USER\\" + kUninstall + "\tDisplayName"), log.end());
+}
+
+TEST_F(InstallTest, FolderOverrideFromTheCommandLine) {
+  const std::string setup = Build(Product());
+  ASSERT_EQ(Run(setup, {"/silent", "/APPFOLDER", "D:\\Tools\\"}), kExitSuccess);  // no drive D: here
+  EXPECT_TRUE(fs.FileExists(App("app.exe")));
+  TearDown();
+  SetUp();
+  ASSERT_EQ(Run(Build(Product()), {"/silent", "/APPFOLDER", "C:\\Tools\\Test"}), kExitSuccess);
+  EXPECT_TRUE(fs.FileExists("C:\\Tools\\Test\\app.exe"));
+  EXPECT_TRUE(fs.FileExists("C:\\Tools\\Test\\Stowa.log"));
+  EXPECT_FALSE(fs.FileExists(App("app.exe")));
+}
+
+TEST_F(InstallTest, UpdateTakesOverFoldersRemovesDroppedFilesAndKeepsCounts) {
+  PackageManifest v1 = Product();
+  ASSERT_EQ(Run(Build(v1, "v1.exe"), {"/silent", "/APPFOLDER", "C:\\Apps\\TP"}), kExitSuccess);
+  const std::string app = "C:\\Apps\\TP";
+  ASSERT_TRUE(fs.FileExists(app + "\\random.bin"));
+  // Version 2: random.bin is gone, new.txt is new, obsolete files removed.
+  PackageManifest v2 = Product();
+  v2.version = "2.6";
+  v2.releaseDate = 46100;
+  v2.setupOptionBits = 1;
+  BuildFile added;
+  added.name = "new.txt";
+  added.content = TextBytes(3000, 9);
+  v2.files.push_back(added);
+  auto& items = v2.components[0].root.folders[0].items;
+  items.erase(items.begin() + 1);  // random.bin
+  BuildItem it;
+  it.file.DataIndex = static_cast<uint16_t>(FindDataIndex(v2, "new.txt"));
+  items.push_back(it);
+  ASSERT_EQ(Run(Build(v2, "v2.exe"), {"/silent"}), kExitSuccess);
+  EXPECT_TRUE(fs.FileExists(app + "\\new.txt"));
+  EXPECT_FALSE(fs.FileExists(app + "\\random.bin"));
+  EXPECT_FALSE(fs.FileExists(App("app.exe")));  // the earlier folder was taken over
+  const auto log = LogLines(app + "\\Stowa.log");
+  EXPECT_EQ(log[13], "2.6");
+  EXPECT_EQ(std::count(log.begin(), log.end(), app + "\\random.bin"), 0);
+  EXPECT_EQ(std::count(log.begin(), log.end(), app + "\\new.txt"), 1);
+  // The registry log does not repeat lines of the earlier installation.
+  EXPECT_EQ(std::count(log.begin(), log.end(), "HKEY_LOCAL_MACHINE\\" + kUninstall + "\tDisplayName"), 1);
+  // The uninstaller was listed by the earlier log: its count stays 1.
+  EXPECT_EQ(reg.ReadDword(RegRoot::LocalMachine, kShared, app + "\\UnStowa.exe"), 1u);
+  EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, "Software\\Orvane\\Carrovit", "Test Product"), app + "\\Stowa.log");
+  EXPECT_FALSE(fs.FileExists(app + "\\Stowa2.log"));
+
+  // Version 3 keeps obsolete files but hands them to the uninstaller.
+  PackageManifest v3 = v2;
+  v3.releaseDate = 46200;
+  v3.setupOptionBits = 0;
+  v3.components[0].root.folders[0].items.pop_back();  // new.txt
+  ASSERT_EQ(Run(Build(v3, "v3.exe"), {"/silent"}), kExitSuccess);
+  EXPECT_TRUE(fs.FileExists(app + "\\new.txt"));
+  const auto log3 = LogLines(app + "\\Stowa.log");
+  EXPECT_EQ(std::count(log3.begin(), log3.end(), app + "\\new.txt"), 1);
+}
+
+TEST_F(InstallTest, ReinstallOfTheSameReleaseRewritesNothingAndCountsNothingTwice) {
+  const std::string setup = Build(Product());
+  ASSERT_EQ(Run(setup, {"/silent"}), kExitSuccess);
+  const std::string before = Read(App("Stowa.log"));
+  // Files with the same size and checksum are not written again: a file
+  // held open would make a rewrite fail.
+  fs.HoldOpen(App("app.exe"));
+  ASSERT_EQ(Run(setup, {"/silent"}), kExitSuccess);
+  fs.Release(App("app.exe"));
+  EXPECT_EQ(Read(App("Stowa.log")), before);
+  EXPECT_EQ(reg.ReadDword(RegRoot::LocalMachine, kShared, App("UnStowa.exe")), 1u);
+  EXPECT_TRUE(fs.PendingRenames().empty());
+}
+
+TEST_F(InstallTest, ASecondProductInTheSameFolderGetsItsOwnLog) {
+  ASSERT_EQ(Run(Build(Product(), "a.exe"), {"/silent"}), kExitSuccess);
+  PackageManifest other = Product();
+  other.productKey = "Other Product";
+  other.folderDefaults[0][0] = "%PROGRAMFILES%\\Test Product";
+  ASSERT_EQ(Run(Build(other, "b.exe"), {"/silent"}), kExitSuccess);
+  EXPECT_TRUE(fs.FileExists(App("Stowa.log")));
+  EXPECT_TRUE(fs.FileExists(App("Stowa2.log")));
+  EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, "Software\\Orvane\\Carrovit", "Other Product"), App("Stowa2.log"));
+  // Both products use the one uninstaller: counted twice.
+  EXPECT_EQ(reg.ReadDword(RegRoot::LocalMachine, kShared, App("UnStowa.exe")), 2u);
+}
+
+TEST_F(InstallTest, AFileInUseIsReplacedAtRestart) {
+  const std::string setup = Build(Product());
+  Write(App("app.exe"), "the running program");
+  fs.HoldOpen(App("app.exe"));
+  EXPECT_EQ(Run(setup, {"/silent"}), kExitRestartNeeded);
+  fs.Release(App("app.exe"));
+  EXPECT_EQ(Read(App("app.exe")), "the running program");
+  bool scheduled = false;
+  for (const auto& line : fs.PendingRenames()) scheduled |= EndsWith(line, "\t" + App("app.exe"));
+  EXPECT_TRUE(scheduled);
+  // It existed before and was not listed by an earlier log: counted twice
+  // only when shared; app.exe is not, so it has no count.
+  EXPECT_FALSE(reg.ReadDword(RegRoot::LocalMachine, kShared, App("app.exe")));
+}
+
+TEST_F(InstallTest, ADamagedPackageFailsQuietlyWithNothingUnderTheFilesName) {
+  PackageManifest m = Product();
+  const std::string setup = Build(m);
+  // Break app.exe's compressed data in the package.
+  const std::string native = root + "/dist/setup.exe";
+  std::fstream f(native, std::ios::in | std::ios::out | std::ios::binary);
+  f.seekp(report.offsets[FindDataIndex(m, "app.exe")] + 500);
+  f.write("\x13\x37\x13\x37\x13\x37", 6);
+  f.close();
+  EXPECT_EQ(Run(setup, {"/silent", "/suppressmsgboxes"}), kExitFailed);
+  EXPECT_FALSE(fs.FileExists(App("app.exe")));
+  for (const auto& e : std::filesystem::directory_iterator(fs.NativePath(App())))
+    EXPECT_FALSE(StartsWith(AsciiLower(PathToUtf8(e.path().filename())), "stw")) << e.path();
+  EXPECT_TRUE(dialogs.shown.empty());  // suppressed
+  // Without the switch the error box is shown; answering No stops.
+  dialogs.Answer(IDNO_);
+  EXPECT_EQ(Run(setup, {"/silent"}, false), kExitFailed);  // stopped after an error: failed, not cancelled
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_NE(dialogs.shown[0].text.find("app.exe could not be read"), std::string::npos) << dialogs.shown[0].text;
+}
+
+TEST_F(InstallTest, UpgradeOnlyPackageWithoutAnEarlierInstallationInstallsNothing) {
+  PackageManifest m = Product();
+  m.setupOptionBits = 2;
+  m.upgradeMessages = "This is an update.\r\n";
+  EXPECT_EQ(Run(Build(m), {"/silent"}), kExitFailed);
+  EXPECT_FALSE(fs.DirectoryExists(App()));
+  EXPECT_FALSE(reg.KeyExists(RegRoot::LocalMachine, kUninstall));
+}
+
+TEST_F(InstallTest, NamesThatLeaveTheirFolderAreRefusedBeforeAnythingIsWritten) {
+  for (const char* bad : {"..\\evil.dll", "C:evil.dll", "con.txt"}) {
+    PackageManifest m = Product();
+    m.files[FindDataIndex(m, "app.exe")].name = bad;
+    EXPECT_EQ(Run(Build(m), {"/silent", "/suppressmsgboxes"}), kExitFailed) << bad;
+    EXPECT_FALSE(fs.DirectoryExists(App())) << bad;
+  }
+  PackageManifest m = Product();
+  m.components[0].root.folders[0].folders.push_back(BuildFolder{"..", false, {}, true, {}});
+  m.components[0].root.folders[0].folders.back().items.push_back(m.components[0].root.folders[0].items[0]);
+  EXPECT_EQ(Run(Build(m), {"/silent", "/suppressmsgboxes"}), kExitFailed);
+  EXPECT_FALSE(fs.DirectoryExists(App()));
+}
+
+TEST_F(InstallTest, OverwriteModesVersionsAndReadOnlyFiles) {
+  PackageManifest m = Product();
+  const std::string setup = Build(m);
+  // random.bin (mode 1, package time 46000.5): an older file is replaced,
+  // a newer one kept; empty.txt (mode 2) is never replaced.
+  Write(App("random.bin"), "older");
+  std::filesystem::last_write_time(fs.NativePath(App("random.bin")),
+                                   std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 3650));
+  Write(App("empty.txt"), "kept");
+  ASSERT_EQ(Run(setup, {"/silent"}), kExitSuccess);
+  EXPECT_EQ(Read(App("random.bin")), *m.files[FindDataIndex(m, "random.bin")].content);
+  EXPECT_EQ(Read(App("empty.txt")), "kept");
+  Write(App("random.bin"), "newer");
+  std::filesystem::last_write_time(fs.NativePath(App("random.bin")),
+                                   std::filesystem::file_time_type::clock::now() + std::chrono::hours(24));
+  Write(App("app.exe"), "changed");
+  fs.SetReadOnly(App("app.exe"), true);
+  ASSERT_EQ(Run(setup, {"/silent"}), kExitSuccess);
+  EXPECT_EQ(Read(App("random.bin")), "newer");
+  EXPECT_EQ(Read(App("app.exe")), *m.files[FindDataIndex(m, "app.exe")].content);  // mode 0, read-only cleared
+  // The uninstaller (mode 1, with a version) goes by version, not time.
+  Write(App("UnStowa.exe"), std::string("\xBD\x04\xEF\xFE", 4) + std::string(4, '\0') +
+                                std::string("\x00\x00\x02\x00\x00\x00\x00\x00", 8));  // version 2.0.0.0
+  ASSERT_EQ(Run(setup, {"/silent"}), kExitSuccess);
+  EXPECT_EQ(Read(App("UnStowa.exe")).size(), 16u);  // 2.0 is newer than the package's 1.0
+}
+
+TEST_F(InstallTest, CommandsAfterInstallationAreQueuedWithThePerUserRule) {
+  PackageManifest m = Product();
+  auto& item = m.components[0].root.folders[0].items[0];  // app.exe
+  item.file.RunAfter = true;
+  item.file.RunParams = "/RegServer %SILENT% /x";
+  const std::string setup = Build(m);
+  ASSERT_EQ(Run(setup, {"/silent"}), kExitSuccess);
+  ASSERT_EQ(lastQueue.size(), 1u);
+  EXPECT_EQ(lastQueue[0], "\"" + App("app.exe") + "\" /RegServer /silent /x");
+  ASSERT_EQ(Run(setup, {"/silent", "/usercurrent"}), kExitSuccess);
+  EXPECT_EQ(lastQueue[0], "\"" + kLocalAppData + "\\Test Product\\app.exe\" /RegServerperuser /silent /x");
+  EXPECT_EQ(AddPerUserToRegserver("-regserver -regserverX /regserver"), "-regserver -regserverX /regserverperuser");
+  EXPECT_EQ(AddPerUserToRegserver("-regserver_x"), "-regserver_x");
+}
+
+TEST_F(InstallTest, VersionPartsOfTheUninstallEntry) {
+  std::string a, b;
+  EXPECT_TRUE(ParseVersionParts("v.2.5.1", a, b));
+  EXPECT_EQ(a + "|" + b, "2|5");
+  EXPECT_FALSE(ParseVersionParts("7", a, b));
+  EXPECT_FALSE(ParseVersionParts(".5", a, b));
+  EXPECT_FALSE(ParseVersionParts("5.", a, b));
+  EXPECT_TRUE(ParseVersionParts(" 10.20 ", a, b));
+  EXPECT_EQ(a + "|" + b, "10|20");
+}
+
+TEST_F(InstallTest, AnEarlierLogOutOfShapeCountsAsNoEarlierInstallation) {
+  const std::string setup = Build(Product());
+  ASSERT_EQ(Run(setup, {"/silent"}), kExitSuccess);
+  for (const char* junk : {"", "; only a comment\r\n", "x\r\nfour\r\n", "x\r\n4\r\nALL\r\nname\r\nyear\r\n",
+                           "x\r\n4\r\nALL\r\nn\r\n2025\r\n12\r\n9\r\nP\r\nK\r\nV\r\n1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n"
+                           "\r\n99999999\r\n%APPFOLDER%\r\n"}) {
+    Write(App("Stowa.log"), junk);
+    EXPECT_EQ(Run(setup, {"/silent"}), kExitSuccess) << junk;
+  }
+}
+
+TEST_F(InstallTest, SeveralWorkersAndVolumes) {
+  sys.Set("processors", "2");
+  PackageManifest m = Product();
+  for (int i = 0; i < 12; ++i) {
+    BuildFile f;
+    f.name = "data" + std::to_string(i) + ".bin";
+    f.content = TextBytes(50000 + 1000 * i, 50 + i);
+    m.files.push_back(f);
+    BuildItem it;
+    it.file.DataIndex = static_cast<uint16_t>(FindDataIndex(m, f.name));
+    m.components[0].root.folders[0].items.push_back(it);
+  }
+  ASSERT_EQ(Run(Build(m), {"/silent"}), kExitSuccess);
+  for (int i = 0; i < 12; ++i)
+    EXPECT_EQ(Read(App("data" + std::to_string(i) + ".bin")), *m.files[FindDataIndex(m, "data" + std::to_string(i) + ".bin")].content);
+  // Split into volumes: one worker, files logged in list order.
+  TearDown();
+  SetUp();
+  sys.Set("processors", "2");
+  m.volumeSize = 65536;
+  ASSERT_EQ(Run(Build(m), {"/silent"}), kExitSuccess);
+  const auto log = LogLines(App("Stowa.log"));
+  const auto first = std::find(log.begin(), log.end(), App("UnStowa.exe"));
+  ASSERT_NE(first, log.end());
+  std::vector<std::string> files(first, first + 4 + 12);
+  std::vector<std::string> expected = {App("UnStowa.exe"), App("app.exe"), App("random.bin"), App("empty.txt")};
+  for (int i = 0; i < 12; ++i) expected.push_back(App("data" + std::to_string(i) + ".bin"));
+  EXPECT_EQ(files, expected);
+}
+
+}  // namespace
