@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# The main job for now: build the demo installer with the package builder,
-# show what it holds, and extract every file from it again.
+# The main job: build the demo installer with the package builder, show
+# what it holds, extract its files, then install it silently on a simulated
+# machine and show where the files, the log and the uninstall entry went.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 cmake -S . -B build/host -G Ninja -DCMAKE_BUILD_TYPE=Release -DSTW_TESTS=OFF >/dev/null
-ninja -C build/host pakbuild >/dev/null
+ninja -C build/host pakbuild setup-host >/dev/null
 pakbuild=build/host/tools/pakbuild
 out=out/demo
 rm -rf "$out"
@@ -42,3 +43,19 @@ echo "== extract"
 "$pakbuild" extract "$out/setup.exe" --by-index "$out/extracted"
 cmp demo/files/demo.exe "$out/extracted/4" && cmp demo/files/big.dat "$out/extracted/6"
 echo "extracted files are byte-identical to their sources"
+
+echo "== silent installation on a simulated machine (out/demo/machine)"
+machine=$out/machine
+rm -rf "$machine"
+set +e
+build/host/tools/setup-host --machine "$machine" "$out/setup.exe" /silent
+code=$?
+set -e
+[ $code -eq 0 ] || { echo "setup-host failed with exit code $code" >&2; exit 1; }
+app="$machine/C/Program Files/Stowa Demo"
+echo "files:"
+(cd "$app" && find . -type f | sort | sed 's|^\./|  C:\\Program Files\\Stowa Demo\\|; s|/|\\|g')
+echo "log (C:\\Program Files\\Stowa Demo\\Stowa.log):"
+sed 's/\r$//; s/^/  /' "$app/Stowa.log"
+echo "uninstall entry (HKLM, 32-bit view: $machine/registry.txt):"
+awk '/Uninstall\\Stowa Demo$/ {on=1; next} /^key/ {on=0} on {print "  " $0}' "$machine/registry.txt"

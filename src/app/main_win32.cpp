@@ -6,6 +6,9 @@
 #include "base/Text.h"
 #include "platform/Factory.h"
 #include "platform/win32/Windows.h"
+#include "system/CommandLine.h"
+
+#include <shellapi.h>
 
 namespace {
 

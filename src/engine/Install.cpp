@@ -174,8 +174,20 @@ void TInstaller::AddUninstaller() {
   uninstaller_.Shared = true;
   pkg_.Tables.InstalledPaths[uninstaller_.DataIndex] = uninstaller_.DestPath;
   files_.insert(files_.begin(), &uninstaller_);
-  // The uninstaller's shortcut (when the package asks for one) is added
-  // by the shortcut part of the engine.
+  if (s_.Def.UninstallShortcut) {
+    TShortcutData& sc = uninstallerShortcut_;
+    sc = TShortcutData{};
+    sc.Target = uninstaller_.DataIndex;
+    bool shared = false, font = false;
+    sc.LinkPath = ExpandFolderPath("%APPMENU%\\UnStowa.lnk", s_.Folder(), shared, font);
+    sc.Arguments = "\"" + s_.LogPath + "\"";
+    sc.Name = FormatPattern(s_.IString(kStrUninstallLink), {s_.Def.ProductKey});
+    sc.Description = FormatPattern(s_.IString(kStrUninstallerFirst), {s_.Def.AppName});
+    sc.IconFile = kNoIndex;
+    sc.StartPinOption = 1;
+    // Without a menu folder for this user type there is nowhere to put it.
+    if (!StartsWith(sc.LinkPath, "%")) shortcuts_.push_back(&sc);
+  }
 }
 
 void TInstaller::OpenSharedDlls() {

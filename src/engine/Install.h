@@ -64,6 +64,7 @@ class TInstaller {
   // Exposed for the tests and the workers.
   const std::vector<std::string>& LogLines() const { return log_; }
   const std::vector<TFileData*>& FileList() const { return files_; }
+  const std::vector<TShortcutData*>& Shortcuts() const { return shortcuts_; }
   const std::vector<std::string>& FirstQueue() const { return queue1_; }
   const std::vector<std::string>& SecondQueue() const { return queue2_; }
   const std::vector<std::string>& PathQueue() const { return pathQueue_; }
@@ -109,6 +110,7 @@ class TInstaller {
 
   std::vector<TFileData*> files_;
   TFileData uninstaller_;
+  TShortcutData uninstallerShortcut_;
   std::vector<TShortcutData*> shortcuts_;
   std::vector<TURLData*> urls_;
   std::vector<std::string> selfReg_, queue1_, queue2_, pathQueue_;

@@ -67,6 +67,9 @@ class InstallTest : public ::testing::Test {
     TSetupRun setup({fs, reg, sys, run}, args);
     const int code = setup.Main();
     lastQueue = setup.Installer ? setup.Installer->FirstQueue() : std::vector<std::string>{};
+    lastShortcuts.clear();
+    if (setup.Installer)
+      for (const TShortcutData* sc : setup.Installer->Shortcuts()) lastShortcuts.push_back(*sc);
     return code;
   }
   std::string Read(const std::string& path) {
@@ -80,6 +83,7 @@ class InstallTest : public ::testing::Test {
   std::vector<std::string> LogLines(const std::string& path) { return SplitLines(Read(path)); }
   std::string App(const std::string& name = "") { return kProgramFiles + "\\Test Product" + (name.empty() ? "" : "\\" + name); }
   std::vector<std::string> lastQueue;
+  std::vector<TShortcutData> lastShortcuts;
   BuildReport report;
 };
 
@@ -346,6 +350,26 @@ TEST_F(InstallTest, CommandsAfterInstallationAreQueuedWithThePerUserRule) {
   EXPECT_EQ(lastQueue[0], "\"" + kLocalAppData + "\\Test Product\\app.exe\" /RegServerperuser /silent /x");
   EXPECT_EQ(AddPerUserToRegserver("-regserver -regserverX /regserver"), "-regserver -regserverX /regserverperuser");
   EXPECT_EQ(AddPerUserToRegserver("-regserver_x"), "-regserver_x");
+}
+
+TEST_F(InstallTest, TheUninstallerShortcutRecordGoesToTheMenuFolder) {
+  PackageManifest m = Product();
+  m.uninstallShortcut = 1;
+  ASSERT_EQ(Run(Build(m), {"/silent"}), kExitSuccess);
+  ASSERT_EQ(lastShortcuts.size(), 1u);
+  const TShortcutData& sc = lastShortcuts[0];
+  EXPECT_EQ(sc.LinkPath, kPrograms + "\\Test Product\\UnStowa.lnk");
+  EXPECT_EQ(sc.Arguments, "\"" + App("Stowa.log") + "\"");
+  EXPECT_EQ(sc.Name, "Uninstall Test Product");
+  EXPECT_EQ(sc.Description, "Uninstall Test Works Test Product 2.5");
+  EXPECT_EQ(sc.StartPinOption, 1);
+  EXPECT_EQ(sc.IconFile, kNoIndex);
+  // A package without a menu folder gets no such shortcut.
+  TearDown();
+  SetUp();
+  m.folderDefaults[2][0] = m.folderDefaults[2][1] = "";
+  ASSERT_EQ(Run(Build(m), {"/silent"}), kExitSuccess);
+  EXPECT_TRUE(lastShortcuts.empty());
 }
 
 TEST_F(InstallTest, VersionPartsOfTheUninstallEntry) {
