@@ -94,22 +94,49 @@ void TestMachine::ReleaseAll() {
   held_.clear();
 }
 
-bool TestMachine::RestartReplaceScheduled(const std::string& to) const {
 #ifdef _WIN32
+namespace {
+// The moves scheduled for the next restart: pairs "\??\from" and
+// "!\??\to" (replace) or "" (delete). The empty target is why the whole
+// buffer is split, not read as a list that ends at the first empty string.
+std::vector<std::pair<std::string, std::string>> PendingFileRenames() {
   HKEY key;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
                     &key) != ERROR_SUCCESS)
-    return false;
+    return {};
   DWORD type = 0, size = 0;
   RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, nullptr, &size);
   std::u16string buf(size / 2 + 1, u'\0');
   const bool ok = RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type,
                                    reinterpret_cast<BYTE*>(buf.data()), &size) == ERROR_SUCCESS;
   RegCloseKey(key);
-  if (!ok) return false;
-  // REG_MULTI_SZ of pairs "\??\from", "!\??\to" (the "!" marks replace).
-  const std::string all = AsciiLower(Utf16ToUtf8(buf));
-  return all.find(AsciiLower(to)) != std::string::npos;
+  if (!ok) return {};
+  buf.resize(size / 2);
+  std::vector<std::string> entries;
+  for (size_t start = 0; start < buf.size();) {
+    size_t end = buf.find(u'\0', start);
+    if (end == std::u16string::npos) end = buf.size();
+    entries.push_back(Utf16ToUtf8(buf.substr(start, end - start)));
+    start = end + 1;
+  }
+  auto bare = [](std::string p) {
+    if (StartsWith(p, "!")) p.erase(0, 1);
+    if (StartsWith(p, "\\??\\")) p.erase(0, 4);
+    return p;
+  };
+  std::vector<std::pair<std::string, std::string>> moves;
+  for (size_t i = 0; i + 1 < entries.size() && !entries[i].empty(); i += 2)
+    moves.emplace_back(bare(entries[i]), bare(entries[i + 1]));
+  return moves;
+}
+}  // namespace
+#endif
+
+bool TestMachine::RestartReplaceScheduled(const std::string& to) const {
+#ifdef _WIN32
+  for (const auto& [from, target] : PendingFileRenames())
+    if (EqualsIgnoreAsciiCase(target, to)) return true;
+  return false;
 #else
   for (const std::string& line : static_cast<HostFileSystem&>(*fs_).PendingRenames())
     if (EndsWith(line, "\t" + to)) return true;
@@ -166,34 +193,8 @@ std::string TestMachine::MachineRoot() const {
 
 bool TestMachine::DeleteAtRestartScheduled(const std::string& path) const {
 #ifdef _WIN32
-  HKEY key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
-                    &key) != ERROR_SUCCESS)
-    return false;
-  DWORD type = 0, size = 0;
-  RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, nullptr, &size);
-  std::u16string buf(size / 2 + 1, u'\0');
-  const bool ok = RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type,
-                                   reinterpret_cast<BYTE*>(buf.data()), &size) == ERROR_SUCCESS;
-  RegCloseKey(key);
-  if (!ok) return false;
-  // Pairs of strings "\??\from" and "!\??\to" (replace) or "" (delete);
-  // the empty target is why the whole buffer is split, not read as a list
-  // that ends at the first empty string.
-  buf.resize(size / 2);
-  std::vector<std::string> entries;
-  size_t start = 0;
-  while (start < buf.size()) {
-    size_t end = buf.find(u'\0', start);
-    if (end == std::u16string::npos) end = buf.size();
-    entries.push_back(Utf16ToUtf8(buf.substr(start, end - start)));
-    start = end + 1;
-  }
-  for (size_t i = 0; i + 1 < entries.size() && !entries[i].empty(); i += 2) {
-    std::string from = entries[i];
-    if (StartsWith(from, "\\??\\")) from = from.substr(4);
-    if (EqualsIgnoreAsciiCase(from, path) && entries[i + 1].empty()) return true;
-  }
+  for (const auto& [from, target] : PendingFileRenames())
+    if (EqualsIgnoreAsciiCase(from, path) && target.empty()) return true;
   return false;
 #else
   for (const std::string& line : static_cast<HostFileSystem&>(*fs_).PendingRenames())
