@@ -238,6 +238,7 @@ void TInstaller::ReportError(const std::string& text, bool fromWorker) {
 
 void TInstaller::RunWorkers() {
   errors_.clear();
+  fileErrors_.clear();
   fileIndex_ = -1;
   aborted_ = false;
   unsigned count = pkg_.VolumeSize != 0 ? 1 : std::max(1u, s_.P.Sys.UsableProcessors());
@@ -256,12 +257,16 @@ void TInstaller::RunWorkers() {
   for (;;) {
     const bool done = finished.load() == count;
     if (!aborted_) {
-      std::string text;
+      std::string folders, files;
       {
         std::lock_guard<std::mutex> g(errorLock_);
-        text.swap(errors_);
+        folders.swap(errors_);
+        files.swap(fileErrors_);
       }
-      if (!text.empty()) ReportError(text + s_.IString(kStrFoldersFailed), true);
+      // Folder failures carry the closing line about folders; a file that
+      // could not be written is reported in its own words.
+      if (!folders.empty()) files += folders + s_.IString(kStrFoldersFailed);
+      if (!files.empty()) ReportError(files, true);
     }
     if (done) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -283,10 +288,11 @@ void TThreadInstallFiles::Execute() {
     Existed = o.s_.P.Fs.FileExists(Entry->DestPath);
     try {
       if (o.ShouldWrite(*Entry, Existed)) InstallFile();
-    } catch (const ESetupException& e) {
-      // The error joins the list that the pool shows; the file stays as it was.
+    } catch (const std::exception& e) {
+      // The error joins the list that the pool shows; the file stays as it
+      // was. No exception may leave a worker thread.
       std::lock_guard<std::mutex> g(o.errorLock_);
-      o.errors_ += std::string(e.what()) + "\r\r";
+      o.fileErrors_ += std::string(e.what()) + "\r\r";
     }
     AfterInstallFile();
     o.QueueCommand(*Entry);

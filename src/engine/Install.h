@@ -126,7 +126,8 @@ class TInstaller {
   std::atomic<bool> aborted_{false};
   std::atomic<uint64_t> lastProgressTick_{0};
   std::mutex errorLock_;
-  std::string errors_;
+  std::string errors_;  // folders that could not be created
+  std::string fileErrors_;  // files that could not be written
   std::mutex progressLock_;
   bool errorShown_ = false;
 };

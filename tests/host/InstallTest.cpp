@@ -372,6 +372,37 @@ TEST_F(InstallTest, TheUninstallerShortcutRecordGoesToTheMenuFolder) {
   EXPECT_TRUE(lastShortcuts.empty());
 }
 
+TEST_F(InstallTest, AFolderThatCannotBeCreatedIsReportedAndTheUserDecides) {
+  PackageManifest m = Product();
+  BuildFolder sub;
+  sub.name = "sub";
+  sub.items.push_back(m.components[0].root.folders[0].items[0]);  // app.exe again, in sub
+  m.components[0].root.folders[0].folders.push_back(sub);
+  const std::string setup = Build(m);
+  Write(App("sub"), "a file where the folder should be");
+  dialogs.fallback = IDYES_;  // however many passes report errors
+  EXPECT_EQ(Run(setup, {"/silent"}, false), kExitSuccess);
+  ASSERT_FALSE(dialogs.shown.empty());
+  const std::string& text = dialogs.shown[0].text;
+  const std::vector<std::string> s = DefaultInterfaceStrings();
+  EXPECT_EQ(text.rfind(FormatPattern(s[69], {"Test Works Test Product 2.5"}) + "\r\r", 0), 0u) << text;
+  EXPECT_NE(text.find(FormatPattern(s[77], {App("sub")}) + "\r\r" + s[73]), std::string::npos) << text;
+  EXPECT_TRUE(EndsWith(text, "\r\r" + s[70]));
+  EXPECT_EQ(dialogs.shown[0].style, MB_YESNO_ | MB_ICONERROR_);
+  EXPECT_TRUE(fs.FileExists(App("app.exe")));  // the rest was installed
+
+  // Answering No stops the installation: failed, not cancelled.
+  TearDown();
+  SetUp();
+  Build(m);
+  Write(App("sub"), "a file where the folder should be");
+  dialogs.shown.clear();
+  dialogs.fallback = IDNO_;
+  EXPECT_EQ(Run(setup, {"/silent"}, false), kExitFailed);
+  EXPECT_FALSE(fs.FileExists(App("Stowa.log")));
+  EXPECT_FALSE(reg.KeyExists(RegRoot::LocalMachine, kUninstall));
+}
+
 TEST_F(InstallTest, VersionPartsOfTheUninstallEntry) {
   std::string a, b;
   EXPECT_TRUE(ParseVersionParts("v.2.5.1", a, b));
