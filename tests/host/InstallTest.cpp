@@ -403,6 +403,99 @@ TEST_F(InstallTest, AFolderThatCannotBeCreatedIsReportedAndTheUserDecides) {
   EXPECT_FALSE(reg.KeyExists(RegRoot::LocalMachine, kUninstall));
 }
 
+TEST_F(InstallTest, HelpFilesPermanentFilesAndSharedCounts) {
+  PackageManifest m = Product();
+  BuildFile help;
+  help.name = "Guide.HLP";
+  help.content = TextBytes(2000, 61);
+  m.files.push_back(help);
+  BuildFile lib;
+  lib.name = "common.dll";
+  lib.content = TextBytes(3000, 62);
+  m.files.push_back(lib);
+  auto& items = m.components[0].root.folders[0].items;
+  BuildItem h;
+  h.file.DataIndex = static_cast<uint16_t>(FindDataIndex(m, "Guide.HLP"));
+  items.push_back(h);
+  items[0].file.Permanent = true;  // app.exe
+  // common.dll goes to the shared common folder.
+  m.folderDefaults[1][0] = "%COMMONFILES%\\Test Shared";
+  BuildFolder common;
+  common.name = "%APPCOMMONFOLDER%";
+  BuildItem c;
+  c.file.DataIndex = static_cast<uint16_t>(FindDataIndex(m, "common.dll"));
+  common.items.push_back(c);
+  m.components[0].root.folders.push_back(common);
+  const std::string shared = kProgramFiles + "\\Common Files\\Test Shared\\common.dll";
+  Write(shared, "an older copy another product installed");
+  ASSERT_EQ(Run(Build(m), {"/silent"}), kExitSuccess);
+  const auto log = LogLines(App("Stowa.log"));
+  auto count = [&](const std::string& line) { return std::count(log.begin(), log.end(), line); };
+  EXPECT_EQ(count(App("Guide.HLP")), 1);
+  EXPECT_EQ(count(App("Guide.gid")), 1);
+  EXPECT_EQ(count(App("app.exe")), 0);  // permanent: never removed by the uninstaller
+  EXPECT_TRUE(fs.FileExists(App("app.exe")));
+  // Existed before without a count: another product uses it too.
+  EXPECT_EQ(reg.ReadDword(RegRoot::LocalMachine, kShared, shared), 2u);
+  EXPECT_EQ(count(shared), 1);
+  // Not shared, so not counted.
+  EXPECT_FALSE(reg.ReadDword(RegRoot::LocalMachine, kShared, App("app.exe")));
+}
+
+TEST_F(InstallTest, ObsoleteFilesLeaveEmptyFoldersButNeverSystemFolders) {
+  PackageManifest v1 = Product();
+  BuildFolder sub;
+  sub.name = "plugins";
+  BuildFolder deeper;
+  deeper.name = "old";
+  deeper.items.push_back(v1.components[0].root.folders[0].items[1]);  // random.bin
+  sub.folders.push_back(deeper);
+  v1.components[0].root.folders[0].folders.push_back(sub);
+  // A shared file that another product counts as well.
+  BuildFolder common;
+  common.name = "%PROGRAMFILES%";
+  common.items.push_back(v1.components[0].root.folders[0].items[0]);  // app.exe, straight into Program Files
+  v1.components[0].root.folders.push_back(common);
+  ASSERT_EQ(Run(Build(v1, "v1.exe"), {"/silent"}), kExitSuccess);
+  ASSERT_TRUE(fs.FileExists(App("plugins\\old\\random.bin")));
+  ASSERT_TRUE(fs.FileExists(kProgramFiles + "\\app.exe"));
+  reg.WriteDword(RegRoot::LocalMachine, kShared, App("random.bin"), 3);
+  PackageManifest v2 = Product();
+  v2.releaseDate = 46300;
+  v2.setupOptionBits = 1;
+  auto& items = v2.components[0].root.folders[0].items;
+  items.erase(items.begin() + 1);  // random.bin goes entirely
+  ASSERT_EQ(Run(Build(v2, "v2.exe"), {"/silent"}), kExitSuccess);
+  EXPECT_FALSE(fs.DirectoryExists(App("plugins")));  // emptied folders go
+  // Counted by other products as well: the file stays, one count less.
+  EXPECT_TRUE(fs.FileExists(App("random.bin")));
+  EXPECT_EQ(reg.ReadDword(RegRoot::LocalMachine, kShared, App("random.bin")), 2u);
+  EXPECT_FALSE(fs.FileExists(kProgramFiles + "\\app.exe"));
+  EXPECT_TRUE(fs.DirectoryExists(kProgramFiles));  // never removed
+}
+
+TEST_F(InstallTest, EarlierChoicesOfComponentsAreTakenOver) {
+  // A log as an earlier installation left it: the optional Notes chosen.
+  PackageManifest m = Product();
+  const std::string setup = Build(m);
+  ASSERT_EQ(Run(setup, {"/silent"}), kExitSuccess);
+  std::string log = Read(App("Stowa.log"));
+  const std::string from = "Notes\r\n\r\n", to = "Notes\r\nS\r\n";
+  ASSERT_NE(log.find(from), std::string::npos);
+  log.replace(log.find(from), from.size(), to);
+  Write(App("Stowa.log"), log);
+  ASSERT_EQ(Run(setup, {"/silent"}), kExitSuccess);
+  EXPECT_TRUE(fs.FileExists(App("notes.txt")));
+  const auto lines = LogLines(App("Stowa.log"));
+  EXPECT_NE(std::find(lines.begin(), lines.end(), App("notes.txt")), lines.end());
+  // A log for the current user turns the next installation to the user.
+  log = Read(App("Stowa.log"));
+  log.replace(log.find("\r\nALL\r\n"), 7, "\r\nCURRENT\r\n");
+  Write(App("Stowa.log"), log);
+  ASSERT_EQ(Run(setup, {"/silent"}), kExitSuccess);
+  EXPECT_TRUE(reg.ReadString(RegRoot::CurrentUser, kUninstall, "DisplayName"));
+}
+
 TEST_F(InstallTest, VersionPartsOfTheUninstallEntry) {
   std::string a, b;
   EXPECT_TRUE(ParseVersionParts("v.2.5.1", a, b));
