@@ -59,3 +59,37 @@ echo "log (C:\\Program Files\\Stowa Demo\\Stowa.log):"
 sed 's/\r$//; s/^/  /' "$app/Stowa.log"
 echo "uninstall entry (HKLM, 32-bit view: $machine/registry.txt):"
 awk '/Uninstall\\Stowa Demo$/ {on=1; next} /^key/ {on=0} on {print "  " $0}' "$machine/registry.txt"
+
+echo "== silent installation under wine64 (out/demo/wine-prefix)"
+cache=${STW_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/stowa-build}
+wine64=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+# shellcheck source=scripts/lib-wine.sh
+source "$top/scripts/lib-wine.sh"
+cmake -S . -B build/win64 -G Ninja -DCMAKE_BUILD_TYPE=Release -DSTW_TESTS=ON \
+  -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-x86_64-w64-mingw32.cmake" >/dev/null
+ninja -C build/win64 setup >/dev/null
+make_wine_template
+prefix=$top/$out/wine-prefix
+rm -rf "$prefix" "$prefix.home"
+cp -a --reflink=auto "$cache/wine-template" "$prefix"
+xvfb_pid=""
+(
+  wine_env "$prefix"
+  trap '"$wineserver" -k >/dev/null 2>&1 || true; [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true' EXIT
+  start_xvfb >/dev/null
+  installer="Z:$(echo "$top/$out/setup.exe" | tr / '\\')"
+  set +e
+  "$wine64" build/win64/src/setup.exe "$installer" /silent </dev/null
+  code=$?
+  set -e
+  [ $code -eq 0 ] || { echo "setup.exe failed with exit code $code" >&2; exit 1; }
+  "$wineserver" -w
+  app="$prefix/drive_c/Program Files/Stowa Demo"
+  echo "files:"
+  (cd "$app" && find . -type f | sort | sed 's|^\./|  C:\\Program Files\\Stowa Demo\\|; s|/|\\|g')
+  echo "log: C:\\Program Files\\Stowa Demo\\Stowa.log ($(wc -l <"$app/Stowa.log") lines)"
+  echo "uninstall entry:"
+  "$wine64" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Stowa Demo' /reg:32 </dev/null |
+    tr -d '\r' | sed 's/^/  /'
+)

@@ -8,8 +8,8 @@
 #
 # Prints one line per check and "N passed, M failed" last; the exit status
 # is non-zero when a check failed. scripts/test.sh runs it in its win64
-# stage after ctest. It reuses test.sh's own functions for the template
-# prefix, the Wine environment and the X server, and keeps one persistent
+# stage after ctest. It shares scripts/lib-wine.sh with test.sh for the
+# template prefix, the Wine environment and the X server, and keeps one persistent
 # wineserver and one Xvfb for the whole run.
 #
 # Wine facts the expectations allow for: an exit code reaches the shell as
@@ -30,21 +30,8 @@ prefix=$root/build/wine/e2e-prefix
 
 # ---------------------------------------------------------------- shared code
 
-# The template prefix, the Wine environment and the X server are made the
-# way scripts/test.sh makes them: its functions are taken from it by name.
-shared_functions() {
-  local name
-  for name in "$@"; do
-    if ! grep -q "^$name() {" "$root/scripts/test.sh"; then
-      echo "scripts/test.sh has no function $name" >&2
-      return 1
-    fi
-    awk -v start="$name() {" 'index($0, start) == 1 { on = 1 } on { print } on && /^}/ { exit }' \
-      "$root/scripts/test.sh"
-  done
-}
-# shellcheck source=/dev/null
-source <(shared_functions wine_env make_wine_template start_xvfb)
+# shellcheck source=scripts/lib-wine.sh
+source "$root/scripts/lib-wine.sh"
 xvfb_pid=""
 
 # ---------------------------------------------------------------- checks
