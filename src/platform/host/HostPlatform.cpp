@@ -185,9 +185,14 @@ std::unique_ptr<IWriteFile> HostFileSystem::Create(const std::string& path, std:
     error = kDenied;
     return nullptr;
   }
-  const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
+  // Truncated only when it holds something: ext4 starts writing a file
+  // out at its close once it was truncated, which for the empty temporary
+  // files of every extraction would cost a flush per file.
+  const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  struct stat st{};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || (st.st_size != 0 && ::ftruncate(fd, 0) != 0)) {
     error = std::strerror(errno);
+    if (fd >= 0) ::close(fd);
     return nullptr;
   }
   return std::make_unique<HostWriteFile>(fd, native);
