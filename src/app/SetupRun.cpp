@@ -67,6 +67,11 @@ int TSetupRun::Main() {
     dlg.MessageBox(e.what(), S.WindowCaption(), MB_OK_ | MB_ICONERROR_);
     if (e.Reason() != e.what()) std::cerr << "reason: " << e.Reason() << std::endl;
     return kExitFailed;
+  } catch (const std::exception& e) {
+    // Anything else is this program's fault; still a message and a
+    // defined exit code rather than a crash.
+    dlg.MessageBox(std::string("The setup program failed: ") + e.what(), S.WindowCaption(), MB_OK_ | MB_ICONERROR_);
+    return kExitFailed;
   }
 }
 
@@ -229,8 +234,7 @@ int TSetupRun::SilentRun() {
   ctx = S.Folder();
   S.Roots = ResolveFolderVariables(ctx, S.Def.Components);
 
-  IInstallProgress quiet;
-  Installer = std::make_unique<TInstaller>(S, quiet);
+  Installer = std::make_unique<TInstaller>(S, quiet_);
   Installer->Install();
   return S.RebootNeeded ? kExitRestartNeeded : kExitSuccess;
 }

@@ -56,6 +56,7 @@ class TSetupRun {
 
   TSetupState S;
   TEarlierVerdict Verdict;
+  IInstallProgress quiet_;  // a silent run shows no progress; outlives Installer
   std::unique_ptr<TInstaller> Installer;  // kept after the run for inspection
 
  private:

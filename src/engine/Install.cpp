@@ -1,6 +1,7 @@
 #include "engine/Install.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -20,6 +21,12 @@ constexpr int kMaxDepth = 128;
 std::string WithoutTrailingBackslash(std::string s) {
   while (s.size() > 3 && s.back() == '\\') s.pop_back();
   return s;
+}
+
+// A drive path "X:\\..." or a network path "\\\\server\\share...".
+bool IsAbsolutePath(const std::string& p) {
+  if (p.size() >= 3 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':' && p[2] == '\\') return true;
+  return p.size() >= 3 && p[0] == '\\' && p[1] == '\\' && p[2] != '\\';
 }
 
 std::string Quoted(const std::string& path) {
@@ -90,12 +97,17 @@ void TInstaller::ResolveApplicationFolder() {
   FolderContext ctx = s_.Folder();
   const std::string app = ExpandFolderPath("%APPFOLDER%", ctx, shared, font);
   s_.AppFolder = app == "%APPFOLDER%" ? s_.Folders.Windows : WithoutTrailingBackslash(app);
+  if (!IsAbsolutePath(s_.AppFolder))
+    throw ESetupException("The application folder \"" + s_.AppFolder + "\" is not a complete path.");
 }
 
 void TInstaller::ChooseLogPath() {
   if (!s_.LogPath.empty()) {
     if (!SameTextIgnoreCase(ExtractFilePath(s_.LogPath), s_.AppFolder + "\\")) {
-      RemoveFile(s_.LogPath);
+      // The path comes from the registry: only a file that was read as a
+      // log and is named like one is ever deleted.
+      const std::string name = AsciiLower(ExtractFileName(s_.LogPath));
+      if (s_.PreviousFound && StartsWith(name, "stowa") && EndsWith(name, ".log")) RemoveFile(s_.LogPath);
       s_.LogPath.clear();
     }
   }
@@ -125,8 +137,8 @@ void TInstaller::ApplyComponents() {
 
 void TInstaller::ApplyFolder(TComponentFolder& folder, const std::string& path, bool shared, bool font, int depth) {
   if (depth > kMaxDepth) throw ESetupException("The setup package is damaged: folders nested too deeply.");
-  if (StartsWith(path, "%"))
-    throw ESetupException("The destination folder " + path + " of the setup package is not known on this computer.");
+  if (!IsAbsolutePath(path))
+    throw ESetupException("The destination folder \"" + path + "\" of the setup package is not known on this computer.");
   const std::string p = path.empty() || path.back() == '\\' ? path : path + "\\";
   for (auto& child : folder.Folders) {
     const std::string why = WhyUnsafeName(child->Name);
@@ -285,24 +297,34 @@ void TThreadInstallFiles::Execute() {
       std::lock_guard<std::mutex> g(o.progressLock_);
       o.progress_.Status(FormatPattern(o.s_.IString(kStrInstallingFile), {Entry->DestPath}));
     }
-    Existed = o.s_.P.Fs.FileExists(Entry->DestPath);
+    // No exception may leave a worker thread: whatever goes wrong with one
+    // file joins the list that the pool shows, and the worker goes on.
     try {
-      if (o.ShouldWrite(*Entry, Existed)) InstallFile();
+      Existed = o.s_.P.Fs.FileExists(Entry->DestPath);
+      try {
+        if (o.ShouldWrite(*Entry, Existed)) InstallFile();
+      } catch (const std::exception& e) {
+        // A folder that could not be created was reported already; the
+        // files that were to go into it add nothing to that.
+        if (!folderFailed_) {
+          std::lock_guard<std::mutex> g(o.errorLock_);
+          o.fileErrors_ += std::string(e.what()) + "\r\r";
+        }
+      }
+      AfterInstallFile();
+      o.QueueCommand(*Entry);
+      PendingKB += static_cast<uint64_t>(o.pkg_.Tables.FileSizes[Entry->DataIndex]) / 1024;
+      const uint64_t now = o.s_.P.Sys.TickCount();
+      // Signed: another worker may have stored a later tick meanwhile.
+      if (static_cast<int64_t>(now - o.lastProgressTick_) > 100) {
+        std::lock_guard<std::mutex> g(o.progressLock_);
+        o.progress_.Advance(PendingKB);
+        PendingKB = 0;
+        o.lastProgressTick_ = now;
+      }
     } catch (const std::exception& e) {
-      // The error joins the list that the pool shows; the file stays as it
-      // was. No exception may leave a worker thread.
       std::lock_guard<std::mutex> g(o.errorLock_);
       o.fileErrors_ += std::string(e.what()) + "\r\r";
-    }
-    AfterInstallFile();
-    o.QueueCommand(*Entry);
-    PendingKB += static_cast<uint64_t>(o.pkg_.Tables.FileSizes[Entry->DataIndex]) / 1024;
-    const uint64_t now = o.s_.P.Sys.TickCount();
-    if (now - o.lastProgressTick_ > 100) {
-      std::lock_guard<std::mutex> g(o.progressLock_);
-      o.progress_.Advance(PendingKB);
-      PendingKB = 0;
-      o.lastProgressTick_ = now;
     }
   }
 }
@@ -331,6 +353,19 @@ bool TInstaller::ShouldWrite(TFileData& e, bool existed) {
   return !SameContent(e.DestPath, e.DataIndex);
 }
 
+bool TInstaller::CopyWithTime(const std::string& from, const std::string& to, double time) {
+  IFileSystem& fs = s_.P.Fs;
+  std::unique_ptr<IReadFile> in = fs.OpenRead(from);
+  std::string error;
+  std::unique_ptr<IWriteFile> out = in ? fs.Create(to, error) : nullptr;
+  if (!out) return false;
+  std::vector<uint8_t> buf(1 << 20);
+  bool ok = true;
+  for (size_t n; ok && (n = in->Read(buf.data(), buf.size())) > 0;) ok = out->Write(buf.data(), n);
+  out->SetLastWriteTime(time);
+  return out->Close() && ok;
+}
+
 bool TInstaller::SameContent(const std::string& path, int index) {
   std::unique_ptr<IReadFile> f = s_.P.Fs.OpenRead(path);
   if (!f || f->Size() != static_cast<uint64_t>(pkg_.Tables.FileSizes[index])) return false;
@@ -348,26 +383,26 @@ void TThreadInstallFilesHardDisk::InstallFile() {
   Folder = ExtractFileDir(e.DestPath);
   if (Folder != LastFolder) {
     LastFolder = Folder;
-    if (!fs.DirectoryExists(Folder)) o.CreateFolder(Folder, true);
+    folderFailed_ = !fs.DirectoryExists(Folder) && !o.CreateFolder(Folder, true);
   }
   const TFileTables& t = o.pkg_.Tables;
-  const bool external = t.FileOffsets[e.DataIndex] == -1 && e.DataIndex >= o.pkg_.TempFileNames.size();
   bool elsewhere = false;
-  if (external) {
-    // A file the package names but does not carry lies beside the
-    // installer file.
-    const std::string source = ExtractFilePath(o.s_.SetupFile) + o.FileNameOf(e.DataIndex);
-    std::string written = e.DestPath;
-    if (!fs.CopyFile(source, e.DestPath)) {
+  if (t.FileOffsets[e.DataIndex] == -1) {
+    // Not read from the package: a support file extracted at start-up is
+    // copied from the temporary folder; a file the package names but does
+    // not carry lies beside the installer file.
+    const auto& temps = o.pkg_.TempFilePaths;
+    const std::string source = e.DataIndex < temps.size() ? temps[e.DataIndex]
+                                                          : ExtractFilePath(o.s_.SetupFile) + o.FileNameOf(e.DataIndex);
+    const double time = t.FileTimes[e.DataIndex];
+    if (!o.CopyWithTime(source, e.DestPath, time)) {
       const std::string temp = fs.CreateTempFileIn(Folder, "stw");
-      if (temp.empty() || !fs.CopyFile(source, temp) || !fs.ReplaceAtRestart(temp, e.DestPath)) {
+      if (temp.empty() || !o.CopyWithTime(source, temp, time) || !fs.ReplaceAtRestart(temp, e.DestPath)) {
         if (!temp.empty()) fs.DeleteFile(temp);
         throw ESetupException(FormatPattern(o.s_.IString(kStrCreateError), {e.DestPath}) + "  (" + source + ")");
       }
-      written = temp;
       elsewhere = true;
     }
-    (void)written;
   } else {
     std::string target = e.DestPath;
     o.pkg_.ExtractPackageFile(target, e.DataIndex, true);
@@ -467,9 +502,9 @@ void TInstaller::RemoveObsoleteFiles() {
     for (auto it = remaining.rbegin(); it != remaining.rend(); ++it) {
       if (sharedDllsOpen_) {
         if (const auto count = s_.P.Reg.ReadDword(sharedRoot_, kSharedDllsKey, *it)) {
-          if (*count <= 1) {
+          if (*count == 1) {
             s_.P.Reg.DeleteValue(sharedRoot_, kSharedDllsKey, *it);
-          } else {
+          } else if (*count > 1) {
             s_.P.Reg.WriteDword(sharedRoot_, kSharedDllsKey, *it, *count - 1);
             continue;  // other products still use it
           }

@@ -42,6 +42,7 @@ class TThreadInstallFiles {
   std::string LastFolder, Folder;
   bool Existed = false;
   uint64_t PendingKB = 0;
+  bool folderFailed_ = false;  // LastFolder could not be created
 };
 
 class TThreadInstallFilesHardDisk : public TThreadInstallFiles {
@@ -100,6 +101,8 @@ class TInstaller {
   void ReportError(const std::string& text, bool fromWorker);
   bool ShouldWrite(TFileData& entry, bool existed);
   bool SameContent(const std::string& path, int index);
+  // Copies a file and gives the copy the package's file time.
+  bool CopyWithTime(const std::string& from, const std::string& to, double time);
   void QueueCommand(const TFileData& entry);
   std::string FileNameOf(uint16_t dataIndex) const;
   void LogRegistryValue(const std::string& key, const std::string& name);

@@ -1,5 +1,6 @@
 #include "wizard/EarlierInstallation.h"
 
+#include <cctype>
 #include <optional>
 
 #include "base/Text.h"
@@ -218,8 +219,16 @@ TEarlierVerdict DetectEarlierInstallation(TSetupState& s) {
     }
     ComputeRequiredComponents(d.Components);
     s.HasPreviousFiles = true;
+    // The log is a text anyone with write access to its folder may edit:
+    // only complete paths without ".." count, so that no line can make the
+    // setup delete a file outside what the log names plainly.
+    auto plainPath = [](const std::string& p) {
+      const bool drive = p.size() >= 3 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':' && p[2] == '\\';
+      const bool unc = p.size() >= 3 && p[0] == '\\' && p[1] == '\\' && p[2] != '\\';
+      return (drive || unc) && p.find("\\..\\") == std::string::npos && !EndsWith(p, "\\..");
+    };
     for (auto line = l.Next(); line && *line != "%%%"; line = l.Next())
-      if (s.P.Fs.FileExists(*line)) s.PreviousFiles.Add(*line);
+      if (plainPath(*line) && s.P.Fs.FileExists(*line)) s.PreviousFiles.Add(*line);
     for (auto line = l.Next(); line && *line != "%%%"; line = l.Next()) s.PreviousRegistryValues.Add(*line);
     for (auto ext = l.Next(); ext && *ext != "%%%"; ext = l.Next()) {
       const auto prevDesc = l.Next(), desc = l.Next(), prevIcon = l.Next(), icon = l.Next();

@@ -496,6 +496,45 @@ TEST_F(InstallTest, EarlierChoicesOfComponentsAreTakenOver) {
   EXPECT_TRUE(reg.ReadString(RegRoot::CurrentUser, kUninstall, "DisplayName"));
 }
 
+TEST_F(InstallTest, SupportFilesAndExternalFilesAreInstalledToo) {
+  PackageManifest m = Product();
+  m.supportDll = BuildSource{"hooks.dll", "", TextBytes(4000, 71), true};  // extracted even in a silent run
+  m.licence = BuildSource{"licence.txt", "", TextBytes(900, 72), true};  // skipped in a silent run
+  BuildFile ext;
+  ext.name = "big-data.bin";
+  ext.external = true;
+  ext.time = 45500.25;
+  m.files.push_back(ext);
+  // Support files come first: every installable data index moves up by 2.
+  for (auto& c : m.components)
+    for (auto& f : c.root.folders)
+      for (auto& it : f.items) it.file.DataIndex = static_cast<uint16_t>(it.file.DataIndex + 2);
+  auto& items = m.components[0].root.folders[0].items;
+  for (const char* name : {"hooks.dll", "licence.txt", "big-data.bin"}) {
+    BuildItem it;
+    const std::string n = name;
+    it.file.DataIndex = static_cast<uint16_t>(n == "licence.txt" ? 0 : n == "hooks.dll" ? 1 : FindDataIndex(m, n));
+    items.push_back(it);
+  }
+  const std::string setup = Build(m);
+  std::filesystem::create_directories(root + "/dist");
+  std::ofstream(root + "/dist/big-data.bin", std::ios::binary) << "carried beside the installer";
+  ASSERT_EQ(Run(setup, {"/silent"}), kExitSuccess) << (dialogs.shown.empty() ? "" : dialogs.shown[0].text);
+  EXPECT_EQ(Read(App("hooks.dll")), *m.supportDll->content);
+  EXPECT_EQ(Read(App("licence.txt")), *m.licence->content);
+  EXPECT_EQ(Read(App("big-data.bin")), "carried beside the installer");
+  EXPECT_NEAR(*fs.LastWriteTime(App("big-data.bin")), 45500.25, 1.0 / 86400);
+}
+
+TEST_F(InstallTest, AProductKeyThatCannotNameAKeyIsRefused) {
+  for (const char* key : {"", "Other\\Product"}) {
+    PackageManifest m = Product();
+    m.productKey = key;
+    EXPECT_EQ(Run(Build(m), {"/silent", "/suppressmsgboxes"}), kExitFailed) << key;
+    EXPECT_FALSE(reg.KeyExists(RegRoot::LocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other"));
+  }
+}
+
 TEST_F(InstallTest, VersionPartsOfTheUninstallEntry) {
   std::string a, b;
   EXPECT_TRUE(ParseVersionParts("v.2.5.1", a, b));
@@ -516,6 +555,18 @@ TEST_F(InstallTest, AnEarlierLogOutOfShapeCountsAsNoEarlierInstallation) {
     Write(App("Stowa.log"), junk);
     EXPECT_EQ(Run(setup, {"/silent"}), kExitSuccess) << junk;
   }
+  // Lines of the earlier log that are not plain complete paths are never
+  // taken as files to remove.
+  Write("C:\\victim.txt", "not the product's");
+  std::string log = Read(App("Stowa.log"));
+  const std::string marker = App("empty.txt") + "\r\n";
+  log.insert(log.find(marker) + marker.size(), App("..\\..\\..\\victim.txt") + "\r\nvictim.txt\r\n");
+  Write(App("Stowa.log"), log);
+  PackageManifest v2 = Product();
+  v2.releaseDate = 46400;
+  v2.setupOptionBits = 1;
+  ASSERT_EQ(Run(Build(v2, "v2.exe"), {"/silent"}), kExitSuccess);
+  EXPECT_TRUE(fs.FileExists("C:\\victim.txt"));
 }
 
 TEST_F(InstallTest, SeveralWorkersAndVolumes) {
