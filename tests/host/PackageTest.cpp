@@ -9,6 +9,8 @@
 #include "base/Text.h"
 #include "package/Crc32.h"
 
+#include <lzma.h>
+
 using namespace stw;
 using namespace stw::test;
 
@@ -41,6 +43,19 @@ TEST_F(PackageTest, CrcMatchesTheStandardCheckValueAndRuns) {
   const uint32_t part = Crc32("12345", 5, 0);
   EXPECT_EQ(Crc32("6789", 4, part), 0xCBF43926u);
   EXPECT_EQ(Crc32("", 0, 0), 0u);
+  // The fast path (64 bytes and more, folded by carry-less multiplication)
+  // agrees with liblzma's table-driven CRC at every length, alignment and
+  // split into running pieces.
+  const std::string data = RandomBytes(5000, 77);
+  for (size_t offset : {0, 1, 7}) {
+    for (size_t len = 0; len + offset <= data.size(); len += len < 300 ? 1 : 97) {
+      const auto* p = reinterpret_cast<const uint8_t*>(data.data()) + offset;
+      const uint32_t expected = lzma_crc32(p, len, 0);
+      ASSERT_EQ(Crc32(p, len, 0), expected) << offset << "+" << len;
+      const size_t half = len / 3;
+      ASSERT_EQ(Crc32(p + half, len - half, Crc32(p, half, 0)), expected) << offset << "+" << len;
+    }
+  }
 }
 
 TEST_F(PackageTest, FilesComeBackByteExactWithTheirTimes) {
