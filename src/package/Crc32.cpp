@@ -20,12 +20,15 @@ namespace {
 // polynomial 0xEDB88320 and its Barrett quotient). An order of magnitude
 // faster than a table: every installed byte passes through here.
 // `len` is a multiple of 16 and at least 64; `crc` is the inverted state.
+__attribute__((target("pclmul,sse4.1"))) inline __m128i load(const uint8_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
 __attribute__((target("pclmul,sse4.1"))) uint32_t Crc32Clmul(const uint8_t* buf, size_t len, uint32_t crc) {
   alignas(16) static const uint64_t k1k2[] = {0x0154442bd4, 0x01c6e41596};
   alignas(16) static const uint64_t k3k4[] = {0x01751997d0, 0x00ccaa009e};
   alignas(16) static const uint64_t k5k0[] = {0x0163cd6124, 0x0000000000};
   alignas(16) static const uint64_t poly[] = {0x01db710641, 0x01f7011641};
-  auto load = [](const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
 
   __m128i x1 = load(buf), x2 = load(buf + 16), x3 = load(buf + 32), x4 = load(buf + 48);
   x1 = _mm_xor_si128(x1, _mm_cvtsi32_si128(static_cast<int>(crc)));
