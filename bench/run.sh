@@ -63,7 +63,7 @@ done | xargs -0 -r -n2 -P"$JOBS" sh -c 'mkdir -p "$(dirname "$2")" &&
   xz --format=raw --lzma1=preset=6,dict=8MiB -c "$1" >"$2.tmp" && mv "$2.tmp" "$2"' sh
 
 # ---------------------------------------------------------------- 3: the installs
-declare -A WALLS RSSES CPUS SECS
+declare -A WALLS RSSES CPUS SECS USERS SYSS
 # Every install gets a machine folder of its own; all are deleted only at the
 # end: ext4 passes over inodes freed in the last 30 s when it allocates new
 # ones, which would charge a deletion just before a run to that run.
@@ -90,6 +90,8 @@ install_once() {  # N: processors of the machine
   # CPU seconds (user + system): the work itself, whatever the wall clock
   # of a shared virtual machine loses to other guests.
   SECS[$n]+="$(awk -F': ' '/User time|System time/ {t += $2} END {print t}' "$WORK/time-$n.txt") "
+  USERS[$n]+="$(awk -F': ' '/User time/ {print $2}' "$WORK/time-$n.txt") "
+  SYSS[$n]+="$(awk -F': ' '/System time/ {print $2}' "$WORK/time-$n.txt") "
 }
 verify() {  # N
   local dir="${LAST_MACHINE[$1]}/C/Program Files/Stowa Bench" bad=0
@@ -125,7 +127,7 @@ date +%s >"$WORK/deleted.stamp"
 DEC=$("$WORK/rawdecode" "$WORK/xz.list" "$DECODE_REPEATS")
 
 # ---------------------------------------------------------------- 5: the figures
-python3 - "$FILES" "$BYTES" "$PKG" "${WALLS[2]}" "${WALLS[1]}" "${RSSES[2]}" "${RSSES[1]}" "$DEC" "$BAD2" "$BAD1" "${CPUS[2]}" "${CPUS[1]}" "$LOAD_BEFORE" "$(cut -d' ' -f1-3 /proc/loadavg)" "${SECS[2]}" "${SECS[1]}" <<'EOF'
+python3 - "$FILES" "$BYTES" "$PKG" "${WALLS[2]}" "${WALLS[1]}" "${RSSES[2]}" "${RSSES[1]}" "$DEC" "$BAD2" "$BAD1" "${CPUS[2]}" "${CPUS[1]}" "$LOAD_BEFORE" "$(cut -d' ' -f1-3 /proc/loadavg)" "${SECS[2]}" "${SECS[1]}" "${USERS[2]}" "${USERS[1]}" "${SYSS[2]}" "${SYSS[1]}" <<'EOF'
 import statistics, sys
 files, size, pkg = int(sys.argv[1]), int(sys.argv[2]), int(sys.argv[3])
 w2 = [float(x) for x in sys.argv[4].split()]
@@ -151,6 +153,9 @@ q1 = m1 / dmed
 print(f"install / (decode / 2):  {q2:.2f} (2 workers; 1 worker: install / decode = {q1:.2f}; best runs {min(w2) / (dmed / 2):.2f} and {min(w1) / dmed:.2f})   target <= 1.15  {'MET' if q2 <= 1.15 else 'MISSED'}")
 s2, s1 = [float(x) for x in sys.argv[15].split()], [float(x) for x in sys.argv[16].split()]
 print(f"install CPU s / decode:  {statistics.median(s2) / dmed:.2f} (2 workers, {statistics.median(s2):.2f} s), {statistics.median(s1) / dmed:.2f} (1 worker, {statistics.median(s1):.2f} s)")
+u2, u1, k2, k1 = ([float(x) for x in sys.argv[i].split()] for i in (17, 18, 19, 20))
+print(f"  user / system seconds: 2 workers {' '.join(f'{u:.2f}/{k:.2f}' for u, k in zip(u2, k2))}; 1 worker {' '.join(f'{u:.2f}/{k:.2f}' for u, k in zip(u1, k1))}")
+print(f"  user s / decode:       {statistics.median(u2) / dmed:.2f} (2 workers), {statistics.median(u1) / dmed:.2f} (1 worker)")
 lim2, lim1 = 64 * 1024 + 2 * 8 * 1024, 64 * 1024 + 8 * 1024
 print(f"peak RSS, 2 workers:     {r2 / 1024:.1f} MiB (limit {lim2 / 1024:.0f})  {'MET' if r2 < lim2 else 'MISSED'}")
 print(f"peak RSS, 1 worker:      {r1 / 1024:.1f} MiB (limit {lim1 / 1024:.0f})  {'MET' if r1 < lim1 else 'MISSED'}")
