@@ -103,23 +103,6 @@ void TSetupRun::FormCreate() {
   reader.ReadFirstSections({S.Args.begin() + std::min<size_t>(2, S.Args.size()), S.Args.end()});
 }
 
-std::string TSetupState::WindowCaption() const {
-  return Def.AppName.empty() ? std::string() : FormatPattern(Package.IString(0), {Def.AppName});
-}
-
-FolderContext TSetupState::Folder() {
-  FolderContext c;
-  c.system = &Folders;
-  c.variables = &Def.FolderVariables;
-  c.userType = Def.UserType;
-  c.portableInstall = PortableInstall;
-  c.portableFolder = Def.PortableFolder;
-  c.setupFile = SetupFile;
-  c.supportFolderText = SupportFolderText;
-  c.silent = Silent;
-  return c;
-}
-
 void TSetupRun::StartupSequence() {
   TSetupReader reader(S.Package, S.Def);
   reader.ReadWelcomeInformation(S.Silent);

@@ -62,7 +62,7 @@ void TInstaller::Install() {
   ChooseLogPath();
   ApplyComponents();
   AddUninstaller();
-  if (!CreateFolder(s_.AppFolder, false)) return;  // not collecting: raises
+  CreateFolder(s_.AppFolder, false);  // not collecting: a failure raises and ends the installation
   WriteLogHeader();
   OpenSharedDlls();
 
@@ -446,7 +446,7 @@ void TThreadInstallFilesHardDisk::AfterInstallFile() {
   }
   o.installed_.Add(e.DestPath);
   o.log_.push_back(e.DestPath);
-  if (AsciiLower(ExtractFileName(e.DestPath)).size() >= 4 && EndsWith(AsciiLower(e.DestPath), ".hlp"))
+  if (EndsWith(AsciiLower(e.DestPath), ".hlp"))
     o.log_.push_back(ChangeFileExt(e.DestPath, ".gid"));
 }
 
@@ -467,14 +467,13 @@ std::string AddPerUserToRegserver(const std::string& params) {
   return params;
 }
 
-std::string TInstaller::CommandFor(const TFileData& e) const {
+std::string TInstaller::CommandFor(const TFileData& e) {
   if (!e.RunAfter) return {};
   std::string params = e.RunParams;
   if (s_.Def.UserType == 2) params = AddPerUserToRegserver(params);
   std::string cmd = Quoted(e.DestPath);
   if (!params.empty()) {
-    FolderContext ctx = const_cast<TSetupState&>(s_).Folder();
-    cmd += " " + ExpandVariables(params, ctx);
+    cmd += " " + ExpandVariables(params, s_.Folder());
   }
   return cmd;
 }

@@ -63,15 +63,11 @@ class TInstaller {
   void Install();
 
   // Exposed for the tests and the workers.
-  const std::vector<std::string>& LogLines() const { return log_; }
-  const std::vector<TFileData*>& FileList() const { return files_; }
   const std::vector<TShortcutData*>& Shortcuts() const { return shortcuts_; }
   const std::vector<std::string>& FirstQueue() const { return queue1_; }
   const std::vector<std::string>& SecondQueue() const { return queue2_; }
   const std::vector<std::string>& PathQueue() const { return pathQueue_; }
   const std::vector<std::string>& SelfRegistrations() const { return selfReg_; }
-  // The command queued for a file entry (empty when it asks for none).
-  std::string CommandFor(const TFileData& entry) const;
   // Whether the error dialog was shown: a stop after it is a failure, not
   // a cancellation.
   bool ErrorShown() const { return errorShown_; }
@@ -104,6 +100,8 @@ class TInstaller {
   // Copies a file and gives the copy the package's file time.
   bool CopyWithTime(const std::string& from, const std::string& to, double time);
   void QueueCommand(const TFileData& entry);
+  // The command queued for a file entry (empty when it asks for none).
+  std::string CommandFor(const TFileData& entry);
   std::string FileNameOf(uint16_t dataIndex) const;
   void LogRegistryValue(const std::string& key, const std::string& name);
 

@@ -67,6 +67,9 @@ class InstallTest : public ::testing::Test {
     TSetupRun setup({fs, reg, sys, run}, args);
     const int code = setup.Main();
     lastQueue = setup.Installer ? setup.Installer->FirstQueue() : std::vector<std::string>{};
+    lastSecondQueue = setup.Installer ? setup.Installer->SecondQueue() : std::vector<std::string>{};
+    lastPathQueue = setup.Installer ? setup.Installer->PathQueue() : std::vector<std::string>{};
+    lastSelfReg = setup.Installer ? setup.Installer->SelfRegistrations() : std::vector<std::string>{};
     lastShortcuts.clear();
     if (setup.Installer)
       for (const TShortcutData* sc : setup.Installer->Shortcuts()) lastShortcuts.push_back(*sc);
@@ -82,7 +85,7 @@ class InstallTest : public ::testing::Test {
   }
   std::vector<std::string> LogLines(const std::string& path) { return SplitLines(Read(path)); }
   std::string App(const std::string& name = "") { return kProgramFiles + "\\Test Product" + (name.empty() ? "" : "\\" + name); }
-  std::vector<std::string> lastQueue;
+  std::vector<std::string> lastQueue, lastSecondQueue, lastPathQueue, lastSelfReg;
   std::vector<TShortcutData> lastShortcuts;
   BuildReport report;
 };
@@ -348,6 +351,20 @@ TEST_F(InstallTest, CommandsAfterInstallationAreQueuedWithThePerUserRule) {
   EXPECT_EQ(lastQueue[0], "\"" + App("app.exe") + "\" /RegServer /silent /x");
   ASSERT_EQ(Run(setup, {"/silent", "/usercurrent"}), kExitSuccess);
   EXPECT_EQ(lastQueue[0], "\"" + kLocalAppData + "\\Test Product\\app.exe\" /RegServerperuser /silent /x");
+  EXPECT_TRUE(lastSecondQueue.empty());
+  // The second queue, with the path queue when asked; a file that
+  // registers itself joins the self-registration list.
+  auto& items = m.components[0].root.folders[0].items;
+  items[1].file.RunAfter = items[1].file.RunQueueFlag = items[1].file.RunPathFlag = true;  // random.bin
+  items[2].file.RunAfter = items[2].file.RunQueueFlag = true;  // empty.txt
+  items[2].file.SelfRegister = true;
+  TearDown();
+  SetUp();
+  ASSERT_EQ(Run(Build(m), {"/silent"}), kExitSuccess);
+  EXPECT_EQ(lastQueue, std::vector<std::string>{"\"" + App("app.exe") + "\" /RegServer /silent /x"});
+  EXPECT_EQ(lastSecondQueue, (std::vector<std::string>{"\"" + App("random.bin") + "\"", "\"" + App("empty.txt") + "\""}));
+  EXPECT_EQ(lastPathQueue, std::vector<std::string>{App("random.bin")});
+  EXPECT_EQ(lastSelfReg, std::vector<std::string>{App("empty.txt")});
   EXPECT_EQ(AddPerUserToRegserver("-regserver -regserverX /regserver"), "-regserver -regserverX /regserverperuser");
   EXPECT_EQ(AddPerUserToRegserver("-regserver_x"), "-regserver_x");
 }

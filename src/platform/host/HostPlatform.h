@@ -205,6 +205,8 @@ class HostRegistry : public IRegistry {
   // tree when it reports a change; the result is `change`'s.
   template <class F>
   bool Modify(F&& change);
+  template <class T, class F>
+  std::optional<T> ReadValue(RegRoot root, const std::string& key, const std::string& name, RegView view, F&& pick);
 
   std::string root_;
   std::string file_, lock_;  // native paths; "" without a root

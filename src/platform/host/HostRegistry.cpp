@@ -296,28 +296,35 @@ bool HostRegistry::CanWrite(RegRoot root, const std::string& key, RegView view) 
   return (p.isRoot || Find(state_->top, p.root, p.parts) != nullptr) && MayWrite(p);
 }
 
-std::optional<std::string> HostRegistry::ReadString(RegRoot root, const std::string& key, const std::string& name,
-                                                    RegView view) {
+// Under the lock, with the file's current content: `pick` of the value, or
+// nothing when the key or the value is missing.
+template <class T, class F>
+std::optional<T> HostRegistry::ReadValue(RegRoot root, const std::string& key, const std::string& name, RegView view,
+                                         F&& pick) {
   std::lock_guard<std::mutex> g(mutex_);
   Refresh();
   const Path p = Resolve(root, key, view);
   Node* n = Find(state_->top, p.root, p.parts);
   if (!n) return std::nullopt;
   const auto it = n->values.find(Fold(name));
-  if (it == n->values.end() || it->second.isDword) return std::nullopt;
-  return it->second.text;
+  if (it == n->values.end()) return std::nullopt;
+  return pick(it->second);
+}
+
+std::optional<std::string> HostRegistry::ReadString(RegRoot root, const std::string& key, const std::string& name,
+                                                    RegView view) {
+  return ReadValue<std::string>(root, key, name, view, [](const Value& v) -> std::optional<std::string> {
+    if (v.isDword) return std::nullopt;
+    return v.text;
+  });
 }
 
 std::optional<uint32_t> HostRegistry::ReadDword(RegRoot root, const std::string& key, const std::string& name,
                                                 RegView view) {
-  std::lock_guard<std::mutex> g(mutex_);
-  Refresh();
-  const Path p = Resolve(root, key, view);
-  Node* n = Find(state_->top, p.root, p.parts);
-  if (!n) return std::nullopt;
-  const auto it = n->values.find(Fold(name));
-  if (it == n->values.end() || !it->second.isDword) return std::nullopt;
-  return it->second.dword;
+  return ReadValue<uint32_t>(root, key, name, view, [](const Value& v) -> std::optional<uint32_t> {
+    if (!v.isDword) return std::nullopt;
+    return v.dword;
+  });
 }
 
 bool HostRegistry::WriteString(RegRoot root, const std::string& key, const std::string& name,
