@@ -69,58 +69,41 @@ void LzmaDecode(const LzmaProps& props, uint64_t inSize, uint64_t outSize, const
   opt.ext_size_high = static_cast<uint32_t>(outSize >> 32);
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &opt}, {LZMA_VLI_UNKNOWN, nullptr}};
 
-  // One decoder and its buffers per thread, kept from file to file: a
-  // worker extracts thousands of files, and fresh buffers (and a fresh
-  // dictionary when its size repeats) would each be allocated, zeroed and
-  // faulted in again. Large output chunks mean few writes per file.
-  struct Cache {
-    lzma_stream s = LZMA_STREAM_INIT;
-    std::vector<uint8_t> in = std::vector<uint8_t>(256 * 1024), out = std::vector<uint8_t>(1 << 20);
-    ~Cache() { lzma_end(&s); }
-  };
-  thread_local Cache cache;
-  lzma_stream& st = cache.s;
-  // A decoder left mid-stream by an error is initialised anew next time;
-  // only the input pointer must not dangle into this call's buffers.
-  struct Detach {
-    lzma_stream& s;
-    ~Detach() {
-      s.next_in = nullptr;
-      s.avail_in = 0;
-    }
-  } detach{st};
-  lzma_ret r = lzma_raw_decoder(&st, filters);
+  StreamGuard g;
+  lzma_ret r = lzma_raw_decoder(&g.s, filters);
   if (r != LZMA_OK) throw ESetupException(LzmaResultText(r));
 
-  const size_t kIn = cache.in.size(), kOut = cache.out.size();
-  uint8_t* inBuf = cache.in.data();
-  uint8_t* outBuf = cache.out.data();
+  // Large output chunks mean few writes per file; the output buffer never
+  // needs to exceed the file.
+  constexpr size_t kIn = 256 * 1024;
+  const size_t kOut = static_cast<size_t>(std::min<uint64_t>(1 << 20, std::max<uint64_t>(outSize, 4096)));
+  std::vector<uint8_t> inBuf(kIn), outBuf(kOut);
   uint64_t inLeft = inSize;
   for (;;) {
-    if (st.avail_in == 0 && inLeft > 0) {
+    if (g.s.avail_in == 0 && inLeft > 0) {
       const size_t want = static_cast<size_t>(std::min<uint64_t>(kIn, inLeft));
-      const size_t got = in(inBuf, want);
+      const size_t got = in(inBuf.data(), want);
       if (got == 0) throw ESetupException("the stored data end after " + std::to_string(inSize - inLeft) + " of " +
                                           std::to_string(inSize) + " bytes");
-      st.next_in = inBuf;
-      st.avail_in = got;
+      g.s.next_in = inBuf.data();
+      g.s.avail_in = got;
       inLeft -= got;
     }
-    st.next_out = outBuf;
-    st.avail_out = kOut;
-    r = lzma_code(&st, (inLeft == 0) ? LZMA_FINISH : LZMA_RUN);
-    const size_t produced = kOut - st.avail_out;
-    if (produced) out(outBuf, produced);
+    g.s.next_out = outBuf.data();
+    g.s.avail_out = kOut;
+    r = lzma_code(&g.s, (inLeft == 0) ? LZMA_FINISH : LZMA_RUN);
+    const size_t produced = kOut - g.s.avail_out;
+    if (produced) out(outBuf.data(), produced);
     if (r == LZMA_STREAM_END) break;
     if (r != LZMA_OK)
-      throw ESetupException(std::string(LzmaResultText(r)) + " (after " + std::to_string(st.total_out) +
+      throw ESetupException(std::string(LzmaResultText(r)) + " (after " + std::to_string(g.s.total_out) +
                             " of " + std::to_string(outSize) + " bytes)");
   }
-  if (st.total_out != outSize)
-    throw ESetupException("the compressed data decode to " + std::to_string(st.total_out) + " bytes, not " +
+  if (g.s.total_out != outSize)
+    throw ESetupException("the compressed data decode to " + std::to_string(g.s.total_out) + " bytes, not " +
                           std::to_string(outSize));
-  if (st.avail_in != 0 || inLeft != 0)
-    throw ESetupException("the compressed data end " + std::to_string(st.avail_in + inLeft) +
+  if (g.s.avail_in != 0 || inLeft != 0)
+    throw ESetupException("the compressed data end " + std::to_string(g.s.avail_in + inLeft) +
                           " bytes before their stored size");
 }
 

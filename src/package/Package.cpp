@@ -318,27 +318,13 @@ void TSetupPackage::ExtractPackageFile(std::string& target, int index, bool fall
 
 // ---------------------------------------------------------------- data file stream
 
-namespace {
-// Read-ahead buffers kept per thread from stream to stream: a worker reads
-// thousands of files, and a fresh mebibyte for each would be mapped and
-// faulted in again every time.
-thread_local std::vector<std::unique_ptr<uint8_t[]>> tSpareBuffers;
-}  // namespace
-
 TSetupDataFileStream::TSetupDataFileStream(TSetupPackage& package, int64_t base, int64_t remaining,
                                            std::string fileName)
-    : package_(package), fileName_(std::move(fileName)), base_(base), remaining_(remaining) {
-  if (tSpareBuffers.empty()) {
-    buffer_.reset(new uint8_t[kBufferSize]);
-  } else {
-    buffer_ = std::move(tSpareBuffers.back());
-    tSpareBuffers.pop_back();
-  }
-}
-
-TSetupDataFileStream::~TSetupDataFileStream() {
-  if (tSpareBuffers.size() < 2) tSpareBuffers.push_back(std::move(buffer_));
-}
+    : package_(package),
+      buffer_(new uint8_t[static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(remaining, 1), kBufferSize))]),
+      fileName_(std::move(fileName)),
+      base_(base),
+      remaining_(remaining) {}
 
 void TSetupDataFileStream::Refill() {
   const size_t chunk = static_cast<size_t>(std::min<int64_t>(remaining_, kBufferSize));

@@ -51,9 +51,6 @@ class TSetupDataFileStream {
  public:
   static constexpr size_t kBufferSize = 1048576;
   TSetupDataFileStream(TSetupPackage& package, int64_t base, int64_t remaining, std::string fileName);
-  ~TSetupDataFileStream();
-  TSetupDataFileStream(const TSetupDataFileStream&) = delete;
-  TSetupDataFileStream& operator=(const TSetupDataFileStream&) = delete;
   // Reads up to n bytes; fewer only at the end of the range.
   size_t Read(uint8_t* out, size_t n);
   int64_t Size() const { return consumed_ + remaining_; }
