@@ -169,9 +169,7 @@ void TSetupPackage::ReadStoredRange(int64_t base, int64_t stored, int64_t size, 
       LzmaDecode(Props, static_cast<uint64_t>(stored), static_cast<uint64_t>(size),
                  [&](uint8_t* b, size_t n) { return in.Read(b, n); }, out);
     } else {
-      // Kept per thread like the read-ahead buffers: thousands of stored
-      // files pass through here.
-      thread_local std::vector<uint8_t> buf(1 << 20);
+      std::vector<uint8_t> buf(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(stored, 1), 1 << 20)));
       int64_t left = size;
       while (left > 0) {
         const size_t got = in.Read(buf.data(), static_cast<size_t>(std::min<int64_t>(left, buf.size())));
