@@ -45,7 +45,14 @@ int TSetupRun::Main() {
     return kExitFailed;
   }
   S.SetupFile = S.Args[1];
-  if (!S.P.Fs.FileExists(S.SetupFile)) {
+  bool found = S.P.Fs.FileExists(S.SetupFile);
+  if (!found && StartsWith(S.SetupFile, "\\\\")) {
+    // An elevated process does not see the shares that the user connected
+    // in the normal session: connect the installer's share here.
+    const std::string share = DriveOfPath(S.SetupFile);
+    found = !share.empty() && S.P.Sys.ConnectNetworkShare(share) && S.P.Fs.FileExists(S.SetupFile);
+  }
+  if (!found) {
     dlg.MessageBox("Unable to open the file " + S.SetupFile + "\r\r" +
                        "If this is a network drive, make sure that you can access it using both your normal Windows "
                        "user account and your Administrator account.  Or, copy the installer to a local hard drive "
@@ -114,8 +121,13 @@ void TSetupRun::StartupSequence() {
   facts.windowsFolder = S.P.Sys.WindowsFolder();
   facts.systemFolder = S.P.Sys.SystemFolder();
   facts.ntFamily = true;
-  facts.readRegistry = [this](bool machine, const std::string& key, const std::string& value) {
-    return S.P.Reg.ReadString(machine ? RegRoot::LocalMachine : RegRoot::CurrentUser, key, value);
+  facts.readRegistry = [this](bool machine, const std::string& key,
+                               const std::string& value) -> std::optional<std::string> {
+    auto text = S.P.Reg.ReadString(machine ? RegRoot::LocalMachine : RegRoot::CurrentUser, key, value);
+    // A folder longer than MAX_PATH is not one the system's own calls could
+    // use: the fallback is taken instead.
+    if (text && Utf8ToUtf16(*text).size() > 260) return std::nullopt;
+    return text;
   };
   facts.folderExists = [this](const std::string& p) { return S.P.Fs.DirectoryExists(p); };
   S.Folders = LoadSystemFolders(facts);
@@ -204,10 +216,11 @@ int TSetupRun::SilentRun() {
     for (const std::string& line : Verdict.NoteLines) std::cerr << line << std::endl;
     return kExitFailed;
   }
-  // PrepareInstallation: folder overrides from the command line, then the
-  // folders of every variable and component for the chosen user type.
+  // PrepareInstallation: the folder variables with the overrides of the
+  // command line, then the folders of every component, for the chosen
+  // user type.
   FolderContext ctx = S.Folder();
-  ApplyFolderOverrides(
+  PrepareFolderVariables(
       S.Args, S.Def.FolderVariables, S.Def.UserType,
       [&](const std::string& p) {
         bool shared = false, font = false;

@@ -23,8 +23,15 @@ std::string WithoutTrailingBackslash(std::string s) {
   return s;
 }
 
-// A drive path "X:\\..." or a network path "\\\\server\\share...".
+bool IsBareDrive(const std::string& p) {
+  return p.size() == 2 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':';
+}
+
+// A drive path "X:\\...", a network path "\\\\server\\share...", or a drive's
+// root written without its backslash ("D:" for a product installed into
+// D:\, as folders are kept without a trailing backslash).
 bool IsAbsolutePath(const std::string& p) {
+  if (IsBareDrive(p)) return true;
   if (p.size() >= 3 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':' && p[2] == '\\') return true;
   return p.size() >= 3 && p[0] == '\\' && p[1] == '\\' && p[2] != '\\';
 }
@@ -218,6 +225,7 @@ bool TInstaller::CreateFolder(const std::string& path, bool collect) {
   IFileSystem& fs = s_.P.Fs;
   std::vector<std::string> missing;
   std::string p = WithoutTrailingBackslash(path);
+  if (IsBareDrive(p)) p += '\\';  // "D:" alone would name the drive's current folder
   while (!p.empty() && !fs.DirectoryExists(p)) {
     missing.push_back(p);
     const std::string parent = ExtractFileDir(p);

@@ -123,7 +123,13 @@ class ISystem {
   virtual std::string SystemFolder() = 0;
   // This program's own file (argument 0).
   virtual std::string ProgramFile() = 0;
-  virtual bool DriveExists(const std::string& drive) = 0;  // "C:" or "C:\..."
+  // "C:", "C:\...", or a network share "\\server\share\" (which exists
+  // when it can be reached now).
+  virtual bool DriveExists(const std::string& drive) = 0;
+  // Connects the network share "\\server\share" as a disk resource with
+  // the user's own credentials (the system may ask for them); true when
+  // the connection was made.
+  virtual bool ConnectNetworkShare(const std::string& share) = 0;
   // Free bytes for the caller on the drive of `path`; nullopt when unknown.
   virtual std::optional<uint64_t> FreeSpace(const std::string& path) = 0;
   virtual uint64_t TickCount() = 0;  // milliseconds

@@ -73,10 +73,11 @@ int StartActionFromSwitches(const Arguments& args) {
   return 1;
 }
 
-void ApplyFolderOverrides(const Arguments& args, FolderVariableList& folderVariables, uint8_t userType,
-                          const std::function<std::string(const std::string&)>& expand,
-                          const std::function<bool(const std::string&)>& driveExists) {
+void PrepareFolderVariables(const Arguments& args, FolderVariableList& folderVariables, uint8_t userType,
+                            const std::function<std::string(const std::string&)>& expand,
+                            const std::function<bool(const std::string&)>& driveExists) {
   for (auto& [name, folder] : folderVariables) {
+    if (expand) SetPathFor(folder, userType, expand(PathFor(folder, userType)));
     // "%APPFOLDER%" is given as "/APPFOLDER".
     if (name.size() < 2) continue;
     std::string wanted = "/";

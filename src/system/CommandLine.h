@@ -51,17 +51,20 @@ std::string RelaunchParameters(const std::string& universalSetupFile, const std:
 // install (1).
 int StartActionFromSwitches(const Arguments& args);
 
-// Applies "/NAME folder" overrides of the setup's folder variables
-// ("/APPFOLDER D:\Apps\X" for "%APPFOLDER%"), in list order. For each
-// variable the first equal argument among 1 to the next-to-last counts (a
-// name standing last has no value and is ignored). Its value, without a
-// trailing backslash, goes through `expand` (a value may begin with a
-// variable itself), and the result becomes the variable's path for
-// `userType` only when `driveExists` accepts the root of its drive ("D:\"
-// or "\\server\share\"); a result without a drive is ignored. Not for a
-// portable installation, whose folders are all the portable folder.
-void ApplyFolderOverrides(const Arguments& args, FolderVariableList& folderVariables, uint8_t userType,
-                          const std::function<std::string(const std::string&)>& expand,
-                          const std::function<bool(const std::string&)>& driveExists);
+// Fixes the setup's folder variables for `userType` before the
+// installation, in list order: each variable's own path goes through
+// `expand` (its shared and font flags are not taken over: they stay as the
+// setup registered them), then a "/NAME folder" argument overrides it
+// ("/APPFOLDER D:\Apps\X" for "%APPFOLDER%"). The first equal argument
+// among 1 to the next-to-last counts (a name standing last has no value
+// and is ignored). Its value, without a trailing backslash, goes through
+// `expand` too (it may begin with a variable, also one fixed before it),
+// and the result becomes the variable's path only when `driveExists`
+// accepts the root of its drive ("D:\" or "\\server\share\"); a result
+// without a drive is ignored. Not for a portable installation, whose
+// folders are all the portable folder.
+void PrepareFolderVariables(const Arguments& args, FolderVariableList& folderVariables, uint8_t userType,
+                            const std::function<std::string(const std::string&)>& expand,
+                            const std::function<bool(const std::string&)>& driveExists);
 
 }  // namespace stw

@@ -182,6 +182,58 @@ TEST_F(InstallTest, FolderOverrideFromTheCommandLine) {
   EXPECT_FALSE(fs.FileExists(App("app.exe")));
 }
 
+TEST_F(InstallTest, FolderVariablesKeepTheirOwnSharedFlagAndMayNameADriveRoot) {
+  // An application folder below Common Files is not shared for that: only
+  // a destination that names a shared folder itself counts its files.
+  PackageManifest m = Product();
+  m.folderDefaults[0][0] = "%COMMONFILES%\\Test Vendor";
+  ASSERT_EQ(Run(Build(m), {"/silent"}), kExitSuccess);
+  const std::string app = kProgramFiles + "\\Common Files\\Test Vendor";
+  EXPECT_TRUE(fs.FileExists(app + "\\app.exe"));
+  EXPECT_FALSE(reg.ReadDword(RegRoot::LocalMachine, kShared, app + "\\app.exe"));
+  auto log = LogLines(app + "\\Stowa.log");
+  EXPECT_NE(std::find(log.begin(), log.end(), app), log.end());  // no "*" before it
+
+  // A drive's root as the destination: files and log directly on D:.
+  TearDown();
+  SetUp();
+  sys.Set("drives", "CDZ");
+  ASSERT_EQ(Run(Build(Product()), {"/silent", "/APPFOLDER", "D:\\"}), kExitSuccess);
+  EXPECT_TRUE(fs.FileExists("D:\\app.exe"));
+  log = LogLines("D:\\Stowa.log");
+  EXPECT_NE(std::find(log.begin(), log.end(), "D:\\app.exe"), log.end());
+  EXPECT_NE(std::find(log.begin(), log.end(), "D:"), log.end());
+  EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, kUninstall, "InstallLocation"), "D:");
+  // The update finds it there again.
+  ASSERT_EQ(Run(Build(Product(), "again.exe"), {"/silent"}), kExitSuccess);
+  EXPECT_TRUE(fs.FileExists("D:\\Stowa.log"));
+  EXPECT_FALSE(fs.FileExists("D:\\Stowa2.log"));
+}
+
+TEST_F(InstallTest, InstallerOnANetworkShareThatIsNotConnectedYet) {
+  // The share \\srv\dist is known to the machine but not connected in
+  // this session; the setup connects it, then installs onto another share.
+  const std::string setup = Build(Product());
+  std::filesystem::create_directories(root + "/UNC-offline/srv/dist");
+  std::filesystem::copy_file(root + "/dist/setup.exe", root + "/UNC-offline/srv/dist/setup.exe");
+  std::filesystem::create_directories(root + "/UNC/srv/apps");
+  ASSERT_EQ(Run("\\\\srv\\dist\\setup.exe", {"/silent", "/APPFOLDER", "\\\\srv\\apps\\Test"}), kExitSuccess);
+  EXPECT_TRUE(std::filesystem::exists(root + "/UNC/srv/dist/setup.exe"));
+  EXPECT_TRUE(fs.FileExists("\\\\srv\\apps\\Test\\app.exe"));
+  EXPECT_TRUE(fs.FileExists("\\\\srv\\apps\\Test\\Stowa.log"));
+  // A share that does not exist: the override is ignored, the update
+  // goes where the product is.
+  ASSERT_EQ(Run(setup, {"/silent", "/APPFOLDER", "\\\\nosuch\\apps\\Test"}), kExitSuccess);
+  EXPECT_FALSE(std::filesystem::exists(root + "/UNC/nosuch"));
+  EXPECT_FALSE(fs.FileExists(App("app.exe")));
+  EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, kUninstall, "InstallLocation"), "\\\\srv\\apps\\Test");
+  // An installer on a share that cannot be reached: the start-up message.
+  dialogs.shown.clear();
+  EXPECT_EQ(Run("\\\\srv\\gone\\setup.exe", {"/silent"}, false), kExitFailed);
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_TRUE(StartsWith(dialogs.shown[0].text, "Unable to open the file \\\\srv\\gone\\setup.exe\r\r"));
+}
+
 TEST_F(InstallTest, UpdateTakesOverFoldersRemovesDroppedFilesAndKeepsCounts) {
   PackageManifest v1 = Product();
   ASSERT_EQ(Run(Build(v1, "v1.exe"), {"/silent", "/APPFOLDER", "C:\\Apps\\TP"}), kExitSuccess);

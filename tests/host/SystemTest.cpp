@@ -697,21 +697,48 @@ TEST(SystemCommandLine, FolderOverrides) {
   };
   const Arguments a = Args({"/appfolder", "E:\\Apps\\Fake\\", "/APPMENU", "%STARTMENU%\\Fake", "/USERDATA",
                             "Q:\\Data", "/appfolder", "C:\\Second"});
-  ApplyFolderOverrides(a, s.variables, s.ctx.userType, expand, driveExists);
+  PrepareFolderVariables(a, s.variables, s.ctx.userType, expand, driveExists);
   // Trailing backslash removed; only the all-users path is set for user type 1.
   EXPECT_EQ(s.variables[0].second.AllUsersPath, "E:\\Apps\\Fake");
   EXPECT_EQ(s.variables[0].second.CurrentUserPath, "%LOCALAPPDATAROOT%\\Fake Product");
   // The value may itself begin with a variable.
   EXPECT_EQ(s.variables[2].second.AllUsersPath, "C:\\FakeUsers\\Public\\Start Menu\\Fake");
-  // A drive that does not exist is ignored.
-  EXPECT_EQ(s.variables[3].second.AllUsersPath, "%MYDOCUMENTS%\\Fake");
+  // A drive that does not exist is ignored: the variable keeps its own
+  // path, expanded.
+  EXPECT_EQ(s.variables[3].second.AllUsersPath, s.Expand("%MYDOCUMENTS%\\Fake"));
+  EXPECT_EQ(s.variables[3].second.AllUsersPath.find('%'), std::string::npos);
+  EXPECT_EQ(s.variables[1].second.AllUsersPath, s.Expand("%COMMONAPPDATAROOT%\\Fake"));
   EXPECT_EQ(asked, (std::vector<std::string>{"E:\\", "C:\\", "Q:\\"}));
 
-  // For the current user the current-user path is set.
+  // For the current user the current-user path is set; the all-users
+  // path stays as registered.
   FakeSetup c(6);
-  ApplyFolderOverrides(Args({"/APPFOLDER", "E:\\Mine"}), c.variables, 6, expand, driveExists);
+  PrepareFolderVariables(Args({"/APPFOLDER", "E:\\Mine"}), c.variables, 6, expand, driveExists);
   EXPECT_EQ(c.variables[0].second.CurrentUserPath, "E:\\Mine");
   EXPECT_EQ(c.variables[0].second.AllUsersPath, "%PROGRAMFILES%\\Fake Product");
+}
+
+TEST(SystemCommandLine, FolderVariablesAreFixedInListOrder) {
+  FakeSetup s(1);
+  auto expand = [&](const std::string& v) { return s.Expand(v); };
+  auto driveExists = [](const std::string& root) { return root == "C:\\" || root == "E:\\"; };
+  // A later variable and a later override see an earlier override.
+  s.variables[2].second.AllUsersPath = "%APPFOLDER%\\Menu";
+  s.variables[1].second.Shared = false;
+  s.variables[1].second.AllUsersPath = "%COMMONFILES%\\Fake";
+  PrepareFolderVariables(Args({"/APPFOLDER", "E:\\Apps", "/USERDATA", "%APPFOLDER%\\Data\\"}), s.variables, 1, expand,
+                         driveExists);
+  EXPECT_EQ(s.variables[0].second.AllUsersPath, "E:\\Apps");
+  EXPECT_EQ(s.variables[2].second.AllUsersPath, "E:\\Apps\\Menu");
+  EXPECT_EQ(s.variables[3].second.AllUsersPath, "E:\\Apps\\Data");
+  // The shared flag of a system folder is not taken over by the variable.
+  EXPECT_EQ(s.variables[1].second.AllUsersPath, s.system.CommonFiles + "\\Fake");
+  EXPECT_FALSE(s.variables[1].second.Shared);
+  // Nothing is left to expand, so resolving again changes nothing.
+  FolderContext ctx = s.ctx;
+  ResolveFolderVariables(ctx, {});
+  EXPECT_EQ(s.variables[2].second.AllUsersPath, "E:\\Apps\\Menu");
+  EXPECT_FALSE(s.variables[1].second.Shared);
 }
 
 TEST(SystemCommandLine, FolderOverridesThatAreIgnored) {
@@ -725,22 +752,22 @@ TEST(SystemCommandLine, FolderOverridesThatAreIgnored) {
     ++asked;
     return true;
   };
-  const std::string before = s.variables[0].second.AllUsersPath;
+  const std::string before = s.Expand(s.variables[0].second.AllUsersPath);
   // A name in the last position has no value.
-  ApplyFolderOverrides(Args({"/APPFOLDER"}), s.variables, 1, expand, driveExists);
+  PrepareFolderVariables(Args({"/APPFOLDER"}), s.variables, 1, expand, driveExists);
   // The hyphen form, the name with its percent signs, and argument 0 do not count.
-  ApplyFolderOverrides(Args({"-APPFOLDER", "E:\\X", "%APPFOLDER%", "E:\\Y"}), s.variables, 1, expand, driveExists);
-  ApplyFolderOverrides(Arguments{"/APPFOLDER", "E:\\Z"}, s.variables, 1, expand, driveExists);
+  PrepareFolderVariables(Args({"-APPFOLDER", "E:\\X", "%APPFOLDER%", "E:\\Y"}), s.variables, 1, expand, driveExists);
+  PrepareFolderVariables(Arguments{"/APPFOLDER", "E:\\Z"}, s.variables, 1, expand, driveExists);
   EXPECT_EQ(asked, 0);
   // A result without a drive (unknown variable, relative folder) is not asked about.
-  ApplyFolderOverrides(Args({"/APPFOLDER", "%NOSUCH%\\x", "/APPMENU", "Relative\\Menu"}), s.variables, 1, expand,
+  PrepareFolderVariables(Args({"/APPFOLDER", "%NOSUCH%\\x", "/APPMENU", "Relative\\Menu"}), s.variables, 1, expand,
                        driveExists);
   EXPECT_EQ(asked, 0);
   EXPECT_EQ(s.variables[0].second.AllUsersPath, before);
-  EXPECT_EQ(s.variables[2].second.AllUsersPath, "%PROGRAMSMENU%\\Fake");
+  EXPECT_EQ(s.variables[2].second.AllUsersPath, s.Expand("%PROGRAMSMENU%\\Fake"));
   // A network folder is checked by its share.
   std::string root;
-  ApplyFolderOverrides(Args({"/USERDATA", "\\\\srv\\share\\data"}), s.variables, 1, expand,
+  PrepareFolderVariables(Args({"/USERDATA", "\\\\srv\\share\\data"}), s.variables, 1, expand,
                        [&](const std::string& r) {
                          root = r;
                          return true;

@@ -142,6 +142,11 @@ std::string HostFileSystem::NativePath(const std::string& path) const {
     } else {
       base = root_ + "/" + drive;
     }
+  } else if (!root_.empty() && path.size() > 2 && path[0] == '\\' && path[1] == '\\') {
+    // The machine's network: share \\server\share is the folder
+    // UNC/server/share of the sandbox.
+    base = root_ + "/UNC";
+    rest = path.substr(1);
   } else {
     rest = path;
   }

@@ -122,6 +122,7 @@ class HostSystem : public ISystem {
   std::string SystemFolder() override;
   std::string ProgramFile() override;
   bool DriveExists(const std::string& drive) override;
+  bool ConnectNetworkShare(const std::string& share) override;
   std::optional<uint64_t> FreeSpace(const std::string& path) override;
   uint64_t TickCount() override;
   double LocalNow() override;

@@ -247,9 +247,36 @@ std::string HostSystem::Drives() const {
   return d.empty() ? "CZ" : d;
 }
 
+namespace {
+// "\\server\share" of a network path, "" for any other path.
+std::string ShareOf(const std::string& path) {
+  if (path.size() < 3 || path[0] != '\\' || path[1] != '\\' || path[2] == '\\') return {};
+  const size_t server = path.find('\\', 2);
+  if (server == std::string::npos || server + 1 >= path.size() || path[server + 1] == '\\') return {};
+  return path.substr(0, path.find('\\', server + 1));
+}
+}  // namespace
+
 bool HostSystem::DriveExists(const std::string& drive) {
+  if (const std::string share = ShareOf(drive); !share.empty() && !root_.empty()) {
+    std::error_code ec;
+    return std::filesystem::is_directory(Utf8ToPath(fs_.NativePath(share)), ec);
+  }
   const char d = DriveLetterOf(drive);
   return d != 0 && Drives().find(d) != std::string::npos;
+}
+
+// A share that this logon session has not connected yet is the folder
+// UNC-offline/server/share of the machine; connecting it moves it to UNC/.
+bool HostSystem::ConnectNetworkShare(const std::string& share) {
+  const std::string s = ShareOf(share);
+  if (s.empty() || root_.empty() || DriveExists(s)) return false;
+  const std::string online = fs_.NativePath(s);
+  const std::string offline = root_ + "/UNC-offline" + online.substr(root_.size() + 4);
+  std::error_code ec;
+  std::filesystem::create_directories(Utf8ToPath(online).parent_path(), ec);
+  std::filesystem::rename(Utf8ToPath(offline), Utf8ToPath(online), ec);
+  return !ec;
 }
 
 std::optional<uint64_t> HostSystem::FreeSpace(const std::string& path) {

@@ -601,10 +601,24 @@ class Win32System : public ISystem {
   }
 
   bool DriveExists(const std::string& drive) override {
-    const std::wstring root = DriveRoot(drive);
+    std::wstring root = DriveRoot(drive);
+    if (root.empty() && drive.size() > 2 && drive[0] == '\\' && drive[1] == '\\') {
+      // A share's root: the system answers DRIVE_REMOTE when it can reach it.
+      root = Wide(drive);
+      if (root.back() != L'\\') root += L'\\';
+    }
     if (root.empty()) return false;
     const UINT type = GetDriveTypeW(root.c_str());
     return type != DRIVE_UNKNOWN && type != DRIVE_NO_ROOT_DIR;
+  }
+
+  bool ConnectNetworkShare(const std::string& share) override {
+    std::wstring remote = Wide(share);
+    while (remote.size() > 2 && remote.back() == L'\\') remote.pop_back();
+    NETRESOURCEW resource{};
+    resource.dwType = RESOURCETYPE_DISK;
+    resource.lpRemoteName = remote.data();
+    return WNetAddConnection2W(&resource, nullptr, nullptr, CONNECT_INTERACTIVE) == NO_ERROR;
   }
 
   std::optional<uint64_t> FreeSpace(const std::string& path) override {
@@ -644,12 +658,13 @@ class Win32System : public ISystem {
 
   bool UacEnabled() override {
     if (MajorVersion() < 6) return false;  // before Vista there is no UAC
-    // The policy is machine-wide and not redirected; its absence means the
-    // default, which is on.
+    // The policy is machine-wide and not redirected. Only a value that is
+    // there and set counts: without it nothing asks for elevation, so the
+    // setup tests its rights by writing instead.
     const std::optional<uint32_t> lua = registry_.ReadDword(
         RegRoot::LocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System", "EnableLUA",
         RegView::View64);
-    return !lua || *lua != 0;
+    return lua && *lua != 0;
   }
 
  private:
