@@ -83,10 +83,12 @@ same_file() {  # Linux file, Windows path
 }
 
 last_out=""
-run_setup() {  # package (Linux path), switches... ; sets $code, output in $last_out
+run_setup() {  # package (Linux path, or a network path \\server\share\...), switches... ; sets $code, output in $last_out
   last_out=$work/setup-$((++setup_runs)).out
   set +e
-  timeout 60 "$wine64" "$win_build/src/setup.exe" "$(z_path "$1")" "${@:2}" </dev/null >"$last_out" 2>&1
+  local package=$1
+  [[ $package == '\\'* ]] || package=$(z_path "$1")  # a network path stays as it is
+  timeout 60 "$wine64" "$win_build/src/setup.exe" "$package" "${@:2}" </dev/null >"$last_out" 2>&1
   code=$?
   set -e
 }
@@ -487,6 +489,28 @@ else
 fi
 expect_false "no SharedDLLs count for app.exe" value_exists "HKLM\\$shared_key" "$bapp\\app.exe" 32
 expect_true "the other files installed" same_file "$work/src/random.bin" "$bapp\\random.bin"
+
+# ---------------------------------------------------------------- (8a) a drive's root
+
+scenario="drive root"
+variant p9 "$(keyed "Root Product")"
+mkdir -p "$prefix/drive_d"
+ln -sfn ../drive_d "$prefix/dosdevices/d:"
+run_setup "$work/p9.exe" /silent /APPFOLDER 'D:\'
+expect_eq "exit code" 0 "$code"
+expect_true "app.exe in D:\\" same_file "$work/src/app.exe" 'D:\app.exe'
+expect_true "D:\\Stowa.log" exists 'D:\Stowa.log'
+expect_eq "log folder line" 'D:' "$(log_line 'D:\Stowa.log' 25)"
+expect_eq "InstallLocation" 'D:' "$(reg_value "HKLM\\$(uninstall_of "Root Product")" InstallLocation 32)"
+
+# ---------------------------------------------------------------- (8b) unreachable share
+
+scenario="installer on an unreachable share"
+t0=$SECONDS
+run_setup '\\nosuch\dist\setup.exe' /silent /suppressmsgboxes
+expect_eq "exit code 1603 (67 under Wine)" 67 "$code"
+expect_true "finished without waiting ($((SECONDS - t0)) s)" test $((SECONDS - t0)) -lt 60
+expect_true "the message names the file (stderr)" grep -qF 'Unable to open the file \\nosuch\dist\setup.exe' "$last_out"
 
 # ---------------------------------------------------------------- (8) damaged package
 
