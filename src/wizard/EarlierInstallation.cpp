@@ -154,17 +154,18 @@ TEarlierVerdict DetectEarlierInstallation(TSetupState& s) {
     blocked();
     return verdict;
   }
+  const int64_t released = *date;
   const std::string name = version->empty() ? *product : *product + " " + *version;
   l.i += 7 + (*format >= 3 ? 1 : 0);
 
-  if (d.UpgradeOnly() && d.MinimumPreviousDate > *date) {
+  if (d.UpgradeOnly() && d.MinimumPreviousDate > released) {
     // Too old to be updated by this package: stays refused.
   } else {
     const std::string first = FormatPattern(s.IString(kStrEarlierInstalled), {name});
-    if (d.ReleaseDate > *date) {
+    if (d.ReleaseDate > released) {
       verdict.kind = TEarlierVerdict::Newer;
       verdict.NoteLines = {first, s.IString(kStrNewer1), s.IString(kStrNewer2)};
-    } else if (d.ReleaseDate == *date) {
+    } else if (d.ReleaseDate == released) {
       verdict.kind = TEarlierVerdict::Same;
       verdict.NoteLines = {first, s.IString(kStrSameRelease)};
       if (d.HasOptionalComponents) {

@@ -123,7 +123,14 @@ PackageManifest FullManifest() {
   withActions.Extension = ".tdoc";
   withActions.IconFile = app;
   withActions.IconIndex = 2;
-  withActions.Actions = {{"Open", app, "\"%1\""}, {"PRINT", 0x1FF, "/p \"%1\""}};
+  auto action = [](std::string verb, uint16_t target, std::string parameters) {
+    TFileTypeAction a;
+    a.Verb = std::move(verb);
+    a.Target = target;
+    a.Parameters = std::move(parameters);
+    return a;
+  };
+  withActions.Actions = {action("Open", app, "\"%1\""), action("PRINT", 0x1FF, "/p \"%1\"")};
   TFileType without;
   without.Description = "Plain";
   without.Extension = ".tpl";
