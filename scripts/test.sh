@@ -131,6 +131,13 @@ system_dlls=" kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll ole32.d
   winspool.drv rpcrt4.dll userenv.dll netapi32.dll mpr.dll wintrust.dll crypt32.dll
   imm32.dll winmm.dll ws2_32.dll bcrypt.dll secur32.dll setupapi.dll msimg32.dll "
 
+# setup.exe runs from a downloads folder, often elevated: before its first
+# instruction Windows loads its static imports, looking beside the program
+# first for any DLL it does not keep loaded itself. So setup.exe imports
+# such "known" DLLs only and loads the others from the system folder.
+known_dlls=" kernel32.dll user32.dll advapi32.dll shell32.dll msvcrt.dll gdi32.dll ole32.dll oleaut32.dll
+  comdlg32.dll shlwapi.dll "
+
 check_imports() {  # build dirs...
   local bad=0 count=0 exe dll dlls lower
   while IFS= read -r -d '' exe; do
@@ -149,8 +156,17 @@ check_imports() {  # build dirs...
       if [[ $system_dlls != *" $lower "* ]]; then
         echo "  ${exe#"$root"/} imports $dll, which is not part of Windows" >&2
         bad=1
+      elif [[ ${exe##*/} == setup.exe && $known_dlls != *" $lower "* ]]; then
+        echo "  ${exe#"$root"/} imports $dll, which Windows would look for beside it first" >&2
+        bad=1
       fi
     done
+    # On a Remote Desktop server a program not marked as aware of it gets
+    # a private copy of the Windows folder instead of the real one.
+    if [[ ${exe##*/} == setup.exe ]] && ! x86_64-w64-mingw32-objdump -p "$exe" | grep -q TERMINAL_SERVICE_AWARE; then
+      echo "  ${exe#"$root"/} is not marked as aware of Remote Desktop servers" >&2
+      bad=1
+    fi
     echo "  checked: ${exe#"$root"/} ($(echo $dlls | tr ' ' ','))"
   done < <(find "$@" -name '*.exe' -not -path '*/CMakeFiles/*' -print0 | sort -z)
   if [ "$count" -eq 0 ]; then

@@ -403,13 +403,19 @@ void TThreadInstallFilesHardDisk::InstallFile() {
     const std::string source = e.DataIndex < temps.size() ? temps[e.DataIndex]
                                                           : ExtractFilePath(o.s_.SetupFile) + o.FileNameOf(e.DataIndex);
     const double time = t.FileTimes[e.DataIndex];
-    if (!o.CopyWithTime(source, e.DestPath, time)) {
-      const std::string temp = fs.CreateTempFileIn(Folder, "stw");
-      if (temp.empty() || !o.CopyWithTime(source, temp, time) || !fs.ReplaceAtRestart(temp, e.DestPath)) {
-        if (!temp.empty()) fs.DeleteFile(temp);
-        throw ESetupException(FormatPattern(o.s_.IString(kStrCreateError), {e.DestPath}) + "  (" + source + ")");
-      }
-      elsewhere = true;
+    // Like an extracted file: written beside the target and renamed over
+    // it only when complete, so a failed copy never leaves half a file.
+    const std::string temp = fs.CreateTempFileIn(Folder, "stw");
+    std::string error;
+    bool placed = false;
+    if (!temp.empty() && o.CopyWithTime(source, temp, time)) {
+      placed = fs.MoveReplace(temp, e.DestPath, error);
+      if (!placed) placed = elsewhere = fs.ReplaceAtRestart(temp, e.DestPath);  // in use: at the restart
+    }
+    if (!placed) {
+      if (!temp.empty()) fs.DeleteFile(temp);
+      throw ESetupException(FormatPattern(o.s_.IString(kStrCreateError), {e.DestPath}) + "  (" + source + ")" +
+                            (error.empty() ? "" : "  " + error));
     }
   } else {
     std::string target = e.DestPath;
@@ -481,7 +487,8 @@ std::string TInstaller::CommandFor(const TFileData& e) {
   if (s_.Def.UserType == 2) params = AddPerUserToRegserver(params);
   std::string cmd = Quoted(e.DestPath);
   if (!params.empty()) {
-    cmd += " " + ExpandVariables(params, s_.Folder());
+    cmd += ' ';
+    cmd += ExpandVariables(params, s_.Folder());
   }
   return cmd;
 }

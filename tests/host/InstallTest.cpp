@@ -321,6 +321,22 @@ TEST_F(InstallTest, AFileInUseIsReplacedAtRestart) {
   EXPECT_FALSE(reg.ReadDword(RegRoot::LocalMachine, kShared, App("app.exe")));
 }
 
+TEST_F(InstallTest, AFileInUseCannotWaitForTheRestartWithoutAdministratorRights) {
+  // Only an administrator may have a file replaced at the restart: for a
+  // standard user installing for himself the file in use is an error.
+  sys.Set("elevated", "0");
+  sys.Set("admin", "0");
+  const std::string app = kLocalAppData + "\\Test Product";
+  Write(app + "\\app.exe", "the running program");
+  fs.HoldOpen(app + "\\app.exe");
+  EXPECT_EQ(Run(Build(Product()), {"/silent", "/usercurrent"}), kExitFailed);
+  fs.Release(app + "\\app.exe");
+  EXPECT_EQ(Read(app + "\\app.exe"), "the running program");
+  EXPECT_TRUE(fs.PendingRenames().empty());
+  for (const auto& entry : std::filesystem::directory_iterator(fs.NativePath(app)))
+    EXPECT_FALSE(StartsWith(AsciiLower(entry.path().filename().string()), "stw")) << entry.path();
+}
+
 TEST_F(InstallTest, ADamagedPackageFailsQuietlyWithNothingUnderTheFilesName) {
   PackageManifest m = Product();
   const std::string setup = Build(m);

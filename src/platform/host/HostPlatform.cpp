@@ -273,6 +273,10 @@ bool HostFileSystem::ScheduleAtRestart(const std::string& from, const std::strin
   // Like the system's list, the record belongs to the machine: without a
   // sandbox there is nowhere to keep it.
   if (root_.empty()) return false;
+  // The list is the machine's (a value under HKLM): only an administrator
+  // with full rights may add to it.
+  HostSystem machine(root_);
+  if (!machine.IsElevated() && !(machine.IsAdminMember() && !machine.UacEnabled())) return false;
   std::lock_guard<std::mutex> g(mutex_);
   std::ofstream f(root_ + "/pending-renames.txt", std::ios::app | std::ios::binary);
   f << from << '\t' << to << '\n';

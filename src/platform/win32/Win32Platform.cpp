@@ -10,10 +10,12 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <optional>
@@ -231,6 +233,35 @@ std::wstring FillWide(F&& call) {
   return {};
 }
 
+// A routine of a system DLL that this program does not import statically.
+// Only DLLs that the system itself keeps loaded ("known" DLLs: kernel32,
+// user32, advapi32, shell32, msvcrt) may be static imports: any other one
+// would be looked for beside the program first, before the program could
+// restrict the search, so a version.dll planted beside an installer in a
+// downloads folder would run with the installer's rights. These are
+// loaded from the system folder by their full path when first needed.
+template <typename Fn>
+Fn SystemRoutine(const wchar_t* dll, const char* name) {
+  wchar_t folder[MAX_PATH + 1];
+  const UINT n = GetSystemDirectoryW(folder, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return nullptr;
+  const std::wstring path = std::wstring(folder, n) + L"\\" + dll;
+  const HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
+}
+
+struct VersionRoutines {
+  decltype(&::GetFileVersionInfoSizeW) size = SystemRoutine<decltype(size)>(L"version.dll", "GetFileVersionInfoSizeW");
+  decltype(&::GetFileVersionInfoW) info = SystemRoutine<decltype(info)>(L"version.dll", "GetFileVersionInfoW");
+  decltype(&::VerQueryValueW) query = SystemRoutine<decltype(query)>(L"version.dll", "VerQueryValueW");
+};
+// Loaded once, by whichever thread asks first (the initialisation of a
+// local static is synchronised); nothing to destroy at exit.
+const VersionRoutines& VersionLibrary() {
+  static const VersionRoutines routines;
+  return routines;
+}
+
 class Win32FileSystem : public IFileSystem {
  public:
   std::unique_ptr<IReadFile> OpenRead(const std::string& path) override {
@@ -245,8 +276,18 @@ class Win32FileSystem : public IFileSystem {
 
   std::unique_ptr<IWriteFile> Create(const std::string& path, std::string& error) override {
     // No sharing: nobody should see or use a file while it is being written.
-    const HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    const std::wstring wide = Wide(path);
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+      // CREATE_ALWAYS refuses a hidden or system file unless asked to keep
+      // those attributes.
+      const DWORD a = GetFileAttributesW(wide.c_str());
+      const DWORD keep = a == INVALID_FILE_ATTRIBUTES ? 0 : a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+      if (keep != 0 && (a & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0)
+        h = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, keep, nullptr);
+      else
+        SetLastError(ERROR_ACCESS_DENIED);
+    }
     if (h == INVALID_HANDLE_VALUE) {
       error = SystemMessage(GetLastError());
       return nullptr;
@@ -255,11 +296,25 @@ class Win32FileSystem : public IFileSystem {
   }
 
   std::string CreateTempFileIn(const std::string& folder, const std::string& prefix) override {
-    // GetTempFileNameW takes at most three characters of the prefix and
-    // creates the file, so the name is reserved when it returns.
-    wchar_t name[MAX_PATH + 1];
-    if (GetTempFileNameW(Wide(folder).c_str(), Wide(prefix).c_str(), 0, name) == 0) return {};
-    return Narrow(name);
+    // Named here rather than by GetTempFileNameW, which refuses folders
+    // longer than MAX_PATH - 14 characters although the file's own path
+    // would fit. Created with CREATE_NEW, so the name is reserved on return.
+    static std::atomic<uint32_t> next{GetTickCount() ^ (GetCurrentProcessId() << 16)};
+    std::string dir = folder;
+    if (!dir.empty() && dir.back() != '\\') dir += '\\';
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      char name[16];
+      std::snprintf(name, sizeof name, "%08X.tmp", static_cast<unsigned>(next.fetch_add(0x9E3779B1u)));
+      const std::string path = dir + prefix + name;
+      const HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr);
+      if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+        return path;
+      }
+      if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) return {};
+    }
+    return {};
   }
 
   bool FileExists(const std::string& path) override {
@@ -322,16 +377,18 @@ class Win32FileSystem : public IFileSystem {
   }
 
   std::optional<uint64_t> FileVersion(const std::string& path) override {
+    const VersionRoutines& api = VersionLibrary();
+    if (!api.size || !api.info || !api.query) return std::nullopt;
     const std::wstring wide = Wide(path);
     DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(wide.c_str(), &ignored);
+    const DWORD size = api.size(wide.c_str(), &ignored);
     if (size == 0) return std::nullopt;
     std::vector<unsigned char> block(size);
-    if (!GetFileVersionInfoW(wide.c_str(), 0, size, block.data())) return std::nullopt;
+    if (!api.info(wide.c_str(), 0, size, block.data())) return std::nullopt;
     VS_FIXEDFILEINFO* info = nullptr;
     UINT length = 0;
     wchar_t root[] = L"\\";
-    if (!VerQueryValueW(block.data(), root, reinterpret_cast<void**>(&info), &length) || info == nullptr ||
+    if (!api.query(block.data(), root, reinterpret_cast<void**>(&info), &length) || info == nullptr ||
         length < sizeof(VS_FIXEDFILEINFO) || info->dwSignature != 0xFEEF04BDu)
       return std::nullopt;
     return static_cast<uint64_t>(info->dwFileVersionMS) << 32 | info->dwFileVersionLS;
@@ -618,7 +675,9 @@ class Win32System : public ISystem {
     NETRESOURCEW resource{};
     resource.dwType = RESOURCETYPE_DISK;
     resource.lpRemoteName = remote.data();
-    return WNetAddConnection2W(&resource, nullptr, nullptr, CONNECT_INTERACTIVE) == NO_ERROR;
+    static const auto connect =
+        SystemRoutine<decltype(&::WNetAddConnection2W)>(L"mpr.dll", "WNetAddConnection2W");
+    return connect && connect(&resource, nullptr, nullptr, CONNECT_INTERACTIVE) == NO_ERROR;
   }
 
   std::optional<uint64_t> FreeSpace(const std::string& path) override {
