@@ -163,7 +163,7 @@ check_imports() {  # build dirs...
     done
     # On a Remote Desktop server a program not marked as aware of it gets
     # a private copy of the Windows folder instead of the real one.
-    if [[ ${exe##*/} == setup.exe ]] && ! x86_64-w64-mingw32-objdump -p "$exe" | grep -q TERMINAL_SERVICE_AWARE; then
+    if [[ ${exe##*/} == setup.exe && $(x86_64-w64-mingw32-objdump -p "$exe") != *TERMINAL_SERVICE_AWARE* ]]; then
       echo "  ${exe#"$root"/} is not marked as aware of Remote Desktop servers" >&2
       bad=1
     fi
