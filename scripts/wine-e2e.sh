@@ -96,9 +96,20 @@ setup_runs=0
 
 # The data of one value: `reg query` prints "    NAME    TYPE    DATA".
 # Returns 1 when the key or value does not exist.
+# Wine's reg.exe has once failed in CI for a value that was there; a
+# failure that is not "Unable to find" is tried again, and reported.
 reg_get() {  # key, value, view (32/64)
-  local out line
-  out=$("$wine64" reg query "$1" /v "$2" /reg:"$3" </dev/null 2>/dev/null) || return 1
+  local out line attempt rc
+  for attempt in 1 2 3; do
+    rc=0
+    out=$("$wine64" reg query "$1" /v "$2" /reg:"$3" </dev/null 2>"$work/reg.err") || rc=$?
+    [ "$rc" -ne 0 ] || break
+    [[ ${out,,} != *"unable to find"* ]] || return 1  # Wine's reg.exe says so on standard output
+    grep -qi 'unable to find' "$work/reg.err" && return 1
+    echo "note: reg query $1 /v $2 failed with exit code $rc (attempt $attempt): $(grep -v ':fixme:' "$work/reg.err" | head -3)" >&2
+    sleep 1
+  done
+  [ "$rc" -eq 0 ] || return 1
   while IFS= read -r line; do
     line=${line%$'\r'}
     if [[ $line =~ ^"    "(.*)"    "(REG_[A-Z_]+)"    "(.*)$ ]] || [[ $line =~ ^"    "(.*)"    "(REG_[A-Z_]+)"    "?$ ]]; then
