@@ -262,6 +262,18 @@ normalized_log() {  # log file, application folder
 same_log() {  # expected log file, installed log file, application folder
   cmp -s <(normalized_log "$1" "$3") <(normalized_log "$2" "$3")
 }
+# The installed log against the expected one, with the first differences
+# shown when they differ.
+expect_log() {  # expected log file, application folder (Windows path)
+  local installed
+  installed=$(unix_path "$2\\Stowa.log")
+  if same_log "$1" "$installed" "$2"; then
+    pass "Stowa.log byte for byte (file lines in any order)"
+  else
+    fail "Stowa.log byte for byte (file lines in any order)" \
+      "$(diff <(normalized_log "$1" "$2" | cat -A) <(normalized_log "$installed" "$2" | cat -A) | head -n 10)"
+  fi
+}
 log_line() {  # log (Windows path), line number from 0
   sed -n "$(($2 + 1))p" "$(unix_path "$1")" | tr -d '\r'
 }
@@ -325,13 +337,7 @@ expect_false "notes.txt of the unselected component not installed" exists "$app\
 expect_false "no stw* file left in the folder" compgen -G "$(unix_path "$app")/[sS][tT][wW]*"
 expected_log "$work/p1.exe" ALL "Test Product" 2.5 "$app" "$programs\\Test Product" HKEY_LOCAL_MACHINE \
   >"$work/p1.expected.log"
-if same_log "$work/p1.expected.log" "$(unix_path "$app\\Stowa.log")" "$app"; then
-  pass "Stowa.log byte for byte (file lines in any order)"
-else
-  fail "Stowa.log byte for byte (file lines in any order)" \
-    "$(diff <(normalized_log "$work/p1.expected.log" "$app" | cat -A) \
-      <(normalized_log "$(unix_path "$app\\Stowa.log")" "$app" | cat -A) | head -n 10)"
-fi
+expect_log "$work/p1.expected.log" "$app"
 cp "$(unix_path "$app\\Stowa.log")" "$work/p1.installed.log"
 expect_eq "Carrovit value names the log" "$app\\Stowa.log" "$(reg_value "HKLM\\$handshake_key" "Test Product" 32)"
 u="HKLM\\$uninstall_key"
@@ -407,13 +413,7 @@ expect_false "nothing in Program Files" exists 'C:\Program Files\User Product'
 expect_eq "log scope line" CURRENT "$(log_line "$uapp\\Stowa.log" 6)"
 expected_log "$work/p2.exe" CURRENT "User Product" 2.5 "$uapp" "$programs\\User Product" HKEY_CURRENT_USER \
   >"$work/p2.expected.log"
-if same_log "$work/p2.expected.log" "$(unix_path "$uapp\\Stowa.log")" "$uapp"; then
-  pass "Stowa.log byte for byte (file lines in any order)"
-else
-  fail "Stowa.log byte for byte (file lines in any order)" \
-    "$(diff <(normalized_log "$work/p2.expected.log" "$uapp" | cat -A) \
-      <(normalized_log "$(unix_path "$uapp\\Stowa.log")" "$uapp" | cat -A) | head -n 10)"
-fi
+expect_log "$work/p2.expected.log" "$uapp"
 expect_eq "HKCU Carrovit value" "$uapp\\Stowa.log" "$(reg_value "HKCU\\$handshake_key" "User Product" 32)"
 expect_eq "HKCU DisplayName" "User Product 2.5" "$(reg_value "HKCU\\$uninstall_key" DisplayName 32)"
 expect_eq "HKCU InstallLocation" "$uapp" "$(reg_value "HKCU\\$uninstall_key" InstallLocation 32)"
