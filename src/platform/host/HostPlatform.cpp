@@ -53,7 +53,7 @@ class HostReadFile : public IReadFile {
 
 class HostWriteFile : public IWriteFile {
  public:
-  HostWriteFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  explicit HostWriteFile(int fd) : fd_(fd) {}
   ~HostWriteFile() override {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -90,7 +90,6 @@ class HostWriteFile : public IWriteFile {
 
  private:
   int fd_;
-  std::string path_;
   double time_ = 0;
   bool hasTime_ = false;
 };
@@ -130,6 +129,8 @@ bool WriteAll(int fd, const char* data, size_t n) {
 HostFileSystem::HostFileSystem(std::string machineRoot) : root_(std::move(machineRoot)) {
   while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
 }
+
+HostFileSystem::~HostFileSystem() = default;
 
 std::string HostFileSystem::NativePath(const std::string& path) const {
   std::string rest;
@@ -186,21 +187,29 @@ std::unique_ptr<IWriteFile> HostFileSystem::Create(const std::string& path, std:
     error = kInUse;
     return nullptr;
   }
-  if (IsReadOnlyFile(native)) {
+  // Opened without truncating, so that one fstat tells both whether the
+  // file is read-only (root may open it all the same) and whether it needs
+  // truncating: only when it holds something, since ext4 starts writing a
+  // file out at its close once it was truncated, which for the empty
+  // temporary files of every extraction would cost a flush per file.
+  const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    error = errno == EACCES && IsReadOnlyFile(native) ? kDenied : std::strerror(errno);
+    return nullptr;
+  }
+  struct stat st{};
+  const bool opened = ::fstat(fd, &st) == 0;
+  if (opened && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) {
+    ::close(fd);
     error = kDenied;
     return nullptr;
   }
-  // Truncated only when it holds something: ext4 starts writing a file
-  // out at its close once it was truncated, which for the empty temporary
-  // files of every extraction would cost a flush per file.
-  const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  struct stat st{};
-  if (fd < 0 || ::fstat(fd, &st) != 0 || (st.st_size != 0 && ::ftruncate(fd, 0) != 0)) {
+  if (!opened || (st.st_size != 0 && ::ftruncate(fd, 0) != 0)) {
     error = std::strerror(errno);
-    if (fd >= 0) ::close(fd);
+    ::close(fd);
     return nullptr;
   }
-  return std::make_unique<HostWriteFile>(fd, native);
+  return std::make_unique<HostWriteFile>(fd);
 }
 
 std::string HostFileSystem::CreateTempFileIn(const std::string& folder, const std::string& prefix) {
@@ -273,11 +282,11 @@ bool HostFileSystem::ScheduleAtRestart(const std::string& from, const std::strin
   // Like the system's list, the record belongs to the machine: without a
   // sandbox there is nowhere to keep it.
   if (root_.empty()) return false;
+  std::lock_guard<std::mutex> g(mutex_);
   // The list is the machine's (a value under HKLM): only an administrator
   // with full rights may add to it.
-  HostSystem machine(root_);
-  if (!machine.IsElevated() && !(machine.IsAdminMember() && !machine.UacEnabled())) return false;
-  std::lock_guard<std::mutex> g(mutex_);
+  if (!machine_) machine_ = std::make_unique<HostSystem>(root_);
+  if (!machine_->IsElevated() && !(machine_->IsAdminMember() && !machine_->UacEnabled())) return false;
   std::ofstream f(root_ + "/pending-renames.txt", std::ios::app | std::ios::binary);
   f << from << '\t' << to << '\n';
   return static_cast<bool>(f);

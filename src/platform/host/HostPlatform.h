@@ -17,13 +17,17 @@
 
 #include "platform/Platform.h"
 #include "platform/ScriptedDialogs.h"
+#include "platform/host/MachineFiles.h"
 
 namespace stw {
+
+class HostSystem;
 
 class HostFileSystem : public IFileSystem {
  public:
   // `machineRoot` empty: only native paths and Z:\ are usable.
   explicit HostFileSystem(std::string machineRoot = {});
+  ~HostFileSystem() override;
 
   // The Linux path behind a Windows path of this machine.
   std::string NativePath(const std::string& path) const;
@@ -72,12 +76,13 @@ class HostFileSystem : public IFileSystem {
   std::string root_;
   mutable std::mutex mutex_;
   std::set<std::string> held_;  // native paths
+  std::unique_ptr<HostSystem> machine_;  // its rights, made when first asked
 };
 
 // The facts of the simulated system, read from <root>/machine.txt (lines
-// "key=value", values escaped like the registry file's) each time one is
-// asked for, so that a fact set by a test or by another process counts at
-// once. A fact that is absent or unreadable takes its default:
+// "key=value", values escaped like the registry file's) again whenever the
+// file changed, so that a fact set by a test or by another process counts
+// at once. A fact that is absent or unreadable takes its default:
 //
 //   version     "10.0"               major.minor of Windows
 //   64bit       1                    a 64-bit Windows
@@ -108,11 +113,9 @@ class HostSystem : public ISystem {
   // Throws std::invalid_argument for an unknown key or a value that is not
   // of the key's kind.
   void Set(const std::string& key, const std::string& value);
-  // The stored value of a fact, "" when it takes its default.
+  // The stored value of a fact, "" when it takes its default (also for a
+  // hand-written value that is not of the key's kind).
   std::string Get(const std::string& key) const;
-  // Whether the simulated user may change what belongs to the whole
-  // machine (HKLM, HKU): the Administrators membership is enabled.
-  bool HasAdminRights() { return IsAdminMember(); }
 
   int MajorVersion() override;
   int MinorVersion() override;
@@ -133,8 +136,7 @@ class HostSystem : public ISystem {
 
  private:
   using Facts = std::map<std::string, std::string>;
-  Facts Load() const;
-  std::string Fact(const std::string& key) const;  // stored value or ""
+  const Facts& Load() const;  // with mutex_ held
   bool Flag(const std::string& key, bool fallback) const;
   std::string Drives() const;
   void CreateFolders();
@@ -142,6 +144,9 @@ class HostSystem : public ISystem {
   HostFileSystem fs_;  // for the sandbox paths of Windows paths
   mutable std::mutex mutex_;
   Facts memoryFacts_;  // the facts of a machine without a root
+  mutable Facts cache_;  // machine.txt as last read
+  mutable host::FileStamp cacheStamp_;
+  mutable bool cacheLoaded_ = false;
 };
 
 // The registry of the simulated machine: a tree of keys kept in memory and

@@ -261,7 +261,7 @@ HostRegistry::Path HostRegistry::Resolve(RegRoot root, const std::string& key, R
   return in("HKLM", std::move(classes));
 }
 
-bool HostRegistry::MayWrite(const Path& p) { return p.root == "HKCU" || system_.HasAdminRights(); }
+bool HostRegistry::MayWrite(const Path& p) { return p.root == "HKCU" || system_.IsAdminMember(); }
 
 std::string HostRegistry::StoredPath(RegRoot root, const std::string& key, RegView view) {
   std::lock_guard<std::mutex> g(mutex_);

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "base/PathUtf8.h"
+#include "base/Text.h"
 #include "platform/ScriptedDialogs.h"
 #include "platform/host/HostPlatform.h"
 #include "platform/host/MachineFiles.h"
@@ -118,23 +119,24 @@ HostSystem::HostSystem(std::string machineRoot) : root_(std::move(machineRoot)),
   CreateFolders();
 }
 
-HostSystem::Facts HostSystem::Load() const {
+const HostSystem::Facts& HostSystem::Load() const {
   if (root_.empty()) return memoryFacts_;
-  Facts facts;
-  const std::optional<std::string> text = host::ReadWholeFile(root_ + "/machine.txt");
-  if (!text) return facts;
-  size_t start = 0;
-  while (start < text->size()) {
-    size_t end = text->find('\n', start);
-    if (end == std::string::npos) end = text->size();
-    std::string line = text->substr(start, end - start);
-    start = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const size_t eq = line.find('=');
-    if (line.empty() || line[0] == '#' || eq == std::string::npos) continue;
-    facts[line.substr(0, eq)] = host::UnescapeField(line.substr(eq + 1));
+  // Read again only when the file was replaced (Set and other processes
+  // replace it whole, by a rename): facts are asked for per installed file.
+  const std::string file = root_ + "/machine.txt";
+  const host::FileStamp stamp = host::StampOf(file);
+  if (cacheLoaded_ && stamp == cacheStamp_) return cache_;
+  cache_.clear();
+  if (const std::optional<std::string> text = stamp.exists ? host::ReadWholeFile(file) : std::nullopt) {
+    for (const std::string& line : SplitLines(*text)) {
+      const size_t eq = line.find('=');
+      if (line.empty() || line[0] == '#' || eq == std::string::npos) continue;
+      cache_[line.substr(0, eq)] = host::UnescapeField(line.substr(eq + 1));
+    }
   }
-  return facts;
+  cacheStamp_ = stamp;
+  cacheLoaded_ = true;
+  return cache_;
 }
 
 void HostSystem::Set(const std::string& key, const std::string& value) {
@@ -161,6 +163,7 @@ void HostSystem::Set(const std::string& key, const std::string& value) {
       }
       std::string text = "# facts of the simulated machine: key=value\n";
       for (const auto& [k, v] : facts) text += k + "=" + host::EscapeField(v) + "\n";
+      cacheLoaded_ = false;
       if (!host::ReplaceFileContent(root_ + "/machine.txt", text))
         throw std::runtime_error("cannot write " + root_ + "/machine.txt");
     }
@@ -168,11 +171,9 @@ void HostSystem::Set(const std::string& key, const std::string& value) {
   if (*kind == Kind::Path || *kind == Kind::Drives) CreateFolders();
 }
 
-std::string HostSystem::Get(const std::string& key) const { return Fact(key); }
-
-std::string HostSystem::Fact(const std::string& key) const {
+std::string HostSystem::Get(const std::string& key) const {
   std::lock_guard<std::mutex> g(mutex_);
-  const Facts facts = Load();
+  const Facts& facts = Load();
   const auto it = facts.find(key);
   if (it == facts.end()) return {};
   const std::optional<Kind> kind = KindOf(key);
@@ -183,7 +184,7 @@ std::string HostSystem::Fact(const std::string& key) const {
 
 bool HostSystem::Flag(const std::string& key, bool fallback) const {
   bool v = fallback;
-  const std::string s = Fact(key);
+  const std::string s = Get(key);
   return !s.empty() && ParseBool(s, v) ? v : fallback;
 }
 
@@ -201,13 +202,13 @@ void HostSystem::CreateFolders() {
 
 int HostSystem::MajorVersion() {
   int major = 10, minor = 0;
-  ParseVersion(Fact("version"), major, minor);
+  ParseVersion(Get("version"), major, minor);
   return major;
 }
 
 int HostSystem::MinorVersion() {
   int major = 10, minor = 0;
-  ParseVersion(Fact("version"), major, minor);
+  ParseVersion(Get("version"), major, minor);
   return minor;
 }
 
@@ -215,22 +216,22 @@ bool HostSystem::Is64BitSystem() { return Flag("64bit", true); }
 
 unsigned HostSystem::UsableProcessors() {
   uint64_t n = 0;
-  if (ParseUnsigned(Fact("processors"), n) && n >= 1) return static_cast<unsigned>(n);
+  if (ParseUnsigned(Get("processors"), n) && n >= 1) return static_cast<unsigned>(n);
   return std::max(1u, std::thread::hardware_concurrency());
 }
 
 std::string HostSystem::WindowsFolder() {
-  const std::string f = Fact("windows");
+  const std::string f = Get("windows");
   return f.empty() ? "C:\\Windows" : WithoutTrailingBackslash(f);
 }
 
 std::string HostSystem::SystemFolder() {
-  const std::string f = Fact("system");
+  const std::string f = Get("system");
   return f.empty() ? WindowsFolder() + "\\System32" : WithoutTrailingBackslash(f);
 }
 
 std::string HostSystem::ProgramFile() {
-  const std::string f = Fact("program");
+  const std::string f = Get("program");
   if (!f.empty()) return f;
   std::error_code ec;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -243,7 +244,7 @@ std::string HostSystem::ProgramFile() {
 }
 
 std::string HostSystem::Drives() const {
-  const std::string d = Fact("drives");
+  const std::string d = Get("drives");
   return d.empty() ? "CZ" : d;
 }
 
@@ -283,7 +284,7 @@ std::optional<uint64_t> HostSystem::FreeSpace(const std::string& path) {
   const char d = DriveLetterOf(path.size() > 2 ? path.substr(0, 3) : path);
   if (d == 0 || !DriveExists(std::string(1, d) + ":")) return std::nullopt;
   uint64_t n = 0;
-  if (ParseUnsigned(Fact(std::string("free.") + d), n)) return n;
+  if (ParseUnsigned(Get(std::string("free.") + d), n)) return n;
   if (d == 'Z' || root_.empty()) return RealFreeSpace("/");
   if (auto real = RealFreeSpace(fs_.NativePath(std::string(1, d) + ":\\"))) return real;
   return RealFreeSpace(root_);
@@ -297,7 +298,7 @@ uint64_t HostSystem::TickCount() {
 
 double HostSystem::LocalNow() {
   double fixed = 0;
-  if (ParseDateTime(Fact("now"), fixed)) return fixed;
+  if (ParseDateTime(Get("now"), fixed)) return fixed;
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                       std::chrono::system_clock::now().time_since_epoch())
                       .count();
