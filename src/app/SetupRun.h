@@ -27,7 +27,6 @@ class TRunDialogs : public IDialogs {
  public:
   TRunDialogs(IDialogs& inner, bool suppress, bool echo) : inner_(inner), suppress_(suppress), echo_(echo) {}
   int MessageBox(const std::string& text, const std::string& title, unsigned style) override;
-  void SetSuppress(bool s) { suppress_ = s; }
 
  private:
   IDialogs& inner_;

@@ -1,5 +1,6 @@
 #include "base/Text.h"
 
+#include <cctype>
 #include <cstdio>
 
 namespace stw {
@@ -277,5 +278,42 @@ int CompareTextIgnoreCase(const std::string& a, const std::string& b) {
 }
 
 bool SameTextIgnoreCase(const std::string& a, const std::string& b) { return CompareTextIgnoreCase(a, b) == 0; }
+
+std::string WithoutTrailingBackslashes(std::string folder) {
+  while (folder.size() > 3 && folder.back() == '\\') folder.pop_back();
+  return folder;
+}
+
+bool IsCompletePath(std::string_view p) {
+  if (p.size() >= 3 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':' && p[2] == '\\') return true;
+  return p.size() >= 3 && p[0] == '\\' && p[1] == '\\' && p[2] != '\\';
+}
+
+std::string QuotedIfSpaced(const std::string& path) {
+  return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
+}
+
+// Howard Hinnant's days-from-civil and civil-from-days, shifted from
+// 1970-01-01 to the package's day 0, 1899-12-30 (25569 days earlier).
+int64_t DayNumberFromDate(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468 + 25569;
+}
+
+void DateFromDayNumber(int64_t dayNumber, int& y, int& m, int& d) {
+  const int64_t z = dayNumber - 25569 + 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  y = static_cast<int>(static_cast<int64_t>(yoe) + era * 400 + (m <= 2));
+}
 
 }  // namespace stw

@@ -54,4 +54,16 @@ std::string InsertBeforeExt(std::string_view path, std::string_view insert);
 
 std::string HexU32(uint32_t v);
 
+// A folder without trailing backslashes; a drive's root ("C:\") stays whole.
+std::string WithoutTrailingBackslashes(std::string folder);
+// "X:\..." or "\\server\share...": a path that names its drive or share.
+bool IsCompletePath(std::string_view path);
+// The path in double quotes when it holds a space, as a command line needs.
+std::string QuotedIfSpaced(const std::string& path);
+
+// Day numbers as the package counts them (days since 1899-12-30) of a date
+// of the proleptic Gregorian calendar, and back.
+int64_t DayNumberFromDate(int64_t year, unsigned month, unsigned day);
+void DateFromDayNumber(int64_t dayNumber, int& year, int& month, int& day);
+
 }  // namespace stw

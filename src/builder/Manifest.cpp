@@ -13,16 +13,6 @@ using nlohmann::json;
 
 namespace {
 
-// Days from 1970-01-01 to a civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
 double ParseDateTime(const json& v, const char* key) {
   if (v.is_number()) return v.get<double>();
   if (!v.is_string()) throw ESetupException(std::string(key) + ": a date \"YYYY-MM-DD[THH:MM:SS]\" or a number");
@@ -31,7 +21,7 @@ double ParseDateTime(const json& v, const char* key) {
   if (std::sscanf(t.c_str(), "%d-%d-%dT%d:%d:%d", &y, &mo, &d, &h, &mi, &s) < 3 || mo < 1 || mo > 12 || d < 1 ||
       d > 31)
     throw ESetupException(std::string(key) + ": not a date: " + t);
-  return static_cast<double>(DaysFromCivil(y, mo, d) + 25569) + (h * 3600 + mi * 60 + s) / 86400.0;
+  return static_cast<double>(DayNumberFromDate(y, mo, d)) + (h * 3600 + mi * 60 + s) / 86400.0;
 }
 
 class Reader {
@@ -152,19 +142,10 @@ int32_t DayNumberFromIso(const std::string& iso) {
 }
 
 std::string IsoFromDayNumber(int32_t day) {
-  // Inverse of DaysFromCivil.
-  int64_t z = static_cast<int64_t>(day) - 25569 + 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t y = static_cast<int64_t>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-  y += m <= 2;
+  int y, m, d;
+  DateFromDayNumber(day, y, m, d);
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u", static_cast<long long>(y), m, d);
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
   return buf;
 }
 

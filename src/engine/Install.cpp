@@ -18,11 +18,6 @@ namespace {
 // deeper ones already, this is only the engine's own guard.
 constexpr int kMaxDepth = 128;
 
-std::string WithoutTrailingBackslash(std::string s) {
-  while (s.size() > 3 && s.back() == '\\') s.pop_back();
-  return s;
-}
-
 bool IsBareDrive(const std::string& p) {
   return p.size() == 2 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':';
 }
@@ -30,15 +25,7 @@ bool IsBareDrive(const std::string& p) {
 // A drive path "X:\\...", a network path "\\\\server\\share...", or a drive's
 // root written without its backslash ("D:" for a product installed into
 // D:\, as folders are kept without a trailing backslash).
-bool IsAbsolutePath(const std::string& p) {
-  if (IsBareDrive(p)) return true;
-  if (p.size() >= 3 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':' && p[2] == '\\') return true;
-  return p.size() >= 3 && p[0] == '\\' && p[1] == '\\' && p[2] != '\\';
-}
-
-std::string Quoted(const std::string& path) {
-  return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
-}
+bool IsAbsolutePath(const std::string& p) { return IsBareDrive(p) || IsCompletePath(p); }
 
 }  // namespace
 
@@ -103,7 +90,7 @@ void TInstaller::ResolveApplicationFolder() {
   bool shared = false, font = false;
   FolderContext ctx = s_.Folder();
   const std::string app = ExpandFolderPath("%APPFOLDER%", ctx, shared, font);
-  s_.AppFolder = app == "%APPFOLDER%" ? s_.Folders.Windows : WithoutTrailingBackslash(app);
+  s_.AppFolder = app == "%APPFOLDER%" ? s_.Folders.Windows : WithoutTrailingBackslashes(app);
   if (!IsAbsolutePath(s_.AppFolder))
     throw ESetupException("The application folder \"" + s_.AppFolder + "\" is not a complete path.");
 }
@@ -224,7 +211,7 @@ void TInstaller::OpenSharedDlls() {
 bool TInstaller::CreateFolder(const std::string& path, bool collect) {
   IFileSystem& fs = s_.P.Fs;
   std::vector<std::string> missing;
-  std::string p = WithoutTrailingBackslash(path);
+  std::string p = WithoutTrailingBackslashes(path);
   if (IsBareDrive(p)) p += '\\';  // "D:" alone would name the drive's current folder
   while (!p.empty() && !fs.DirectoryExists(p)) {
     missing.push_back(p);
@@ -299,11 +286,12 @@ void TInstaller::RunWorkers() {
 void TThreadInstallFiles::Execute() {
   TInstaller& o = owner_;
   o.lastProgressTick_ = o.s_.P.Sys.TickCount();
+  const std::string installing = o.s_.IString(kStrInstallingFile);
   for (int i = ++o.fileIndex_; i < static_cast<int>(o.files_.size()) && !o.aborted_; i = ++o.fileIndex_) {
     Entry = o.files_[i];
     {
       std::lock_guard<std::mutex> g(o.progressLock_);
-      o.progress_.Status(FormatPattern(o.s_.IString(kStrInstallingFile), {Entry->DestPath}));
+      o.progress_.Status(FormatPattern(installing, {Entry->DestPath}));
     }
     // No exception may leave a worker thread: whatever goes wrong with one
     // file joins the list that the pool shows, and the worker goes on.
@@ -391,7 +379,7 @@ void TThreadInstallFilesHardDisk::InstallFile() {
   Folder = ExtractFileDir(e.DestPath);
   if (Folder != LastFolder) {
     LastFolder = Folder;
-    folderFailed_ = !fs.DirectoryExists(Folder) && !o.CreateFolder(Folder, true);
+    folderFailed_ = !o.CreateFolder(Folder, true);
   }
   const TFileTables& t = o.pkg_.Tables;
   bool elsewhere = false;
@@ -436,7 +424,7 @@ void TThreadInstallFilesHardDisk::AfterInstallFile() {
   TInstaller& o = owner_;
   TFileData& e = *Entry;
   std::lock_guard<std::mutex> g(o.fileLock_);
-  const bool inPrevious = o.s_.HasPreviousFiles && o.s_.PreviousFiles.Contains(e.DestPath);
+  const bool inPrevious = o.s_.PreviousFiles.Contains(e.DestPath);
   IRegistry& reg = o.s_.P.Reg;
   if (o.sharedDllsOpen_) {
     const std::optional<uint32_t> stored = reg.ReadDword(o.sharedRoot_, kSharedDllsKey, e.DestPath);
@@ -485,7 +473,7 @@ std::string TInstaller::CommandFor(const TFileData& e) {
   if (!e.RunAfter) return {};
   std::string params = e.RunParams;
   if (s_.Def.UserType == 2) params = AddPerUserToRegserver(params);
-  std::string cmd = Quoted(e.DestPath);
+  std::string cmd = QuotedIfSpaced(e.DestPath);
   if (!params.empty()) {
     cmd += ' ';
     cmd += ExpandVariables(params, s_.Folder());
@@ -508,7 +496,6 @@ void TInstaller::QueueCommand(const TFileData& e) {
 // ---------------------------------------------------------------- obsolete files
 
 void TInstaller::RemoveObsoleteFiles() {
-  if (!s_.HasPreviousFiles) return;
   for (const std::string& p : installed_) s_.PreviousFiles.Remove(p);
   std::vector<std::string> remaining = s_.PreviousFiles.Items();
   if (s_.Def.SetupOptionBits & 1) {
@@ -553,9 +540,9 @@ void TInstaller::RemoveFile(const std::string& path) {
                                           f.ProgramsAllUsers,  f.StartupAllUsers,  f.DesktopAllUsers,
                                           f.SendTo,            f.Documents,        f.AppData};
   for (std::string folder = ExtractFileDir(path); folder.size() > 2; folder = ExtractFileDir(folder)) {
-    const std::string bare = WithoutTrailingBackslash(folder);
+    const std::string bare = WithoutTrailingBackslashes(folder);
     for (const std::string& p : protectedFolders)
-      if (!p.empty() && SameTextIgnoreCase(bare, WithoutTrailingBackslash(p))) return;
+      if (!p.empty() && SameTextIgnoreCase(bare, WithoutTrailingBackslashes(p))) return;
     if (fs.IsReparsePoint(bare) || !fs.RemoveFolder(bare)) return;
   }
 }

@@ -11,23 +11,6 @@ namespace stw {
 
 namespace {
 
-std::string Quoted(const std::string& path) {
-  return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
-}
-
-// Civil date of a day number (days since 1899-12-30).
-void CivilFromDays(int64_t day, int& y, int& m, int& d) {
-  int64_t z = day - 25569 + 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  y = static_cast<int>(static_cast<int64_t>(yoe) + era * 400 + (m <= 2));
-}
-
 bool IsDecimal(const std::string& s) {
   if (s.empty() || s.size() > 9) return false;
   for (char c : s)
@@ -66,7 +49,7 @@ void TInstaller::WriteLogHeader() {
   log_.push_back(d.UserType == 2 ? "CURRENT" : d.UserType == 6 ? "ADMIN" : "ALL");
   log_.push_back(d.AppName);
   int y, m, day;
-  CivilFromDays(d.ReleaseDate, y, m, day);
+  DateFromDayNumber(d.ReleaseDate, y, m, day);
   log_.push_back(std::to_string(y));
   log_.push_back(std::to_string(m));
   log_.push_back(std::to_string(day));
@@ -76,7 +59,7 @@ void TInstaller::WriteLogHeader() {
   for (int i = 0; i < 7; ++i) log_.push_back(s_.IString(kStrUninstallerFirst + i));
   std::string launch;
   if (d.FinishExeIndex < pkg_.Tables.InstalledPaths.size() && !pkg_.Tables.InstalledPaths[d.FinishExeIndex].empty()) {
-    launch = Quoted(pkg_.Tables.InstalledPaths[d.FinishExeIndex]);
+    launch = QuotedIfSpaced(pkg_.Tables.InstalledPaths[d.FinishExeIndex]);
     if (!d.FinishParams.empty()) launch += " " + d.FinishParams;
   }
   log_.push_back(launch);
@@ -131,14 +114,12 @@ void TInstaller::RegisterUninstall() {
   // Without an icon file the main shortcut's icon is used; shortcuts are
   // made by the shortcut part of the engine.
   if (!icon.empty()) str("DisplayIcon", icon);
-  std::string uninstall = Quoted(uninstaller_.DestPath) + " ";
-  uninstall += s_.LogPath.find(' ') == std::string::npos ? s_.LogPath : "\"" + s_.LogPath + "\"";
-  str("UninstallString", uninstall);
+  str("UninstallString", QuotedIfSpaced(uninstaller_.DestPath) + " " + QuotedIfSpaced(s_.LogPath));
   dword("NoModify", 1);
   dword("NoRepair", 1);
   dword("EstimatedSize", static_cast<uint32_t>(std::min<uint64_t>(s_.BytesTotal / 1024, UINT32_MAX)));
   int y, m, day;
-  CivilFromDays(static_cast<int64_t>(std::floor(s_.P.Sys.LocalNow())), y, m, day);
+  DateFromDayNumber(static_cast<int64_t>(std::floor(s_.P.Sys.LocalNow())), y, m, day);
   char date[16];
   std::snprintf(date, sizeof date, "%04d%02d%02d", y, m, day);
   str("InstallDate", date);
@@ -161,19 +142,10 @@ void TInstaller::RegisterUninstall() {
 }
 
 void TInstaller::SaveLog() {
-  std::string text;
-  for (const std::string& line : log_) text += line + "\r\n";
   // Written beside the log and renamed over it, so that an earlier log is
   // replaced whole or not at all.
-  IFileSystem& fs = s_.P.Fs;
-  const std::string temp = fs.CreateTempFileIn(ExtractFileDir(s_.LogPath), "stw");
   std::string error;
-  std::unique_ptr<IWriteFile> f = temp.empty() ? nullptr : fs.Create(temp, error);
-  bool ok = f && f->Write(text.data(), text.size());
-  if (f) ok = f->Close() && ok;
-  if (ok) ok = fs.MoveReplace(temp, s_.LogPath, error);
-  if (!ok) {
-    if (!temp.empty()) fs.DeleteFile(temp);
+  if (!WriteLinesWhole(s_.P.Fs, s_.LogPath, log_, error)) {
     throw ESetupException(FormatPattern(s_.IString(kStrCreateError), {s_.LogPath}) +
                           (error.empty() ? "" : "  (" + error + ")"));
   }

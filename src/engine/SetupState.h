@@ -53,15 +53,12 @@ struct TSetupState {
   ResolvedFolders Roots;  // destination of every component's top-level folders
 
   bool Silent = false;
-  // Unattended: message boxes are not shown; each takes its default answer.
-  bool SuppressMsgBoxes = false;
   bool PortableInstall = false;
   bool RelaunchedInstance = false, CanInstall = false, ElevateByRelaunch = false, PreferCurrentUser = false;
 
   // Earlier installation.
   std::string LogPath;
   bool PreviousFound = false, UpgradeBlocked = false;
-  bool HasPreviousFiles = false;  // PreviousFiles exists (an earlier log was read)
   TSortedStrings PreviousFiles, PreviousRegistryValues;
 
   // Results of the installation.
@@ -79,5 +76,10 @@ struct TSetupState {
   }
   std::string IString(int n) const { return Package.IString(n); }
 };
+
+// Writes the lines (each ended by CR LF) to a temporary file beside `path`
+// and renames it over `path`: the file is replaced whole or not at all.
+bool WriteLinesWhole(IFileSystem& fs, const std::string& path, const std::vector<std::string>& lines,
+                     std::string& error);
 
 }  // namespace stw

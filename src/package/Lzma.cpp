@@ -73,11 +73,12 @@ void LzmaDecode(const LzmaProps& props, uint64_t inSize, uint64_t outSize, const
   lzma_ret r = lzma_raw_decoder(&g.s, filters);
   if (r != LZMA_OK) throw ESetupException(LzmaResultText(r));
 
-  // Large output chunks mean few writes per file; the output buffer never
-  // needs to exceed the file.
+  // Large output chunks mean few writes per file; neither buffer needs to
+  // exceed what it holds of the file.
   constexpr size_t kIn = 256 * 1024;
   const size_t kOut = static_cast<size_t>(std::min<uint64_t>(1 << 20, std::max<uint64_t>(outSize, 4096)));
-  std::vector<uint8_t> inBuf(kIn), outBuf(kOut);
+  const size_t inBufSize = static_cast<size_t>(std::min<uint64_t>(kIn, std::max<uint64_t>(inSize, 1)));
+  std::vector<uint8_t> inBuf(inBufSize), outBuf(kOut);
   uint64_t inLeft = inSize;
   for (;;) {
     if (g.s.avail_in == 0 && inLeft > 0) {

@@ -22,12 +22,7 @@ std::optional<int64_t> ParseInt(const std::string& s) {
 // Days since 1899-12-30 of a civil date; nullopt for an impossible date.
 std::optional<int64_t> DayNumber(int64_t y, int64_t m, int64_t d) {
   if (y < 1 || y > 9999 || m < 1 || m > 12 || d < 1 || d > 31) return std::nullopt;
-  y -= m <= 2;
-  const int64_t era = y / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468 + 25569;
+  return DayNumberFromDate(y, static_cast<unsigned>(m), static_cast<unsigned>(d));
 }
 
 // The lines of the log with a cursor; running past the end ends reading.
@@ -72,24 +67,6 @@ std::string ReadWholeFile(IFileSystem& fs, const std::string& path) {
   s.resize(f->Read(s.data(), s.size()));
   if (StartsWith(s, "\xEF\xBB\xBF")) s.erase(0, 3);
   return s;
-}
-
-void WriteBack(IFileSystem& fs, const std::string& path, const std::vector<std::string>& lines) {
-  std::string text;
-  for (const auto& l : lines) text += l + "\r\n";
-  const std::string temp = fs.CreateTempFileIn(ExtractFileDir(path), "stw");
-  if (temp.empty()) return;
-  std::string error;
-  std::unique_ptr<IWriteFile> f = fs.Create(temp, error);
-  bool ok = f && f->Write(text.data(), text.size());
-  if (f) ok = f->Close() && ok;
-  if (!ok || !fs.MoveReplace(temp, path, error)) fs.DeleteFile(temp);
-}
-
-TSpecialFolder* FindVariable(TSetupDefinition& d, const std::string& name) {
-  for (auto& [n, f] : d.FolderVariables)
-    if (SameTextIgnoreCase(n, name)) return &f;
-  return nullptr;
 }
 
 }  // namespace
@@ -138,7 +115,10 @@ TEarlierVerdict DetectEarlierInstallation(TSetupState& s) {
     blocked();
     return verdict;
   }
-  if (*format % 2 == 0) WriteBack(s.P.Fs, s.LogPath, l.v);
+  if (*format % 2 == 0) {
+    std::string ignored;  // a log that cannot be written back is still read
+    WriteLinesWhole(s.P.Fs, s.LogPath, l.v, ignored);
+  }
   uint8_t userType = 1;
   if (*format >= 3) {
     const std::string kind = l.Next().value_or("");
@@ -190,7 +170,7 @@ TEarlierVerdict DetectEarlierInstallation(TSetupState& s) {
       const auto var = l.Next(), caption = l.Next(), value = l.Next();
       if (!value) return;
       const std::string upper = AsciiUpper(*var);
-      TSpecialFolder* f = FindVariable(d, upper);
+      TSpecialFolder* f = FindFolderVariable(d.FolderVariables, upper);
       if (!f) {
         d.FolderVariables.emplace_back(upper, TSpecialFolder{*caption, "", "", false});
         f = &d.FolderVariables.back().second;
@@ -219,14 +199,11 @@ TEarlierVerdict DetectEarlierInstallation(TSetupState& s) {
       }
     }
     ComputeRequiredComponents(d.Components);
-    s.HasPreviousFiles = true;
     // The log is a text anyone with write access to its folder may edit:
     // only complete paths without ".." count, so that no line can make the
     // setup delete a file outside what the log names plainly.
     auto plainPath = [](const std::string& p) {
-      const bool drive = p.size() >= 3 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':' && p[2] == '\\';
-      const bool unc = p.size() >= 3 && p[0] == '\\' && p[1] == '\\' && p[2] != '\\';
-      return (drive || unc) && p.find("\\..\\") == std::string::npos && !EndsWith(p, "\\..");
+      return IsCompletePath(p) && p.find("\\..\\") == std::string::npos && !EndsWith(p, "\\..");
     };
     for (auto line = l.Next(); line && *line != "%%%"; line = l.Next())
       if (plainPath(*line) && s.P.Fs.FileExists(*line)) s.PreviousFiles.Add(*line);

@@ -13,6 +13,7 @@
 #include "builder/Manifest.h"
 #include "package/Crc32.h"
 #include "platform/host/HostPlatform.h"
+#include "system/CommandLine.h"
 
 using namespace stw;
 using namespace stw::test;
@@ -63,7 +64,9 @@ class InstallTest : public ::testing::Test {
   int Run(const std::string& installer, std::vector<std::string> switches, bool suppress = true) {
     std::vector<std::string> args = {"C:\\Temp\\setup.exe", installer};
     args.insert(args.end(), switches.begin(), switches.end());
-    TRunDialogs run(dialogs, suppress, false);
+    // As setup.exe does: the switch suppresses the boxes; `suppress` stands
+    // for a run that nobody watches even without it.
+    TRunDialogs run(dialogs, suppress || HasSwitch(args, "suppressmsgboxes"), false);
     TSetupRun setup({fs, reg, sys, run}, args);
     const int code = setup.Main();
     lastQueue = setup.Installer ? setup.Installer->FirstQueue() : std::vector<std::string>{};
@@ -104,8 +107,8 @@ PackageManifest Product() {
 TEST_F(InstallTest, FirstInstallForAllUsersWritesFilesLogAndUninstallEntry) {
   const PackageManifest m = Product();
   const std::string setup = Build(m);
-  ASSERT_EQ(Run(setup, {"/silent"}), kExitSuccess) << (dialogs.shown.empty() ? "" : dialogs.shown[0].text);
-  EXPECT_TRUE(dialogs.shown.empty());
+  ASSERT_EQ(Run(setup, {"/silent"}, false), kExitSuccess) << (dialogs.shown.empty() ? "" : dialogs.shown[0].text);
+  EXPECT_TRUE(dialogs.shown.empty());  // not one box in a run that goes well
   const auto content = [&](const std::string& n) { return *m.files[FindDataIndex(m, n)].content; };
   EXPECT_EQ(Read(App("UnStowa.exe")), content("UnStowa32.exe"));
   EXPECT_EQ(Read(App("app.exe")), content("app.exe"));
@@ -337,6 +340,23 @@ TEST_F(InstallTest, AFileInUseCannotWaitForTheRestartWithoutAdministratorRights)
     EXPECT_FALSE(StartsWith(AsciiLower(entry.path().filename().string()), "stw")) << entry.path();
 }
 
+TEST(RunDialogs, UnattendedEveryBoxTakesItsDefaultAnswer) {
+  ScriptedDialogs inner;
+  inner.fallback = IDYES_;
+  TRunDialogs quiet(inner, true, false);
+  EXPECT_EQ(quiet.MessageBox("error, go on?", "", MB_YESNO_ | MB_ICONERROR_), IDNO_);  // stops after an error
+  EXPECT_EQ(quiet.MessageBox("create the folder?", "", MB_YESNO_ | MB_ICONQUESTION_), IDYES_);
+  EXPECT_EQ(quiet.MessageBox("insert the next volume", "", MB_OK_), IDNONE_);  // cannot be done: fails
+  EXPECT_EQ(quiet.MessageBox("cannot install", "", MB_OK_ | MB_ICONERROR_), IDOK_);
+  EXPECT_EQ(quiet.MessageBox("done", "", MB_OK_ | MB_ICONINFORMATION_), IDOK_);
+  EXPECT_TRUE(inner.shown.empty());
+  // Watched: every box reaches the user, whose answer counts.
+  TRunDialogs watched(inner, false, false);
+  EXPECT_EQ(watched.MessageBox("error, go on?", "t", MB_YESNO_ | MB_ICONERROR_), IDYES_);
+  ASSERT_EQ(inner.shown.size(), 1u);
+  EXPECT_EQ(inner.shown[0].title, "t");
+}
+
 TEST_F(InstallTest, ADamagedPackageFailsQuietlyWithNothingUnderTheFilesName) {
   PackageManifest m = Product();
   const std::string setup = Build(m);
@@ -346,7 +366,7 @@ TEST_F(InstallTest, ADamagedPackageFailsQuietlyWithNothingUnderTheFilesName) {
   f.seekp(report.offsets[FindDataIndex(m, "app.exe")] + 500);
   f.write("\x13\x37\x13\x37\x13\x37", 6);
   f.close();
-  EXPECT_EQ(Run(setup, {"/silent", "/suppressmsgboxes"}), kExitFailed);
+  EXPECT_EQ(Run(setup, {"/silent", "/suppressmsgboxes"}, false), kExitFailed);
   EXPECT_FALSE(fs.FileExists(App("app.exe")));
   for (const auto& e : std::filesystem::directory_iterator(fs.NativePath(App())))
     EXPECT_FALSE(StartsWith(AsciiLower(PathToUtf8(e.path().filename())), "stw")) << e.path();

@@ -94,11 +94,6 @@ bool ValidFor(Kind kind, const std::string& value) {
   return false;
 }
 
-std::string WithoutTrailingBackslash(std::string s) {
-  while (s.size() > 3 && s.back() == '\\') s.pop_back();
-  return s;
-}
-
 // The drive letter of "C:" or "C:\...", upper case; 0 for anything else.
 char DriveLetterOf(const std::string& path) {
   if (path.size() < 2 || path[1] != ':' || !std::isalpha(static_cast<unsigned char>(path[0]))) return 0;
@@ -222,12 +217,12 @@ unsigned HostSystem::UsableProcessors() {
 
 std::string HostSystem::WindowsFolder() {
   const std::string f = Get("windows");
-  return f.empty() ? "C:\\Windows" : WithoutTrailingBackslash(f);
+  return f.empty() ? "C:\\Windows" : WithoutTrailingBackslashes(f);
 }
 
 std::string HostSystem::SystemFolder() {
   const std::string f = Get("system");
-  return f.empty() ? WindowsFolder() + "\\System32" : WithoutTrailingBackslash(f);
+  return f.empty() ? WindowsFolder() + "\\System32" : WithoutTrailingBackslashes(f);
 }
 
 std::string HostSystem::ProgramFile() {

@@ -634,11 +634,11 @@ class Win32System : public ISystem {
   }
 
   std::string WindowsFolder() override {
-    return WithoutTrailingBackslash(FillWide([](wchar_t* b, DWORD n) { return GetWindowsDirectoryW(b, n); }));
+    return WithoutTrailingBackslashes(Narrow(FillWide([](wchar_t* b, DWORD n) { return GetWindowsDirectoryW(b, n); })));
   }
 
   std::string SystemFolder() override {
-    return WithoutTrailingBackslash(FillWide([](wchar_t* b, DWORD n) { return GetSystemDirectoryW(b, n); }));
+    return WithoutTrailingBackslashes(Narrow(FillWide([](wchar_t* b, DWORD n) { return GetSystemDirectoryW(b, n); })));
   }
 
   std::string ProgramFile() override {
@@ -727,12 +727,6 @@ class Win32System : public ISystem {
   }
 
  private:
-  static std::string WithoutTrailingBackslash(const std::wstring& w) {
-    std::wstring s = w;
-    while (s.size() > 3 && s.back() == L'\\') s.pop_back();
-    return Narrow(s);
-  }
-
   // "X:\" for "X:" or "X:\..."; "" for anything else.
   static std::wstring DriveRoot(const std::string& path) {
     if (path.size() < 2 || path[1] != ':' || !std::isalpha(static_cast<unsigned char>(path[0]))) return {};
