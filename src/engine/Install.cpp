@@ -44,6 +44,12 @@ std::string TInstaller::FileNameOf(uint16_t index) const {
 void TInstaller::Install() {
   if (s_.PortableInstall)
     throw ESetupException("A portable installation is not available in this version of the setup program.");
+  // The product key names registry keys: an empty one, or one with a
+  // backslash, would write into (or delete) keys of other products. Refused
+  // before anything is written, so that no file is left without its log.
+  const std::string& key = s_.Def.ProductKey;
+  if (key.empty() || key.find('\\') != std::string::npos)
+    throw ESetupException("The setup package is damaged: the product key \"" + key + "\" cannot name a registry key.");
   // The .NET Framework check and the prerequisite installers run here, in
   // this order, before anything is written; they belong to the
   // prerequisite part of the engine, which this routine calls once present.
@@ -250,6 +256,7 @@ void TInstaller::RunWorkers() {
   aborted_ = false;
   unsigned count = pkg_.VolumeSize != 0 ? 1 : std::max(1u, s_.P.Sys.UsableProcessors());
   count = std::min<unsigned>(count, static_cast<unsigned>(files_.size()));
+  workerCount_ = count;
   std::vector<std::unique_ptr<TThreadInstallFilesHardDisk>> workers;
   std::vector<std::thread> threads;
   std::atomic<unsigned> finished{0};
@@ -349,19 +356,6 @@ bool TInstaller::ShouldWrite(TFileData& e, bool existed) {
   return !SameContent(e.DestPath, e.DataIndex);
 }
 
-bool TInstaller::CopyWithTime(const std::string& from, const std::string& to, double time) {
-  IFileSystem& fs = s_.P.Fs;
-  std::unique_ptr<IReadFile> in = fs.OpenRead(from);
-  std::string error;
-  std::unique_ptr<IWriteFile> out = in ? fs.Create(to, error) : nullptr;
-  if (!out) return false;
-  std::vector<uint8_t> buf(1 << 20);
-  bool ok = true;
-  for (size_t n; ok && (n = in->Read(buf.data(), buf.size())) > 0;) ok = out->Write(buf.data(), n);
-  out->SetLastWriteTime(time);
-  return out->Close() && ok;
-}
-
 bool TInstaller::SameContent(const std::string& path, int index) {
   std::unique_ptr<IReadFile> f = s_.P.Fs.OpenRead(path);
   if (!f || f->Size() != static_cast<uint64_t>(pkg_.Tables.FileSizes[index])) return false;
@@ -391,20 +385,22 @@ void TThreadInstallFilesHardDisk::InstallFile() {
     const std::string source = e.DataIndex < temps.size() ? temps[e.DataIndex]
                                                           : ExtractFilePath(o.s_.SetupFile) + o.FileNameOf(e.DataIndex);
     const double time = t.FileTimes[e.DataIndex];
-    // Like an extracted file: written beside the target and renamed over
-    // it only when complete, so a failed copy never leaves half a file.
-    const std::string temp = fs.CreateTempFileIn(Folder, "stw");
-    std::string error;
-    bool placed = false;
-    if (!temp.empty() && o.CopyWithTime(source, temp, time)) {
-      placed = fs.MoveReplace(temp, e.DestPath, error);
-      if (!placed) placed = elsewhere = fs.ReplaceAtRestart(temp, e.DestPath);  // in use: at the restart
-    }
-    if (!placed) {
-      if (!temp.empty()) fs.DeleteFile(temp);
+    // Like an extracted file: replaced whole, or at the restart when in use.
+    std::unique_ptr<IReadFile> in = fs.OpenRead(source);
+    std::string error, restartFrom;
+    if (!in || !WriteFileWhole(
+                   fs, e.DestPath,
+                   [&](IWriteFile& out) {
+                     std::vector<uint8_t> buf(1 << 20);
+                     for (size_t n; (n = in->Read(buf.data(), buf.size())) > 0;)
+                       if (!out.Write(buf.data(), n)) return false;
+                     out.SetLastWriteTime(time);
+                     return true;
+                   },
+                   error, &restartFrom))
       throw ESetupException(FormatPattern(o.s_.IString(kStrCreateError), {e.DestPath}) + "  (" + source + ")" +
                             (error.empty() ? "" : "  " + error));
-    }
+    elsewhere = !restartFrom.empty();
   } else {
     std::string target = e.DestPath;
     o.pkg_.ExtractPackageFile(target, e.DataIndex, true);

@@ -68,6 +68,8 @@ class TInstaller {
   const std::vector<std::string>& SecondQueue() const { return queue2_; }
   const std::vector<std::string>& PathQueue() const { return pathQueue_; }
   const std::vector<std::string>& SelfRegistrations() const { return selfReg_; }
+  // How many workers the file stage started.
+  unsigned WorkerCount() const { return workerCount_; }
   // Whether the error dialog was shown: a stop after it is a failure, not
   // a cancellation.
   bool ErrorShown() const { return errorShown_; }
@@ -97,8 +99,6 @@ class TInstaller {
   void ReportError(const std::string& text, bool fromWorker);
   bool ShouldWrite(TFileData& entry, bool existed);
   bool SameContent(const std::string& path, int index);
-  // Copies a file and gives the copy the package's file time.
-  bool CopyWithTime(const std::string& from, const std::string& to, double time);
   void QueueCommand(const TFileData& entry);
   // The command queued for a file entry (empty when it asks for none).
   std::string CommandFor(const TFileData& entry);
@@ -130,6 +130,7 @@ class TInstaller {
   std::string errors_;  // folders that could not be created
   std::string fileErrors_;  // files that could not be written
   std::mutex progressLock_;
+  unsigned workerCount_ = 0;
   bool errorShown_ = false;
 };
 

@@ -83,11 +83,6 @@ void TInstaller::LogRegistryValue(const std::string& key, const std::string& nam
 void TInstaller::RegisterUninstall() {
   const TSetupDefinition& d = s_.Def;
   IRegistry& reg = s_.P.Reg;
-  // The product key names registry keys: an empty one, or one with a
-  // backslash, would write into (or delete) keys of other products.
-  if (d.ProductKey.empty() || d.ProductKey.find('\\') != std::string::npos)
-    throw ESetupException("The setup package is damaged: the product key \"" + d.ProductKey +
-                          "\" cannot name a registry key.");
   const RegRoot root = s_.AutoRoot();
   // Failed registry calls are not errors of the installation: the value is
   // logged all the same, so the uninstaller removes whatever was written.

@@ -21,17 +21,4 @@ FolderContext TSetupState::Folder() {
   return c;
 }
 
-bool WriteLinesWhole(IFileSystem& fs, const std::string& path, const std::vector<std::string>& lines,
-                     std::string& error) {
-  std::string text;
-  for (const std::string& line : lines) text += line + "\r\n";
-  const std::string temp = fs.CreateTempFileIn(ExtractFileDir(path), "stw");
-  std::unique_ptr<IWriteFile> f = temp.empty() ? nullptr : fs.Create(temp, error);
-  bool ok = f && f->Write(text.data(), text.size());
-  if (f) ok = f->Close() && ok;
-  if (ok) ok = fs.MoveReplace(temp, path, error);
-  if (!ok && !temp.empty()) fs.DeleteFile(temp);
-  return ok;
-}
-
 }  // namespace stw

@@ -9,6 +9,7 @@
 #include "package/Definition.h"
 #include "package/Package.h"
 #include "platform/Platform.h"
+#include "platform/WholeFile.h"
 #include "system/FolderVariables.h"
 
 namespace stw {
@@ -76,10 +77,5 @@ struct TSetupState {
   }
   std::string IString(int n) const { return Package.IString(n); }
 };
-
-// Writes the lines (each ended by CR LF) to a temporary file beside `path`
-// and renames it over `path`: the file is replaced whole or not at all.
-bool WriteLinesWhole(IFileSystem& fs, const std::string& path, const std::vector<std::string>& lines,
-                     std::string& error);
 
 }  // namespace stw

@@ -5,6 +5,7 @@
 
 #include "base/Text.h"
 #include "package/Crc32.h"
+#include "platform/WholeFile.h"
 
 namespace stw {
 
@@ -279,39 +280,20 @@ void TSetupPackage::ExtractPackageFile(std::string& target, int index, bool fall
     }
   } skipRecord{TablesLoaded ? nullptr : this, TablesLoaded ? 0 : base + stored};
 
-  const std::string folder = ExtractFileDir(target);
-  const std::string temp = fs_.CreateTempFileIn(folder.empty() ? "." : folder, "stw");
-  std::string error;
-  std::unique_ptr<IWriteFile> out = temp.empty() ? nullptr : fs_.Create(temp, error);
-  auto createError = [&](const std::string& why) {
-    const std::string text = FormatPattern(IString(kStrCreateError), {target}) + "  (" + why + ")";
-    throw ESetupException(text);
-  };
-  if (!out) {
-    if (!temp.empty()) fs_.DeleteFile(temp);
-    createError(error.empty() ? "no file can be created in the folder " + folder : error);
-  }
-  try {
-    bool writeFailed = false;
-    ReadStoredRange(base, stored, size, fileName, crc, [&](const uint8_t* d, size_t n) {
-      if (!writeFailed && !out->Write(d, n)) writeFailed = true;
-    });
-    if (writeFailed) createError("writing failed, the disk may be full");
-    if (TablesLoaded) out->SetLastWriteTime(fileTime);
-    if (!out->Close()) createError("writing failed, the disk may be full");
-    out.reset();
-  } catch (...) {
-    out.reset();
-    fs_.DeleteFile(temp);
-    throw;
-  }
-  if (fs_.MoveReplace(temp, target, error)) return;
-  if (fallback && fs_.ReplaceAtRestart(temp, target)) {
-    target = temp;
-    return;
-  }
-  fs_.DeleteFile(temp);
-  createError(error);
+  std::string error, restartFrom;
+  const bool placed = WriteFileWhole(
+      fs_, target,
+      [&](IWriteFile& out) {
+        bool written = true;
+        ReadStoredRange(base, stored, size, fileName, crc, [&](const uint8_t* d, size_t n) {
+          if (written && !out.Write(d, n)) written = false;
+        });
+        if (TablesLoaded) out.SetLastWriteTime(fileTime);
+        return written;
+      },
+      error, fallback ? &restartFrom : nullptr);
+  if (!placed) throw ESetupException(FormatPattern(IString(kStrCreateError), {target}) + "  (" + error + ")");
+  if (!restartFrom.empty()) target = restartFrom;
 }
 
 // ---------------------------------------------------------------- data file stream
