@@ -73,6 +73,7 @@ class InstallTest : public ::testing::Test {
     lastSecondQueue = setup.Installer ? setup.Installer->SecondQueue() : std::vector<std::string>{};
     lastPathQueue = setup.Installer ? setup.Installer->PathQueue() : std::vector<std::string>{};
     lastSelfReg = setup.Installer ? setup.Installer->SelfRegistrations() : std::vector<std::string>{};
+    lastWorkers = setup.Installer ? setup.Installer->WorkerCount() : 0;
     lastShortcuts.clear();
     if (setup.Installer)
       for (const TShortcutData* sc : setup.Installer->Shortcuts()) lastShortcuts.push_back(*sc);
@@ -87,8 +88,14 @@ class InstallTest : public ::testing::Test {
     std::ofstream(fs.NativePath(path), std::ios::binary) << content;
   }
   std::vector<std::string> LogLines(const std::string& path) { return SplitLines(Read(path)); }
+  // No "stw*" file (the setup's temporary files) is left in the folder.
+  void ExpectNoTemporaryFiles(const std::string& folder) {
+    for (const auto& e : std::filesystem::directory_iterator(fs.NativePath(folder)))
+      EXPECT_FALSE(StartsWith(AsciiLower(PathToUtf8(e.path().filename())), "stw")) << e.path();
+  }
   std::string App(const std::string& name = "") { return kProgramFiles + "\\Test Product" + (name.empty() ? "" : "\\" + name); }
   std::vector<std::string> lastQueue, lastSecondQueue, lastPathQueue, lastSelfReg;
+  unsigned lastWorkers = 0;
   std::vector<TShortcutData> lastShortcuts;
   BuildReport report;
 };
@@ -107,6 +114,7 @@ PackageManifest Product() {
 TEST_F(InstallTest, FirstInstallForAllUsersWritesFilesLogAndUninstallEntry) {
   const PackageManifest m = Product();
   const std::string setup = Build(m);
+  sys.Set("now", "46100.5");  // 2026-03-19, noon
   ASSERT_EQ(Run(setup, {"/silent"}, false), kExitSuccess) << (dialogs.shown.empty() ? "" : dialogs.shown[0].text);
   EXPECT_TRUE(dialogs.shown.empty());  // not one box in a run that goes well
   const auto content = [&](const std::string& n) { return *m.files[FindDataIndex(m, n)].content; };
@@ -147,6 +155,12 @@ TEST_F(InstallTest, FirstInstallForAllUsersWritesFilesLogAndUninstallEntry) {
   EXPECT_EQ(reg.ReadDword(RegRoot::LocalMachine, kUninstall, "VersionMajor"), 2u);
   EXPECT_EQ(reg.ReadDword(RegRoot::LocalMachine, kUninstall, "VersionMinor"), 5u);
   EXPECT_EQ(reg.ReadDword(RegRoot::LocalMachine, kUninstall, "NoModify"), 1u);
+  EXPECT_EQ(reg.ReadDword(RegRoot::LocalMachine, kUninstall, "NoRepair"), 1u);
+  EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, kUninstall, "DisplayVersion"), "2.5");
+  EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, kUninstall, "Publisher"), "Test Works");
+  EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, kUninstall, "HelpLink"), "https://example.invalid/help");
+  EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, kUninstall, "URLInfoUpdate"), "https://example.invalid/help");
+  EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, kUninstall, "InstallDate"), "20260319");
   const uint64_t bytes = 5000 + 200000 + 70000 + 0;
   EXPECT_EQ(reg.ReadDword(RegRoot::LocalMachine, kUninstall, "EstimatedSize"), bytes / 1024);
   EXPECT_FALSE(reg.ReadString(RegRoot::LocalMachine, kUninstall, "DisplayIcon"));
@@ -261,6 +275,7 @@ TEST_F(InstallTest, UpdateTakesOverFoldersRemovesDroppedFilesAndKeepsCounts) {
   EXPECT_FALSE(fs.FileExists(app + "\\random.bin"));
   EXPECT_FALSE(fs.FileExists(App("app.exe")));  // the earlier folder was taken over
   const auto log = LogLines(app + "\\Stowa.log");
+  ASSERT_GT(log.size(), 13u);
   EXPECT_EQ(log[13], "2.6");
   EXPECT_EQ(std::count(log.begin(), log.end(), app + "\\random.bin"), 0);
   EXPECT_EQ(std::count(log.begin(), log.end(), app + "\\new.txt"), 1);
@@ -280,6 +295,23 @@ TEST_F(InstallTest, UpdateTakesOverFoldersRemovesDroppedFilesAndKeepsCounts) {
   EXPECT_TRUE(fs.FileExists(app + "\\new.txt"));
   const auto log3 = LogLines(app + "\\Stowa.log");
   EXPECT_EQ(std::count(log3.begin(), log3.end(), app + "\\new.txt"), 1);
+}
+
+TEST_F(InstallTest, MovingToAnotherFolderTakesTheLogAlong) {
+  ASSERT_EQ(Run(Build(Product(), "v1.exe"), {"/silent"}), kExitSuccess);
+  ASSERT_TRUE(fs.FileExists(App("Stowa.log")));
+  ASSERT_EQ(Run(Build(Product(), "v2.exe"), {"/silent", "/APPFOLDER", "C:\\Other"}), kExitSuccess);
+  EXPECT_FALSE(fs.FileExists(App("Stowa.log")));  // the earlier log goes from its folder
+  EXPECT_TRUE(fs.FileExists("C:\\Other\\Stowa.log"));
+  EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, "Software\\Orvane\\Carrovit", "Test Product"),
+            "C:\\Other\\Stowa.log");
+  // A registry value that names something else than a log: that file is
+  // never deleted.
+  Write("C:\\Data\\keep.txt", "the user's file");
+  reg.WriteString(RegRoot::LocalMachine, "Software\\Orvane\\Carrovit", "Test Product", "C:\\Data\\keep.txt");
+  ASSERT_EQ(Run(Build(Product(), "v3.exe"), {"/silent", "/APPFOLDER", "C:\\Third"}), kExitSuccess);
+  EXPECT_EQ(Read("C:\\Data\\keep.txt"), "the user's file");
+  EXPECT_TRUE(fs.FileExists("C:\\Third\\Stowa.log"));
 }
 
 TEST_F(InstallTest, ReinstallOfTheSameReleaseRewritesNothingAndCountsNothingTwice) {
@@ -336,8 +368,7 @@ TEST_F(InstallTest, AFileInUseCannotWaitForTheRestartWithoutAdministratorRights)
   fs.Release(app + "\\app.exe");
   EXPECT_EQ(Read(app + "\\app.exe"), "the running program");
   EXPECT_TRUE(fs.PendingRenames().empty());
-  for (const auto& entry : std::filesystem::directory_iterator(fs.NativePath(app)))
-    EXPECT_FALSE(StartsWith(AsciiLower(entry.path().filename().string()), "stw")) << entry.path();
+  ExpectNoTemporaryFiles(app);
 }
 
 TEST(RunDialogs, UnattendedEveryBoxTakesItsDefaultAnswer) {
@@ -368,8 +399,7 @@ TEST_F(InstallTest, ADamagedPackageFailsQuietlyWithNothingUnderTheFilesName) {
   f.close();
   EXPECT_EQ(Run(setup, {"/silent", "/suppressmsgboxes"}, false), kExitFailed);
   EXPECT_FALSE(fs.FileExists(App("app.exe")));
-  for (const auto& e : std::filesystem::directory_iterator(fs.NativePath(App())))
-    EXPECT_FALSE(StartsWith(AsciiLower(PathToUtf8(e.path().filename())), "stw")) << e.path();
+  ExpectNoTemporaryFiles(App());
   EXPECT_TRUE(dialogs.shown.empty());  // suppressed
   // Without the switch the error box is shown; answering No stops.
   dialogs.Answer(IDNO_);
@@ -385,6 +415,18 @@ TEST_F(InstallTest, UpgradeOnlyPackageWithoutAnEarlierInstallationInstallsNothin
   EXPECT_EQ(Run(Build(m), {"/silent"}), kExitFailed);
   EXPECT_FALSE(fs.DirectoryExists(App()));
   EXPECT_FALSE(reg.KeyExists(RegRoot::LocalMachine, kUninstall));
+
+  // Over an installed release (46000): one from that day on is updated, an
+  // older one stays refused.
+  ASSERT_EQ(Run(Build(Product(), "v1.exe"), {"/silent"}), kExitSuccess);
+  m.releaseDate = 46300;
+  m.version = "3.0";
+  m.minimumPreviousDate = 46001;
+  EXPECT_EQ(Run(Build(m, "too-new.exe"), {"/silent"}), kExitFailed);
+  EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, kUninstall, "DisplayVersion"), "2.5");
+  m.minimumPreviousDate = 46000;
+  EXPECT_EQ(Run(Build(m, "update.exe"), {"/silent"}), kExitSuccess);
+  EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, kUninstall, "DisplayVersion"), "3.0");
 }
 
 TEST_F(InstallTest, NamesThatLeaveTheirFolderAreRefusedBeforeAnythingIsWritten) {
@@ -421,11 +463,26 @@ TEST_F(InstallTest, OverwriteModesVersionsAndReadOnlyFiles) {
   ASSERT_EQ(Run(setup, {"/silent"}), kExitSuccess);
   EXPECT_EQ(Read(App("random.bin")), "newer");
   EXPECT_EQ(Read(App("app.exe")), *m.files[FindDataIndex(m, "app.exe")].content);  // mode 0, read-only cleared
-  // The uninstaller (mode 1, with a version) goes by version, not time.
-  Write(App("UnStowa.exe"), std::string("\xBD\x04\xEF\xFE", 4) + std::string(4, '\0') +
-                                std::string("\x00\x00\x02\x00\x00\x00\x00\x00", 8));  // version 2.0.0.0
+  // Identity is size and CRC: a changed file of the same size is replaced.
+  const std::string app = *m.files[FindDataIndex(m, "app.exe")].content;
+  Write(App("app.exe"), std::string(app.size(), 'x'));
   ASSERT_EQ(Run(setup, {"/silent"}), kExitSuccess);
-  EXPECT_EQ(Read(App("UnStowa.exe")).size(), 16u);  // 2.0 is newer than the package's 1.0
+  EXPECT_EQ(Read(App("app.exe")), app);
+
+  // The uninstaller (mode 1, package version 1.0.0.0) goes by version, not
+  // by time: each file below would get the opposite verdict by its date.
+  const std::string uninstaller = App("UnStowa.exe"), packaged = *m.files[FindDataIndex(m, "UnStowa32.exe")].content;
+  auto installedVersion = [&](uint64_t version, std::chrono::hours age) {
+    Write(uninstaller, PeImageWithVersion(version));
+    std::filesystem::last_write_time(fs.NativePath(uninstaller), std::filesystem::file_time_type::clock::now() - age);
+    EXPECT_EQ(fs.FileVersion(uninstaller), version);
+    EXPECT_EQ(Run(setup, {"/silent"}), kExitSuccess);
+    return Read(uninstaller) == packaged;  // replaced
+  };
+  const auto tenYears = std::chrono::hours(24 * 3650);
+  EXPECT_FALSE(installedVersion(0x0002000000000000ull, tenYears));  // 2.0, old: kept
+  EXPECT_FALSE(installedVersion(0x0001000000000000ull, tenYears));  // the same 1.0, old: kept
+  EXPECT_TRUE(installedVersion(0x0000000500000000ull, -std::chrono::hours(24)));  // 0.5, dated tomorrow: replaced
 }
 
 TEST_F(InstallTest, CommandsAfterInstallationAreQueuedWithThePerUserRule) {
@@ -579,6 +636,27 @@ TEST_F(InstallTest, ObsoleteFilesLeaveEmptyFoldersButNeverSystemFolders) {
   EXPECT_TRUE(fs.DirectoryExists(kProgramFiles));  // never removed
 }
 
+TEST_F(InstallTest, ASystemFolderStaysWhenTheLastObsoleteFileInItGoes) {
+  // The product lives elsewhere; its only file in Program Files goes with
+  // the update and leaves Program Files empty, which must stay.
+  PackageManifest v1 = Product();
+  BuildFolder pf;
+  pf.name = "%PROGRAMFILES%";
+  pf.items.push_back(v1.components[0].root.folders[0].items[0]);  // app.exe
+  v1.components[0].root.folders.push_back(pf);
+  ASSERT_EQ(Run(Build(v1, "v1.exe"), {"/silent", "/APPFOLDER", "C:\\Apps\\TP"}), kExitSuccess);
+  const auto inProgramFiles = std::distance(std::filesystem::directory_iterator(fs.NativePath(kProgramFiles)),
+                                            std::filesystem::directory_iterator());
+  ASSERT_EQ(inProgramFiles, 1);
+  PackageManifest v2 = Product();
+  v2.releaseDate = 46300;
+  v2.setupOptionBits = 1;
+  ASSERT_EQ(Run(Build(v2, "v2.exe"), {"/silent"}), kExitSuccess);
+  EXPECT_FALSE(fs.FileExists(kProgramFiles + "\\app.exe"));
+  EXPECT_TRUE(fs.FileExists("C:\\Apps\\TP\\app.exe"));
+  EXPECT_TRUE(fs.DirectoryExists(kProgramFiles));
+}
+
 TEST_F(InstallTest, EarlierChoicesOfComponentsAreTakenOver) {
   // A log as an earlier installation left it: the optional Notes chosen.
   PackageManifest m = Product();
@@ -636,6 +714,8 @@ TEST_F(InstallTest, AProductKeyThatCannotNameAKeyIsRefused) {
     PackageManifest m = Product();
     m.productKey = key;
     EXPECT_EQ(Run(Build(m), {"/silent", "/suppressmsgboxes"}), kExitFailed) << key;
+    // Refused before anything was written: no files, no entry.
+    EXPECT_FALSE(fs.DirectoryExists(App())) << key;
     EXPECT_FALSE(reg.KeyExists(RegRoot::LocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other"));
   }
 }
@@ -649,6 +729,20 @@ TEST_F(InstallTest, VersionPartsOfTheUninstallEntry) {
   EXPECT_FALSE(ParseVersionParts("5.", a, b));
   EXPECT_TRUE(ParseVersionParts(" 10.20 ", a, b));
   EXPECT_EQ(a + "|" + b, "10|20");
+
+  // Parts that are not plain numbers give no numeric values (nor log
+  // lines); without a support address the web address is the help link.
+  PackageManifest m = Product();
+  m.version = "2.5 beta";
+  m.supportAddress.clear();
+  ASSERT_EQ(Run(Build(m), {"/silent"}), kExitSuccess);
+  EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, kUninstall, "DisplayVersion"), "2.5 beta");
+  EXPECT_FALSE(reg.ReadDword(RegRoot::LocalMachine, kUninstall, "VersionMajor"));
+  EXPECT_FALSE(reg.ReadDword(RegRoot::LocalMachine, kUninstall, "VersionMinor"));
+  EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, kUninstall, "HelpLink"), "https://example.invalid");
+  const auto log = LogLines(App("Stowa.log"));
+  EXPECT_EQ(std::count(log.begin(), log.end(), "HKEY_LOCAL_MACHINE\\" + kUninstall + "\tVersionMajor"), 0);
+  EXPECT_EQ(std::count(log.begin(), log.end(), "HKEY_LOCAL_MACHINE\\" + kUninstall + "\tDisplayVersion"), 1);
 }
 
 TEST_F(InstallTest, AnEarlierLogOutOfShapeCountsAsNoEarlierInstallation) {
@@ -687,14 +781,21 @@ TEST_F(InstallTest, SeveralWorkersAndVolumes) {
     m.components[0].root.folders[0].items.push_back(it);
   }
   ASSERT_EQ(Run(Build(m), {"/silent"}), kExitSuccess);
+  EXPECT_EQ(lastWorkers, 2u);  // one per processor
   for (int i = 0; i < 12; ++i)
     EXPECT_EQ(Read(App("data" + std::to_string(i) + ".bin")), *m.files[FindDataIndex(m, "data" + std::to_string(i) + ".bin")].content);
+  TearDown();
+  SetUp();
+  sys.Set("processors", "3");
+  ASSERT_EQ(Run(Build(m, "three.exe"), {"/silent"}), kExitSuccess);
+  EXPECT_EQ(lastWorkers, 3u);
   // Split into volumes: one worker, files logged in list order.
   TearDown();
   SetUp();
   sys.Set("processors", "2");
   m.volumeSize = 65536;
   ASSERT_EQ(Run(Build(m), {"/silent"}), kExitSuccess);
+  EXPECT_EQ(lastWorkers, 1u);
   const auto log = LogLines(App("Stowa.log"));
   const auto first = std::find(log.begin(), log.end(), App("UnStowa.exe"));
   ASSERT_NE(first, log.end());
