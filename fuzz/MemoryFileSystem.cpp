@@ -179,9 +179,25 @@ std::unique_ptr<IReadFile> MemoryFileSystem::OpenRead(const std::string& path) {
   return std::make_unique<MemoryReadFile>(it->second);
 }
 
+bool MemoryFileSystem::IsFileSlot(const std::string& key) const {
+  return !key.empty() && !dirs_.count(key) && dirs_.count(ParentKey(key));
+}
+
+bool MemoryFileSystem::ClearTarget(const std::string& key, std::string& error) {
+  auto it = files_.find(key);
+  if (it == files_.end()) return true;
+  if (it->second->Locked()) {
+    error = kDenied;
+    return false;
+  }
+  Detach(it->second);
+  files_.erase(it);
+  return true;
+}
+
 std::unique_ptr<IWriteFile> MemoryFileSystem::Create(const std::string& path, std::string& error) {
   const std::string key = Key(path);
-  if (key.empty() || dirs_.count(key) || !dirs_.count(ParentKey(key))) {
+  if (!IsFileSlot(key)) {
     error = kNoPath;
     return nullptr;
   }
@@ -189,14 +205,7 @@ std::unique_ptr<IWriteFile> MemoryFileSystem::Create(const std::string& path, st
     error = kInUse;
     return nullptr;
   }
-  auto it = files_.find(key);
-  if (it != files_.end()) {
-    if (it->second->isBorrowed || it->second->readOnly) {
-      error = kDenied;
-      return nullptr;
-    }
-    Detach(it->second);
-  }
+  if (!ClearTarget(key, error)) return nullptr;
   auto node = std::make_shared<Node>();
   files_[key] = node;
   return std::make_unique<MemoryWriteFile>(*this, std::move(node));
@@ -226,7 +235,7 @@ bool MemoryFileSystem::DirectoryExists(const std::string& path) { return dirs_.c
 bool MemoryFileSystem::DeleteFile(const std::string& path) {
   const std::string key = Key(path);
   auto it = files_.find(key);
-  if (it == files_.end() || held_.count(key) || it->second->isBorrowed || it->second->readOnly) return false;
+  if (it == files_.end() || held_.count(key) || it->second->Locked()) return false;
   Detach(it->second);
   files_.erase(it);
   return true;
@@ -243,20 +252,12 @@ bool MemoryFileSystem::MoveReplace(const std::string& from, const std::string& t
     error = kInUse;
     return false;
   }
-  if (t.empty() || dirs_.count(t) || !dirs_.count(ParentKey(t))) {
+  if (!IsFileSlot(t)) {
     error = kNoPath;
     return false;
   }
   if (f == t) return true;
-  auto dst = files_.find(t);
-  if (dst != files_.end()) {
-    if (dst->second->isBorrowed || dst->second->readOnly) {
-      error = kDenied;
-      return false;
-    }
-    Detach(dst->second);
-    files_.erase(dst);
-  }
+  if (!ClearTarget(t, error)) return false;
   std::shared_ptr<Node> node = std::move(files_[f]);
   files_.erase(f);
   files_[t] = std::move(node);
@@ -318,7 +319,7 @@ std::optional<uint64_t> MemoryFileSystem::FileVersion(const std::string& path) {
 
 bool MemoryFileSystem::IsReadOnly(const std::string& path) {
   auto it = files_.find(Key(path));
-  return it != files_.end() && (it->second->isBorrowed || it->second->readOnly);
+  return it != files_.end() && it->second->Locked();
 }
 
 bool MemoryFileSystem::SetReadOnly(const std::string& path, bool readOnly) {
@@ -334,9 +335,9 @@ bool MemoryFileSystem::CopyFile(const std::string& from, const std::string& to) 
   const std::string f = Key(from), t = Key(to);
   auto src = files_.find(f);
   if (src == files_.end() || held_.count(f) || held_.count(t) || f == t) return false;
-  if (t.empty() || dirs_.count(t) || !dirs_.count(ParentKey(t))) return false;
+  if (!IsFileSlot(t)) return false;
   auto dst = files_.find(t);
-  if (dst != files_.end() && (dst->second->isBorrowed || dst->second->readOnly)) return false;
+  if (dst != files_.end() && dst->second->Locked()) return false;
   const Node& source = *src->second;
   auto node = std::make_shared<Node>();
   const size_t size = source.isBorrowed ? source.borrowedSize : source.data.size();
@@ -356,7 +357,7 @@ bool MemoryFileSystem::CopyFile(const std::string& from, const std::string& to) 
     node->data = source.data;
   }
   node->time = source.time;
-  node->readOnly = source.isBorrowed || source.readOnly;
+  node->readOnly = source.Locked();
   files_[t] = std::move(node);
   return true;
 }

@@ -95,12 +95,21 @@ class MemoryFileSystem : public IFileSystem {
     double time = 0;
     bool readOnly = false;  // created files only; borrowed ones always are
     bool attached = true;  // still reachable under a name
+    // As on Windows, a read-only file cannot be created over, replaced,
+    // copied onto or deleted.
+    bool Locked() const { return isBorrowed || readOnly; }
   };
 
  private:
   friend class MemoryWriteFile;
   static std::string Key(std::string_view path);
   void Detach(const std::shared_ptr<Node>& node);
+  // Whether a file may stand under `key`: a name whose folder exists and
+  // that is no folder itself.
+  bool IsFileSlot(const std::string& key) const;
+  // Makes room for a new file under `key` (an unlocked file there is
+  // detached and forgotten); false with `error` when it is locked.
+  bool ClearTarget(const std::string& key, std::string& error);
   // Accounts n more bytes to `node`; false when a cap forbids it.
   bool Grow(Node& node, size_t n);
 

@@ -15,7 +15,11 @@ static_assert(kKeySize == 32);
 // The fixed information starts on the next 32-bit boundary after the key,
 // so up to three zero bytes of padding may sit between them.
 constexpr size_t kMaxPadding = 3;
-constexpr char kSignature[] = {'\xBD', '\x04', '\xEF', '\xFE'};
+// The signature as it stands in the file (little-endian).
+constexpr char kSignature[] = {static_cast<char>(kFixedFileInfoSignature & 0xFF),
+                               static_cast<char>((kFixedFileInfoSignature >> 8) & 0xFF),
+                               static_cast<char>((kFixedFileInfoSignature >> 16) & 0xFF),
+                               static_cast<char>(kFixedFileInfoSignature >> 24)};
 
 uint32_t Le32At(std::string_view s, size_t at) {
   unsigned char b[4];

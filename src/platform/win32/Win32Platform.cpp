@@ -3,6 +3,7 @@
 // converts the answer back. Policy (retries, fallbacks, messages for the
 // user) lives in the layers above, where the host build can test it.
 #include "platform/Factory.h"
+#include "platform/FixedFileInfo.h"
 #include "platform/Platform.h"
 
 #include "platform/win32/Windows.h"
@@ -389,7 +390,7 @@ class Win32FileSystem : public IFileSystem {
     UINT length = 0;
     wchar_t root[] = L"\\";
     if (!api.query(block.data(), root, reinterpret_cast<void**>(&info), &length) || info == nullptr ||
-        length < sizeof(VS_FIXEDFILEINFO) || info->dwSignature != 0xFEEF04BDu)
+        length < sizeof(VS_FIXEDFILEINFO) || info->dwSignature != kFixedFileInfoSignature)
       return std::nullopt;
     return static_cast<uint64_t>(info->dwFileVersionMS) << 32 | info->dwFileVersionLS;
   }
