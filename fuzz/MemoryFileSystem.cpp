@@ -211,21 +211,28 @@ std::unique_ptr<IWriteFile> MemoryFileSystem::Create(const std::string& path, st
   return std::make_unique<MemoryWriteFile>(*this, std::move(node));
 }
 
-std::string MemoryFileSystem::CreateTempFileIn(const std::string& folder, const std::string& prefix) {
-  if (!dirs_.count(Key(folder))) return {};
+std::unique_ptr<IWriteFile> MemoryFileSystem::CreateTempFile(const std::string& folder, const std::string& prefix,
+                                                             std::string& path, std::string& error) {
+  if (!dirs_.count(Key(folder))) {
+    error = kNoPath;
+    return nullptr;
+  }
   std::string dir = folder;
   if (!dir.empty() && dir.back() != '\\' && dir.back() != '/') dir += '\\';
   for (int attempt = 0; attempt < 0x10000; ++attempt) {
     char name[16];
-    std::snprintf(name, sizeof name, "%X.tmp", tempCounter_++ & 0xFFFF);
-    const std::string path = dir + prefix + name;
+    std::snprintf(name, sizeof name, "%08X.tmp", tempCounter_++);
+    path = dir + prefix + name;
     const std::string key = Key(path);
     if (files_.count(key) || dirs_.count(key) || held_.count(key)) continue;
-    files_[key] = std::make_shared<Node>();
+    auto node = std::make_shared<Node>();
+    files_[key] = node;
     tempFiles_.push_back(path);
-    return path;
+    return std::make_unique<MemoryWriteFile>(*this, std::move(node));
   }
-  return {};
+  path.clear();
+  error = "no unused temporary name";
+  return nullptr;
 }
 
 bool MemoryFileSystem::FileExists(const std::string& path) { return files_.count(Key(path)) != 0; }
@@ -241,27 +248,28 @@ bool MemoryFileSystem::DeleteFile(const std::string& path) {
   return true;
 }
 
-bool MemoryFileSystem::MoveReplace(const std::string& from, const std::string& to, std::string& error) {
+IFileSystem::MoveResult MemoryFileSystem::MoveReplace(const std::string& from, const std::string& to,
+                                                      std::string& error) {
   const std::string f = Key(from), t = Key(to);
   auto src = files_.find(f);
   if (src == files_.end()) {
     error = "The system cannot find the file specified.";
-    return false;
+    return MoveResult::Failed;
   }
   if (held_.count(f) || held_.count(t)) {
     error = kInUse;
-    return false;
+    return MoveResult::InUse;
   }
   if (!IsFileSlot(t)) {
     error = kNoPath;
-    return false;
+    return MoveResult::Failed;
   }
-  if (f == t) return true;
-  if (!ClearTarget(t, error)) return false;
+  if (f == t) return MoveResult::Moved;
+  if (!ClearTarget(t, error)) return MoveResult::Failed;
   std::shared_ptr<Node> node = std::move(files_[f]);
   files_.erase(f);
   files_[t] = std::move(node);
-  return true;
+  return MoveResult::Moved;
 }
 
 bool MemoryFileSystem::ReplaceAtRestart(const std::string& from, const std::string& to) {

@@ -52,17 +52,18 @@ class MemoryFileSystem : public IFileSystem {
   bool LastWriteTime(const std::string& path, double& time) const;
   size_t LiveBytes() const { return liveBytes_; }
   const std::vector<std::pair<std::string, std::string>>& PendingRenames() const { return pending_; }
-  // Every path that CreateTempFileIn handed out, in order.
+  // Every path that CreateTempFile handed out, in order.
   const std::vector<std::string>& TempFilesCreated() const { return tempFiles_; }
 
   // IFileSystem.
   std::unique_ptr<IReadFile> OpenRead(const std::string& path) override;
   std::unique_ptr<IWriteFile> Create(const std::string& path, std::string& error) override;
-  std::string CreateTempFileIn(const std::string& folder, const std::string& prefix) override;
+  std::unique_ptr<IWriteFile> CreateTempFile(const std::string& folder, const std::string& prefix, std::string& path,
+                                             std::string& error) override;
   bool FileExists(const std::string& path) override;
   bool DirectoryExists(const std::string& path) override;
   bool DeleteFile(const std::string& path) override;
-  bool MoveReplace(const std::string& from, const std::string& to, std::string& error) override;
+  MoveResult MoveReplace(const std::string& from, const std::string& to, std::string& error) override;
   bool ReplaceAtRestart(const std::string& from, const std::string& to) override;
   std::string TempFolder() override { return "C:\\Temp\\"; }
   bool CreateFolder(const std::string& path) override;
@@ -83,6 +84,12 @@ class MemoryFileSystem : public IFileSystem {
   // Recorded in PendingRenames() with an empty target.
   bool DeleteAtRestart(const std::string& path) override;
   std::string ShortPathName(const std::string& path) override { return path; }
+  std::vector<Entry> ListFolder(const std::string&, const std::string&, const std::string&) override { return {}; }
+  std::shared_ptr<void> HoldFolder(const std::string& path) override {
+    return DirectoryExists(path) ? std::make_shared<int>(0) : nullptr;
+  }
+  bool FolderInUse(const std::string&) override { return false; }
+  std::vector<std::string> PendingRestartFiles() override { return {}; }
 
   // One file's bytes. Shared so that a reader or writer still open on a
   // file that was replaced or deleted keeps valid memory, as an open handle

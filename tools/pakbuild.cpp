@@ -109,6 +109,11 @@ int Extract(const std::string& file, const std::string& dir, const std::vector<s
       fs::copy_file(Utf8ToPath(o.pkg.TempFilePaths[i]), Utf8ToPath(target), fs::copy_options::overwrite_existing);
     } else if (o.pkg.Tables.FileOffsets[i] >= 0) {
       o.pkg.ExtractPackageFile(target, static_cast<int>(i), false);
+    } else if (o.pkg.Tables.FileOffsets[i] != -1) {
+      // All ones marks an external file; any other negative offset is a
+      // damaged table, not a file that lies elsewhere.
+      throw ESetupException("The setup package is damaged: data index " + std::to_string(i) + " has the offset " +
+                            std::to_string(o.pkg.Tables.FileOffsets[i]) + ".");
     } else {
       std::printf("%zu: external file, not carried in the package\n", i);
       continue;

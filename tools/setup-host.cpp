@@ -31,8 +31,9 @@ int main(int argc, char** argv) {
   std::vector<std::string> args = {sys.ProgramFile(), "Z:" + installer};
   args.insert(args.end(), rest.begin() + 3, rest.end());
   stw::ConsoleDialogs console;
-  // Nobody can answer on the console: every box takes its default answer.
-  stw::TRunDialogs dialogs(console, true, false);
+  // Nobody can answer on the console: every box takes its default answer,
+  // and its text goes to standard error, as setup.exe's does.
+  stw::TRunDialogs dialogs(console, true, true);
   stw::TSetupRun run({fs, reg, sys, dialogs}, args);
   const int code = run.Main();
   std::cerr << "setup-host: exit code " << code << std::endl;

@@ -91,11 +91,15 @@ void TSetupRun::MakePrivateTempFolder() {
     char name[32];
     std::snprintf(name, sizeof name, "stw%08X", static_cast<unsigned>(rd()));
     const std::string path = S.TempFolder + name;
-    if (S.P.Fs.CreatePrivateFolder(path)) {
-      privateTemp_ = path;
-      S.Package.TempFolder = path + "\\";
-      return;
-    }
+    if (!S.P.Fs.CreatePrivateFolder(path)) continue;
+    // Held from now on, so that another run's clean-up below passes it
+    // over; a folder gone before it could be held is given up.
+    privateHold_ = S.P.Fs.HoldFolder(path);
+    if (!privateHold_) continue;
+    privateTemp_ = path;
+    S.Package.TempFolder = path + "\\";
+    RemoveLeftoverPrivateFolders(S.P.Fs, S.TempFolder, path);
+    return;
   }
   throw ESetupException("No private folder could be created in the temporary folder " + S.TempFolder + ".");
 }
@@ -242,6 +246,7 @@ void TSetupRun::FormDestroy() {
     if (p != "*") S.P.Fs.DeleteFile(p);
   }
   S.Package.TempFilePaths.clear();
+  privateHold_.reset();
   if (!privateTemp_.empty()) {
     S.P.Fs.RemoveFolder(privateTemp_);
     privateTemp_.clear();

@@ -61,6 +61,7 @@ class TSetupRun {
  private:
   void MakePrivateTempFolder();
   std::string privateTemp_;
+  std::shared_ptr<void> privateHold_;  // keeps other runs from removing it
 };
 
 }  // namespace stw

@@ -102,12 +102,18 @@ std::string JoinLines(const std::vector<std::string>& lines) {
 // ---------------------------------------------------------------- output
 
 // The logical package stream split over the installer file and its volume
-// files; positions written earlier can be patched.
+// files; positions written earlier can be patched. Everything is written
+// under temporary names beside the outputs ("<name>.part") and renamed
+// only when the whole build succeeded: a failed build leaves nothing, and
+// never a half-written installer under the real name.
 class VolumeWriter {
  public:
   VolumeWriter(std::string path, uint32_t volumeSize) : path_(std::move(path)), v_(volumeSize) {}
   ~VolumeWriter() {
     for (auto& f : files_) f.close();
+    if (finished_) return;
+    std::error_code ec;
+    for (size_t i = 0; i < files_.size(); ++i) std::filesystem::remove(Utf8ToPath(Part(static_cast<int>(i) + 1)), ec);
   }
   uint64_t Position() const { return pos_; }
   void Write(const void* data, size_t n) {
@@ -134,23 +140,32 @@ class VolumeWriter {
   }
   int Volumes() const { return static_cast<int>(files_.size()); }
   void Finish() {
-    for (auto& f : files_) {
-      f.flush();
-      if (!f) throw ESetupException("cannot write " + path_);
-      f.close();
+    for (size_t i = 0; i < files_.size(); ++i) {
+      files_[i].flush();
+      if (!files_[i]) throw ESetupException("cannot write " + Name(static_cast<int>(i) + 1));
+      files_[i].close();
     }
+    for (size_t i = 0; i < files_.size(); ++i) {
+      const int vol = static_cast<int>(i) + 1;
+      std::error_code ec;
+      std::filesystem::rename(Utf8ToPath(Part(vol)), Utf8ToPath(Name(vol)), ec);
+      if (ec) throw ESetupException("cannot rename " + Part(vol) + " to " + Name(vol) + ": " + ec.message());
+    }
+    finished_ = true;
   }
 
  private:
   std::string Name(int vol) const { return vol == 1 ? path_ : VolumeFileName(path_, vol); }
+  std::string Part(int vol) const { return Name(vol) + ".part"; }
   std::ofstream& File(int vol) {
     while (static_cast<int>(files_.size()) < vol) {
-      const std::string name = Name(static_cast<int>(files_.size()) + 1);
+      const std::string name = Part(static_cast<int>(files_.size()) + 1);
       files_.emplace_back(Utf8ToPath(name), std::ios::binary | std::ios::trunc | std::ios::out);
       if (!files_.back()) throw ESetupException("cannot create " + name);
     }
     return files_[vol - 1];
   }
+  bool finished_ = false;
   std::string path_;
   uint32_t v_;
   uint64_t pos_ = 0;

@@ -9,6 +9,7 @@
 #include "base/Text.h"
 #include "package/Crc32.h"
 #include "package/SafeName.h"
+#include "system/FolderVariables.h"
 
 namespace stw {
 
@@ -54,17 +55,21 @@ void TInstaller::Install() {
   // this order, before anything is written; they belong to the
   // prerequisite part of the engine, which this routine calls once present.
   installed_.Clear();
-  registryLog_.Clear();
-  for (const std::string& line : s_.PreviousRegistryValues) registryLog_.Add(line);
   log_.clear();
 
   ResolveApplicationFolder();
+  const std::vector<std::string> trusted = TrustedFolders();
+  IgnoreForeignLog(trusted);
+  registryLog_.Clear();
+  for (const std::string& line : s_.PreviousRegistryValues) registryLog_.Add(line);
   ChooseLogPath();
   ApplyComponents();
   AddUninstaller();
+  LimitEarlierFiles(trusted);
   CreateFolder(s_.AppFolder, false);  // not collecting: a failure raises and ends the installation
   WriteLogHeader();
   OpenSharedDlls();
+  RemoveLeftovers();
 
   s_.BytesTotal = 0;
   for (const TFileData* f : files_) s_.BytesTotal += static_cast<uint64_t>(pkg_.Tables.FileSizes[f->DataIndex]);
@@ -101,6 +106,80 @@ void TInstaller::ResolveApplicationFolder() {
     throw ESetupException("The application folder \"" + s_.AppFolder + "\" is not a complete path.");
 }
 
+// ---------------------------------------------------------------- the earlier log's paths
+
+std::vector<std::string> TInstaller::TrustedFolders() const {
+  const SystemFolders& f = s_.Folders;
+  std::vector<std::string> system;
+  for (const std::string& folder : {f.Windows, f.System, f.ProgramFiles, f.CommonFiles})
+    if (auto plain = NormalisedCompletePath(folder)) system.push_back(*plain);
+  std::vector<std::string> trusted;
+  for (const auto& [name, variable] : s_.Def.FolderVariables) {
+    if (variable.FromEarlierLog) continue;
+    std::string path = PathFor(variable, s_.Def.UserType);
+    if (IsBareDrive(path)) path += '\\';
+    const std::optional<std::string> plain = NormalisedCompletePath(path);
+    if (!plain) continue;
+    // A folder that holds the system's own (a log that named C:\Windows or
+    // a drive's root as the application folder) vouches for nothing.
+    const bool holdsSystem = std::any_of(system.begin(), system.end(), [&](const std::string& sys) {
+      return SameTextIgnoreCase(sys, *plain) || IsBelowFolder(sys, *plain);
+    });
+    if (!holdsSystem) trusted.push_back(*plain);
+  }
+  return trusted;
+}
+
+bool TInstaller::ReachedPlainly(const std::string& path, const std::vector<std::string>& trusted,
+                                TSortedStrings& plainFolders) {
+  for (const std::string& folder : trusted) {
+    if (!IsBelowFolder(path, folder)) continue;
+    // Every folder below the trusted one, and the file itself, must be a
+    // real entry: a junction or link there would lead the deletion out.
+    std::string at = WithoutTrailingBackslashes(folder);
+    size_t pos = at.size() + 1;
+    bool plain = true;
+    while (plain && pos <= path.size()) {
+      size_t end = path.find('\\', pos);
+      if (end == std::string::npos) end = path.size();
+      at = path.substr(0, end);
+      const bool isFile = end == path.size();
+      if (isFile || !plainFolders.Contains(at)) {
+        plain = !s_.P.Fs.IsReparsePoint(at);
+        if (plain && !isFile) plainFolders.Add(at);
+      }
+      pos = end + 1;
+    }
+    if (plain) return true;
+  }
+  return false;
+}
+
+void TInstaller::IgnoreForeignLog(const std::vector<std::string>& trusted) {
+  // Anyone can point their own product value at a log they wrote: for an
+  // installation with the machine's rights such a log counts only where
+  // this installation's own folders vouch for it.
+  if (s_.Def.UserType != 1 || !s_.LogPathFromCurrentUser || s_.LogPath.empty()) return;
+  const std::optional<std::string> plain = NormalisedCompletePath(s_.LogPath);
+  TSortedStrings none;
+  if (plain && ReachedPlainly(*plain, trusted, none)) return;
+  s_.LogPath.clear();
+  s_.PreviousFiles.Clear();
+  s_.PreviousRegistryValues.Clear();
+}
+
+void TInstaller::LimitEarlierFiles(const std::vector<std::string>& trusted) {
+  // A file that this installation writes again is kept whatever its
+  // folder: it is never removed as obsolete, and its shared count must see
+  // that the earlier installation had it.
+  TSortedStrings writtenAgain;
+  for (const TFileData* f : files_) writtenAgain.Add(f->DestPath);
+  TSortedStrings kept, plainFolders;
+  for (const std::string& p : s_.PreviousFiles)
+    if (writtenAgain.Contains(p) || ReachedPlainly(p, trusted, plainFolders)) kept.Add(p);
+  s_.PreviousFiles = std::move(kept);
+}
+
 void TInstaller::ChooseLogPath() {
   if (!s_.LogPath.empty()) {
     if (!SameTextIgnoreCase(ExtractFilePath(s_.LogPath), s_.AppFolder + "\\")) {
@@ -121,6 +200,7 @@ void TInstaller::ApplyComponents() {
   files_.clear();
   shortcuts_.clear();
   urls_.clear();
+  const FolderContext ctx = s_.Folder();
   for (size_t c = 0; c < s_.Def.Components.size(); ++c) {
     TComponentData& comp = s_.Def.Components[c];
     if (!(comp.Selected || comp.Required) || !comp.RootFolder) continue;
@@ -129,6 +209,13 @@ void TInstaller::ApplyComponents() {
       throw ESetupException("The setup package is damaged: component " + comp.Name +
                             " has files outside any destination folder.");
     for (size_t i = 0; i < root.Folders.size(); ++i) {
+      // A top-level folder is written as a folder variable and a path below
+      // it; "..", a drive or a device there would install anywhere.
+      const std::string why = WhyUnsafeRootFolder(root.Folders[i]->Name, ctx);
+      if (!why.empty())
+        throw ESetupException("The setup package is damaged: the destination folder \"" + root.Folders[i]->Name +
+                              "\" of component " + comp.Name + " is not a folder below its folder variable (" + why +
+                              ").");
       const FolderFlags& flags = s_.Roots.flags.at(c).at(i);
       ApplyFolder(*root.Folders[i], s_.Roots.resolvedRoots.at(c).at(i), flags.shared, flags.font, 0);
     }
@@ -210,6 +297,16 @@ void TInstaller::OpenSharedDlls() {
     sharedRoot_ = RegRoot::LocalMachine;
     sharedDllsOpen_ = s_.P.Reg.CanWrite(sharedRoot_, kSharedDllsKey);
   }
+}
+
+void TInstaller::RemoveLeftovers() {
+  // A killed run leaves its temporary files beside the files it was
+  // writing; they go before the workers start, while no worker of this run
+  // has a temporary file of its own there.
+  TSortedStrings folders;
+  folders.Add(s_.AppFolder);
+  for (const TFileData* f : files_) folders.Add(ExtractFileDir(f->DestPath));
+  RemoveLeftoverTempFiles(s_.P.Fs, folders.Items());
 }
 
 // ---------------------------------------------------------------- folders and errors
@@ -382,8 +479,9 @@ void TThreadInstallFilesHardDisk::InstallFile() {
     // copied from the temporary folder; a file the package names but does
     // not carry lies beside the installer file.
     const auto& temps = o.pkg_.TempFilePaths;
-    const std::string source = e.DataIndex < temps.size() ? temps[e.DataIndex]
-                                                          : ExtractFilePath(o.s_.SetupFile) + o.FileNameOf(e.DataIndex);
+    const bool support = e.DataIndex < temps.size();
+    const std::string source =
+        support ? temps[e.DataIndex] : ExtractFilePath(o.s_.SetupFile) + o.FileNameOf(e.DataIndex);
     const double time = t.FileTimes[e.DataIndex];
     // Like an extracted file: replaced whole, or at the restart when in use.
     std::unique_ptr<IReadFile> in = fs.OpenRead(source);
@@ -392,8 +490,17 @@ void TThreadInstallFilesHardDisk::InstallFile() {
                    fs, e.DestPath,
                    [&](IWriteFile& out) {
                      std::vector<uint8_t> buf(1 << 20);
-                     for (size_t n; (n = in->Read(buf.data(), buf.size())) > 0;)
+                     uint64_t size = 0;
+                     uint32_t crc = 0;
+                     for (size_t n; (n = in->Read(buf.data(), buf.size())) > 0;) {
                        if (!out.Write(buf.data(), n)) return false;
+                       size += n;
+                       crc = Crc32(buf.data(), n, crc);
+                     }
+                     // The copy in the temporary folder may have changed
+                     // since it was checked: what is installed is checked
+                     // again as it is copied.
+                     if (support) o.pkg_.CheckAgainstTables(e.DataIndex, size, crc, o.FileNameOf(e.DataIndex));
                      out.SetLastWriteTime(time);
                      return true;
                    },
@@ -525,7 +632,8 @@ void TInstaller::RemoveObsoleteFiles() {
 
 void TInstaller::RemoveFile(const std::string& path) {
   IFileSystem& fs = s_.P.Fs;
-  if (!fs.FileExists(path)) return;
+  // A link is never followed, nor removed in place of what it names.
+  if (!fs.FileExists(path) || fs.IsReparsePoint(path)) return;
   if (!fs.DeleteFile(path)) {
     fs.DeleteAtRestart(fs.ShortPathName(path));
     return;

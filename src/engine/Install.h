@@ -83,12 +83,22 @@ class TInstaller {
 
   // Steps of the routine.
   void ResolveApplicationFolder();
+  // The earlier log is a text file anybody who can write its folder may
+  // edit. Its paths count only when they lie below one of the trusted
+  // folders (this setup's own folder variables as resolved for this run,
+  // none holding the system's folders) and are reached without a link;
+  // `plainFolders` remembers folders found to be no link.
+  std::vector<std::string> TrustedFolders() const;
+  bool ReachedPlainly(const std::string& path, const std::vector<std::string>& trusted, TSortedStrings& plainFolders);
+  void IgnoreForeignLog(const std::vector<std::string>& trusted);
+  void LimitEarlierFiles(const std::vector<std::string>& trusted);
   void ChooseLogPath();
   void ApplyComponents();
   void ApplyFolder(TComponentFolder& folder, const std::string& path, bool shared, bool font, int depth);
   void AddUninstaller();
   void WriteLogHeader();
   void OpenSharedDlls();
+  void RemoveLeftovers();
   void RunWorkers();
   void RemoveObsoleteFiles();
   void RegisterUninstall();

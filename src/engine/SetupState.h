@@ -59,6 +59,7 @@ struct TSetupState {
 
   // Earlier installation.
   std::string LogPath;
+  bool LogPathFromCurrentUser = false;  // found under HKEY_CURRENT_USER
   bool PreviousFound = false, UpgradeBlocked = false;
   TSortedStrings PreviousFiles, PreviousRegistryValues;
 

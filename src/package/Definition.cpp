@@ -319,6 +319,7 @@ void TSetupReader::ReadFileTable() {
   for (size_t i = 0; i < pkg_.TempFilePaths.size(); ++i)
     if (pkg_.TempFilePaths[i] != "*") t.FileOffsets[i] = -1;
   pkg_.TablesLoaded = true;
+  pkg_.CheckSupportFiles();
 }
 
 void TSetupReader::ReadFolderBody(TDataStream& s, TComponentFolder& folder, int depth) {

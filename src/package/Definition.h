@@ -116,6 +116,9 @@ struct TSpecialFolder {
   std::string AllUsersPath;
   std::string CurrentUserPath;
   bool Shared = false;
+  // Added by the earlier installation's log, not by this setup: such a
+  // variable does not vouch for the files an earlier log names.
+  bool FromEarlierLog = false;
 };
 
 struct TSetupDefinition {

@@ -225,14 +225,32 @@ int TSetupPackage::ExtractSupportFile(const std::string& name) {
   const int index = static_cast<int>(TempFileNames.size());
   TempFileNames.push_back(name);
   TempFilePaths.push_back(path);
+  TempFileSums.emplace_back();
   ExtractPackageFile(path, index, false);
   TempFilePaths[index] = path;
   return index;
 }
 
+void TSetupPackage::CheckAgainstTables(int index, uint64_t size, uint32_t crc, const std::string& fileName) const {
+  const uint64_t want = static_cast<uint64_t>(Tables.FileSizes[index]);
+  if (size != want)
+    ReadError(fileName, fileName + ": " + std::to_string(size) + " bytes where the file tables record " +
+                            std::to_string(want));
+  if (crc != Tables.FileChecksums[index])
+    ReadError(fileName, fileName + ": CRC-32 " + HexU32(crc) + " does not match the recorded " +
+                            HexU32(Tables.FileChecksums[index]));
+}
+
+void TSetupPackage::CheckSupportFiles() const {
+  for (size_t i = 0; i < TempFilePaths.size() && i < Tables.Count(); ++i)
+    if (TempFilePaths[i] != "*")
+      CheckAgainstTables(static_cast<int>(i), TempFileSums[i].size, TempFileSums[i].crc, TempFileNames[i]);
+}
+
 void TSetupPackage::SkipSupportFile(const std::string& name) {
   TempFileNames.push_back(name);
   TempFilePaths.push_back("*");
+  TempFileSums.emplace_back();
   const int32_t c = ReadI32("support file record");
   if (c < 0)
     throw ESetupException("The setup package is damaged: support file " + name + " has a negative stored size.");
@@ -281,11 +299,17 @@ void TSetupPackage::ExtractPackageFile(std::string& target, int index, bool fall
   } skipRecord{TablesLoaded ? nullptr : this, TablesLoaded ? 0 : base + stored};
 
   std::string error, restartFrom;
+  // A support file's CRC-32 is kept for the check once the tables are read.
+  Extracted* sum = !TablesLoaded && static_cast<size_t>(index) < TempFileSums.size() ? &TempFileSums[index] : nullptr;
   const bool placed = WriteFileWhole(
       fs_, target,
       [&](IWriteFile& out) {
         bool written = true;
         ReadStoredRange(base, stored, size, fileName, crc, [&](const uint8_t* d, size_t n) {
+          if (sum) {
+            sum->crc = Crc32(d, n, sum->crc);
+            sum->size += n;
+          }
           if (written && !out.Write(d, n)) written = false;
         });
         if (TablesLoaded) out.SetLastWriteTime(fileTime);

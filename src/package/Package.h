@@ -113,6 +113,14 @@ class TSetupPackage {
 
   int ExtractSupportFile(const std::string& name);
   void SkipSupportFile(const std::string& name);
+  // Support files are extracted before the file tables are read, so their
+  // CRC-32 can only be compared once the tables are there: raises the
+  // read-error text for the first extracted support file whose size or
+  // CRC-32 differs from the tables'.
+  void CheckSupportFiles() const;
+  // Whether `size` bytes of running CRC-32 `crc` are data index `index`'s
+  // own (tables loaded); raises the read-error text for `fileName` if not.
+  void CheckAgainstTables(int index, uint64_t size, uint32_t crc, const std::string& fileName) const;
   // Writes data index `index` to `target`. Data are written to a temporary
   // file beside the target, checked (size, and CRC-32 once the tables are
   // loaded) and only then renamed over the target, so a damaged file never
@@ -137,9 +145,15 @@ class TSetupPackage {
   int32_t FirstSection = 0;
   LzmaProps Props{};
 
-  // Support files extracted at start; "*" for one passed over.
+  // Support files extracted at start; "*" for one passed over. The size
+  // and CRC-32 of what was extracted for each (0 for one passed over).
   std::vector<std::string> TempFileNames;
   std::vector<std::string> TempFilePaths;
+  struct Extracted {
+    uint64_t size = 0;
+    uint32_t crc = 0;
+  };
+  std::vector<Extracted> TempFileSums;
   TFileTables Tables;
   bool TablesLoaded = false;
 

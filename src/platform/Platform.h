@@ -44,14 +44,23 @@ class IFileSystem {
   virtual std::unique_ptr<IReadFile> OpenRead(const std::string& path) = 0;
   // Creates or truncates. nullptr on failure, with the system's message.
   virtual std::unique_ptr<IWriteFile> Create(const std::string& path, std::string& error) = 0;
-  // Creates a new, empty file with a unique name in `folder` whose name
-  // starts with `prefix`; returns its path, or "" on failure.
-  virtual std::string CreateTempFileIn(const std::string& folder, const std::string& prefix) = 0;
+  // Creates a new file `folder`\`prefix` + 8 hex digits + ".tmp" and returns
+  // it open for writing, `path` naming it. The name is created exclusively
+  // and never through a link standing at it, and the data go through the
+  // handle that created it, so nobody can swap the file for a link to
+  // another between its creation and its use. nullptr with `error` set on
+  // failure.
+  virtual std::unique_ptr<IWriteFile> CreateTempFile(const std::string& folder, const std::string& prefix,
+                                                     std::string& path, std::string& error) = 0;
   virtual bool FileExists(const std::string& path) = 0;
   virtual bool DirectoryExists(const std::string& path) = 0;
   virtual bool DeleteFile(const std::string& path) = 0;
-  // Renames `from` over `to`, replacing it; false when `to` is in use.
-  virtual bool MoveReplace(const std::string& from, const std::string& to, std::string& error) = 0;
+  // Renames `from` over `to`, replacing a file there. Never replaces a
+  // folder or a reparse point (a link or junction) standing at `to`.
+  // InUse: `to` is held open or is a running program, so the rename may
+  // succeed at the next restart; Failed: any other reason, in `error`.
+  enum class MoveResult { Moved, InUse, Failed };
+  virtual MoveResult MoveReplace(const std::string& from, const std::string& to, std::string& error) = 0;
   // Schedules `from` to replace `to` at the next restart of the system.
   virtual bool ReplaceAtRestart(const std::string& from, const std::string& to) = 0;
   // The folder for temporary files, with a trailing backslash; "" if none.
@@ -78,6 +87,23 @@ class IFileSystem {
   virtual bool DeleteAtRestart(const std::string& path) = 0;
   // The short (8.3) form of an existing path, or the path itself.
   virtual std::string ShortPathName(const std::string& path) = 0;
+
+  // The names of the entries of `folder` that start with `prefix` and end
+  // with `suffix` (ASCII case ignored), links not followed; empty when the
+  // folder cannot be read.
+  struct Entry {
+    std::string name;
+    bool folder = false;
+  };
+  virtual std::vector<Entry> ListFolder(const std::string& folder, const std::string& prefix,
+                                        const std::string& suffix) = 0;
+  // Marks a folder as in use by this process until the returned token is
+  // destroyed: FolderInUse then answers true in every process. nullptr when
+  // the folder cannot be held (it does not exist).
+  virtual std::shared_ptr<void> HoldFolder(const std::string& path) = 0;
+  virtual bool FolderInUse(const std::string& path) = 0;
+  // The files that the system is to move or delete at its next restart.
+  virtual std::vector<std::string> PendingRestartFiles() = 0;
 };
 
 // Registry roots and views. `Default` is the view a 32-bit program gets

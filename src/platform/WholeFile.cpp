@@ -1,5 +1,10 @@
 #include "platform/WholeFile.h"
 
+#include <algorithm>
+#include <cctype>
+#include <optional>
+
+#include "base/SortedStrings.h"
 #include "base/Text.h"
 
 namespace stw {
@@ -7,10 +12,11 @@ namespace stw {
 bool WriteFileWhole(IFileSystem& fs, const std::string& target, const std::function<bool(IWriteFile&)>& fill,
                     std::string& error, std::string* restartFrom) {
   const std::string folder = ExtractFileDir(target);
-  const std::string temp = fs.CreateTempFileIn(folder.empty() ? "." : folder, "stw");
-  std::unique_ptr<IWriteFile> out = temp.empty() ? nullptr : fs.Create(temp, error);
+  std::string temp;
+  // The data go through the handle that created the temporary file: a name
+  // opened again could by then be a link to any file of the machine.
+  std::unique_ptr<IWriteFile> out = fs.CreateTempFile(folder.empty() ? "." : folder, kTempPrefix, temp, error);
   if (!out) {
-    if (!temp.empty()) fs.DeleteFile(temp);
     if (error.empty()) error = "no file can be created in the folder " + folder;
     return false;
   }
@@ -26,16 +32,61 @@ bool WriteFileWhole(IFileSystem& fs, const std::string& target, const std::funct
   }
   if (!written) {
     fs.DeleteFile(temp);
-    error = "writing failed, the disk may be full";
+    if (error.empty()) error = "writing failed, the disk may be full";
     return false;
   }
-  if (fs.MoveReplace(temp, target, error)) return true;
-  if (restartFrom && fs.ReplaceAtRestart(temp, target)) {
-    *restartFrom = temp;
-    return true;
+  switch (fs.MoveReplace(temp, target, error)) {
+    case IFileSystem::MoveResult::Moved:
+      return true;
+    case IFileSystem::MoveResult::InUse:
+      // Only a target that is in use can take the new file at the restart;
+      // any other failure (a folder or link at the name, a path the system
+      // cannot hold) would fail then too, so it is reported now.
+      if (restartFrom && fs.ReplaceAtRestart(temp, target)) {
+        *restartFrom = temp;
+        return true;
+      }
+      break;
+    case IFileSystem::MoveResult::Failed:
+      break;
   }
   fs.DeleteFile(temp);
   return false;
+}
+
+bool IsOwnTempName(std::string_view name, std::string_view suffix) {
+  if (name.size() != 3 + 8 + suffix.size() || !EqualsIgnoreAsciiCase(name.substr(0, 3), kTempPrefix) ||
+      !EqualsIgnoreAsciiCase(name.substr(11), suffix))
+    return false;
+  for (char c : name.substr(3, 8))
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+
+void RemoveLeftoverTempFiles(IFileSystem& fs, const std::vector<std::string>& folders) {
+  std::optional<std::vector<std::string>> pending;  // read when first needed
+  for (const std::string& folder : folders) {
+    const std::string dir = folder.empty() || folder.back() == '\\' ? folder : folder + "\\";
+    for (const IFileSystem::Entry& e : fs.ListFolder(folder, kTempPrefix, ".tmp")) {
+      if (e.folder || !IsOwnTempName(e.name)) continue;
+      const std::string path = dir + e.name;
+      if (!pending) pending = fs.PendingRestartFiles();
+      const bool awaited = std::any_of(pending->begin(), pending->end(),
+                                       [&](const std::string& p) { return SameTextIgnoreCase(p, path); });
+      if (!awaited) fs.DeleteFile(path);
+    }
+  }
+}
+
+void RemoveLeftoverPrivateFolders(IFileSystem& fs, const std::string& tempFolder, const std::string& keep) {
+  const std::string dir = tempFolder.empty() || tempFolder.back() == '\\' ? tempFolder : tempFolder + "\\";
+  for (const IFileSystem::Entry& e : fs.ListFolder(tempFolder, kTempPrefix, "")) {
+    const std::string path = dir + e.name;
+    if (!e.folder || !IsOwnTempName(e.name, "") || SameTextIgnoreCase(path, keep) || fs.FolderInUse(path)) continue;
+    for (const IFileSystem::Entry& inner : fs.ListFolder(path, "", ""))
+      if (!inner.folder) fs.DeleteFile(path + "\\" + inner.name);
+    fs.RemoveFolder(path);
+  }
 }
 
 bool WriteLinesWhole(IFileSystem& fs, const std::string& path, const std::vector<std::string>& lines,

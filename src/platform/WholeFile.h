@@ -4,11 +4,30 @@
 #pragma once
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/Platform.h"
 
 namespace stw {
+
+// Temporary files are named "stw" + 8 hex digits + ".tmp", the private
+// folders of a run "stw" + 8 hex digits.
+inline constexpr const char* kTempPrefix = "stw";
+// Whether a name is one of those (ASCII case ignored), with `suffix` after
+// the digits: what a killed run may have left behind.
+bool IsOwnTempName(std::string_view name, std::string_view suffix = ".tmp");
+
+// Deletes the temporary files of our naming that a killed run left in the
+// folders, except those the system is to move into place at its restart.
+// Only for folders no other run of ours writes at the same time: a file
+// being written is open and cannot be deleted on Windows, but one closed
+// and not yet renamed can.
+void RemoveLeftoverTempFiles(IFileSystem& fs, const std::vector<std::string>& folders);
+
+// Deletes the private folders of our naming in `tempFolder` (and the files
+// in them) that no running setup holds, but `keep`.
+void RemoveLeftoverPrivateFolders(IFileSystem& fs, const std::string& tempFolder, const std::string& keep);
 
 // Writes the target through `fill`, which returns false when a write
 // failed. When the target is in use and `restartFrom` is given, the rename

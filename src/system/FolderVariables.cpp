@@ -1,6 +1,7 @@
 #include "system/FolderVariables.h"
 
 #include "base/Text.h"
+#include "package/SafeName.h"
 
 namespace stw {
 
@@ -224,6 +225,31 @@ std::string ExpandFolderPath(const std::string& path, const FolderContext& ctx, 
            rest;
   }
   return path;
+}
+
+std::string WhyUnsafeRootFolder(const std::string& name, const FolderContext& ctx) {
+  size_t end = 1;
+  while (end < name.size() && IsAsciiAlnum(name[end])) ++end;
+  if (name.empty() || name[0] != '%' || end >= name.size() || name[end] != '%')
+    return "it does not begin with a folder variable";
+  const std::string variable = name.substr(0, end + 1);
+  bool shared = false, font = false;
+  if (ExpandFolderPath(variable, ctx, shared, font) == variable)
+    return "the folder variable " + variable + " is not known on this computer";
+  std::string_view rest = std::string_view(name).substr(end + 1);
+  if (rest.empty()) return {};
+  if (rest[0] != '\\') return "a name follows the folder variable without a backslash";
+  rest.remove_prefix(1);
+  if (!rest.empty() && rest.back() == '\\') rest.remove_suffix(1);  // "%APPFOLDER%\Sub\"
+  while (!rest.empty()) {
+    const size_t sep = rest.find('\\');
+    const std::string part(rest.substr(0, sep));
+    const std::string why = WhyUnsafeName(part);
+    if (!why.empty()) return "\"" + part + "\": " + why;
+    rest = sep == std::string_view::npos ? std::string_view() : rest.substr(sep + 1);
+    if (sep != std::string_view::npos && rest.empty()) return "two backslashes follow each other";
+  }
+  return {};
 }
 
 std::string ExpandVariables(const std::string& text, const FolderContext& ctx) {

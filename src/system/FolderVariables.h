@@ -108,6 +108,13 @@ struct FolderContext {
 // %FONTS% sets `font`); a portable installation never changes them.
 std::string ExpandFolderPath(const std::string& path, const FolderContext& ctx, bool& shared, bool& font);
 
+// Whether a component's top-level folder name keeps the folder inside its
+// variable's folder: it must begin with a folder variable known here, and
+// what follows must be nothing or "\" and plain folder names (no "..",
+// drive, device name or trailing dot), so that the resolved path lies
+// under the variable's folder. Returns "" when it does, otherwise why not.
+std::string WhyUnsafeRootFolder(const std::string& name, const FolderContext& ctx);
+
 // Replaces every folder variable anywhere in a text, and "%SILENT%" by
 // "/silent" in a silent run (by nothing otherwise). A "%" in the last
 // position stays.

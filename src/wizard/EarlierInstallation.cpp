@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "base/Text.h"
+#include "package/SafeName.h"
 
 namespace stw {
 
@@ -50,6 +51,7 @@ std::optional<std::string> ReadRegistryLogPath(TSetupState& s) {
     return Utf16ToUtf8(u);
   };
   std::string path = read(RegRoot::CurrentUser, RegView::Default);
+  s.LogPathFromCurrentUser = !path.empty();
   if (path.empty()) path = read(RegRoot::LocalMachine, RegView::Default);
   const int major = s.P.Sys.MajorVersion(), minor = s.P.Sys.MinorVersion();
   if (path.empty() && (major > 5 || (major == 5 && minor >= 1))) path = read(RegRoot::LocalMachine, RegView::View64);
@@ -172,7 +174,7 @@ TEarlierVerdict DetectEarlierInstallation(TSetupState& s) {
       const std::string upper = AsciiUpper(*var);
       TSpecialFolder* f = FindFolderVariable(d.FolderVariables, upper);
       if (!f) {
-        d.FolderVariables.emplace_back(upper, TSpecialFolder{*caption, "", "", false});
+        d.FolderVariables.emplace_back(upper, TSpecialFolder{*caption, "", "", false, true});
         f = &d.FolderVariables.back().second;
       }
       if (value->empty()) continue;
@@ -200,13 +202,13 @@ TEarlierVerdict DetectEarlierInstallation(TSetupState& s) {
     }
     ComputeRequiredComponents(d.Components);
     // The log is a text anyone with write access to its folder may edit:
-    // only complete paths without ".." count, so that no line can make the
-    // setup delete a file outside what the log names plainly.
-    auto plainPath = [](const std::string& p) {
-      return IsCompletePath(p) && p.find("\\..\\") == std::string::npos && !EndsWith(p, "\\..");
-    };
-    for (auto line = l.Next(); line && *line != "%%%"; line = l.Next())
-      if (plainPath(*line) && s.P.Fs.FileExists(*line)) s.PreviousFiles.Add(*line);
+    // a line counts only in its plain form (separators, "." and ".."
+    // resolved), so that the installation can tell which folder it lies in
+    // before it ever deletes it as obsolete.
+    for (auto line = l.Next(); line && *line != "%%%"; line = l.Next()) {
+      const std::optional<std::string> plain = NormalisedCompletePath(*line);
+      if (plain && s.P.Fs.FileExists(*plain)) s.PreviousFiles.Add(*plain);
+    }
     for (auto line = l.Next(); line && *line != "%%%"; line = l.Next()) s.PreviousRegistryValues.Add(*line);
     for (auto ext = l.Next(); ext && *ext != "%%%"; ext = l.Next()) {
       const auto prevDesc = l.Next(), desc = l.Next(), prevIcon = l.Next(), icon = l.Next();

@@ -632,29 +632,33 @@ TEST_F(InstallTest, ObsoleteFilesLeaveEmptyFoldersButNeverSystemFolders) {
   // Counted by other products as well: the file stays, one count less.
   EXPECT_TRUE(fs.FileExists(App("random.bin")));
   EXPECT_EQ(reg.ReadDword(RegRoot::LocalMachine, kShared, App("random.bin")), 2u);
-  EXPECT_FALSE(fs.FileExists(kProgramFiles + "\\app.exe"));
-  EXPECT_TRUE(fs.DirectoryExists(kProgramFiles));  // never removed
+  // Outside every folder of the product: the earlier log cannot vouch for
+  // it (an edited log could name any file there), so it is neither removed
+  // nor handed on to the uninstaller.
+  EXPECT_TRUE(fs.FileExists(kProgramFiles + "\\app.exe"));
+  const auto lines = LogLines(App("Stowa.log"));
+  EXPECT_EQ(std::find(lines.begin(), lines.end(), kProgramFiles + "\\app.exe"), lines.end());
 }
 
 TEST_F(InstallTest, ASystemFolderStaysWhenTheLastObsoleteFileInItGoes) {
-  // The product lives elsewhere; its only file in Program Files goes with
-  // the update and leaves Program Files empty, which must stay.
+  // The menu folder is the Programs menu itself; the product's only file
+  // there goes with the update and leaves that folder empty, which must stay.
   PackageManifest v1 = Product();
-  BuildFolder pf;
-  pf.name = "%PROGRAMFILES%";
-  pf.items.push_back(v1.components[0].root.folders[0].items[0]);  // app.exe
-  v1.components[0].root.folders.push_back(pf);
-  ASSERT_EQ(Run(Build(v1, "v1.exe"), {"/silent", "/APPFOLDER", "C:\\Apps\\TP"}), kExitSuccess);
-  const auto inProgramFiles = std::distance(std::filesystem::directory_iterator(fs.NativePath(kProgramFiles)),
-                                            std::filesystem::directory_iterator());
-  ASSERT_EQ(inProgramFiles, 1);
+  BuildFolder menu;
+  menu.name = "%APPMENU%";
+  menu.items.push_back(v1.components[0].root.folders[0].items[0]);  // app.exe
+  v1.components[0].root.folders.push_back(menu);
+  ASSERT_EQ(Run(Build(v1, "v1.exe"), {"/silent", "/APPMENU", kPrograms}), kExitSuccess);
+  const auto inPrograms = std::distance(std::filesystem::directory_iterator(fs.NativePath(kPrograms)),
+                                        std::filesystem::directory_iterator());
+  ASSERT_EQ(inPrograms, 1);
   PackageManifest v2 = Product();
   v2.releaseDate = 46300;
   v2.setupOptionBits = 1;
   ASSERT_EQ(Run(Build(v2, "v2.exe"), {"/silent"}), kExitSuccess);
-  EXPECT_FALSE(fs.FileExists(kProgramFiles + "\\app.exe"));
-  EXPECT_TRUE(fs.FileExists("C:\\Apps\\TP\\app.exe"));
-  EXPECT_TRUE(fs.DirectoryExists(kProgramFiles));
+  EXPECT_FALSE(fs.FileExists(kPrograms + "\\app.exe"));
+  EXPECT_TRUE(fs.FileExists(App("app.exe")));
+  EXPECT_TRUE(fs.DirectoryExists(kPrograms));
 }
 
 TEST_F(InstallTest, EarlierChoicesOfComponentsAreTakenOver) {

@@ -1,6 +1,8 @@
 #include "platform/host/HostPlatform.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include <fstream>
 #include <random>
 
+#include "base/Text.h"
 #include "platform/FixedFileInfo.h"
 
 namespace stw {
@@ -212,7 +215,8 @@ std::unique_ptr<IWriteFile> HostFileSystem::Create(const std::string& path, std:
   return std::make_unique<HostWriteFile>(fd);
 }
 
-std::string HostFileSystem::CreateTempFileIn(const std::string& folder, const std::string& prefix) {
+std::unique_ptr<IWriteFile> HostFileSystem::CreateTempFile(const std::string& folder, const std::string& prefix,
+                                                           std::string& path, std::string& error) {
   static std::mt19937 rng{std::random_device{}()};
   static std::mutex rngMutex;
   std::string dir = folder;
@@ -221,19 +225,23 @@ std::string HostFileSystem::CreateTempFileIn(const std::string& folder, const st
     unsigned n;
     {
       std::lock_guard<std::mutex> g(rngMutex);
-      n = rng() & 0xFFFF;
+      n = static_cast<unsigned>(rng());
     }
-    char name[32];
-    std::snprintf(name, sizeof name, "%s%X.tmp", prefix.c_str(), n);
-    const std::string path = dir + name;
-    const int fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-      ::close(fd);
-      return path;
+    char name[16];
+    std::snprintf(name, sizeof name, "%08X.tmp", n);
+    path = dir + prefix + name;
+    // O_EXCL with O_NOFOLLOW: a link planted at the name fails the create
+    // instead of being followed.
+    const int fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd >= 0) return std::make_unique<HostWriteFile>(fd);
+    if (errno != EEXIST) {
+      error = std::strerror(errno);
+      break;
     }
-    if (errno != EEXIST) return {};
   }
-  return {};
+  if (error.empty()) error = "no unused temporary name in the folder " + folder;
+  path.clear();
+  return nullptr;
 }
 
 bool HostFileSystem::FileExists(const std::string& path) {
@@ -255,21 +263,33 @@ bool HostFileSystem::DeleteFile(const std::string& path) {
   return ::unlink(native.c_str()) == 0;
 }
 
-bool HostFileSystem::MoveReplace(const std::string& from, const std::string& to, std::string& error) {
-  const std::string nf = NativePath(from), nt = NativePath(to);
+IFileSystem::MoveResult HostFileSystem::MoveReplace(const std::string& from, const std::string& to,
+                                                    std::string& error) {
+  const std::string nf = NativePath(from), nt = WithoutTrailingSlash(NativePath(to));
   if (IsHeld(nt) || IsHeld(nf)) {
     error = kInUse;
-    return false;
+    return MoveResult::InUse;
   }
-  if (IsReadOnlyFile(nt)) {
-    error = kDenied;
-    return false;
+  struct stat st{};
+  if (::lstat(nt.c_str(), &st) == 0) {
+    if (S_ISLNK(st.st_mode)) {
+      error = "A link stands at the name of the file.";
+      return MoveResult::Failed;
+    }
+    if (S_ISDIR(st.st_mode)) {
+      error = kDenied;  // what Windows says of a folder at the name
+      return MoveResult::Failed;
+    }
+    if (IsReadOnlyFile(nt)) {
+      error = kDenied;
+      return MoveResult::Failed;
+    }
   }
   if (::rename(nf.c_str(), nt.c_str()) != 0) {
     error = std::strerror(errno);
-    return false;
+    return errno == EBUSY || errno == ETXTBSY ? MoveResult::InUse : MoveResult::Failed;
   }
-  return true;
+  return MoveResult::Moved;
 }
 
 bool HostFileSystem::ReplaceAtRestart(const std::string& from, const std::string& to) {
@@ -355,9 +375,10 @@ std::optional<uint64_t> HostFileSystem::FileVersion(const std::string& path) {
 bool HostFileSystem::IsReadOnly(const std::string& path) { return IsReadOnlyFile(NativePath(path)); }
 
 bool HostFileSystem::SetReadOnly(const std::string& path, bool readOnly) {
-  const std::string native = NativePath(path);
+  const std::string native = WithoutTrailingSlash(NativePath(path));
   struct stat st{};
-  if (::stat(native.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  // lstat: the attribute of a link is the link's, never its target's.
+  if (::lstat(native.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   const mode_t mode = readOnly ? (st.st_mode & 07777 & ~mode_t{0222}) : ((st.st_mode & 07777) | S_IWUSR);
   return ::chmod(native.c_str(), mode) == 0;
 }
@@ -409,6 +430,56 @@ bool HostFileSystem::CopyFile(const std::string& from, const std::string& to) {
 }
 
 std::string HostFileSystem::ShortPathName(const std::string& path) { return path; }
+
+std::vector<IFileSystem::Entry> HostFileSystem::ListFolder(const std::string& folder, const std::string& prefix,
+                                                           const std::string& suffix) {
+  std::vector<Entry> entries;
+  const std::string native = WithoutTrailingSlash(NativePath(folder));
+  DIR* dir = ::opendir(native.c_str());
+  if (!dir) return entries;
+  while (const dirent* d = ::readdir(dir)) {
+    const std::string name = d->d_name;
+    if (name == "." || name == ".." || name.size() < prefix.size() + suffix.size() ||
+        !EqualsIgnoreAsciiCase(std::string_view(name).substr(0, prefix.size()), prefix) ||
+        !EqualsIgnoreAsciiCase(std::string_view(name).substr(name.size() - suffix.size()), suffix))
+      continue;
+    struct stat st{};
+    const bool isFolder = ::lstat((native + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    entries.push_back({name, isFolder});
+  }
+  ::closedir(dir);
+  return entries;
+}
+
+// A folder is held by a shared flock on it; FolderInUse asks for an
+// exclusive one, which any holder in any process refuses.
+std::shared_ptr<void> HostFileSystem::HoldFolder(const std::string& path) {
+  const int fd = ::open(WithoutTrailingSlash(NativePath(path)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  if (::flock(fd, LOCK_SH) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::shared_ptr<void>(new int(fd), [](void* p) {
+    ::close(*static_cast<int*>(p));
+    delete static_cast<int*>(p);
+  });
+}
+
+bool HostFileSystem::FolderInUse(const std::string& path) {
+  const int fd =
+      ::open(WithoutTrailingSlash(NativePath(path)).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+  ::close(fd);
+  return held;
+}
+
+std::vector<std::string> HostFileSystem::PendingRestartFiles() {
+  std::vector<std::string> files;
+  for (const std::string& line : PendingRenames()) files.push_back(line.substr(0, line.find('\t')));
+  return files;
+}
 
 }  // namespace stw
 

@@ -42,11 +42,12 @@ class HostFileSystem : public IFileSystem {
 
   std::unique_ptr<IReadFile> OpenRead(const std::string& path) override;
   std::unique_ptr<IWriteFile> Create(const std::string& path, std::string& error) override;
-  std::string CreateTempFileIn(const std::string& folder, const std::string& prefix) override;
+  std::unique_ptr<IWriteFile> CreateTempFile(const std::string& folder, const std::string& prefix, std::string& path,
+                                             std::string& error) override;
   bool FileExists(const std::string& path) override;
   bool DirectoryExists(const std::string& path) override;
   bool DeleteFile(const std::string& path) override;
-  bool MoveReplace(const std::string& from, const std::string& to, std::string& error) override;
+  MoveResult MoveReplace(const std::string& from, const std::string& to, std::string& error) override;
   bool ReplaceAtRestart(const std::string& from, const std::string& to) override;
   std::string TempFolder() override;
 
@@ -69,6 +70,12 @@ class HostFileSystem : public IFileSystem {
   bool DeleteAtRestart(const std::string& path) override;
   // The simulated file system has no short names.
   std::string ShortPathName(const std::string& path) override;
+  std::vector<Entry> ListFolder(const std::string& folder, const std::string& prefix,
+                                const std::string& suffix) override;
+  std::shared_ptr<void> HoldFolder(const std::string& path) override;
+  bool FolderInUse(const std::string& path) override;
+  // The sources of PendingRenames().
+  std::vector<std::string> PendingRestartFiles() override;
 
  private:
   bool IsHeld(const std::string& path) const;

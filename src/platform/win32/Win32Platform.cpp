@@ -296,26 +296,32 @@ class Win32FileSystem : public IFileSystem {
     return std::make_unique<Win32WriteFile>(h);
   }
 
-  std::string CreateTempFileIn(const std::string& folder, const std::string& prefix) override {
+  std::unique_ptr<IWriteFile> CreateTempFile(const std::string& folder, const std::string& prefix, std::string& path,
+                                             std::string& error) override {
     // Named here rather than by GetTempFileNameW, which refuses folders
     // longer than MAX_PATH - 14 characters although the file's own path
-    // would fit. Created with CREATE_NEW, so the name is reserved on return.
+    // would fit. CREATE_NEW with FILE_FLAG_OPEN_REPARSE_POINT: a link
+    // planted at the name makes the create fail instead of being followed,
+    // and the caller writes through this handle, never the name again.
     static std::atomic<uint32_t> next{GetTickCount() ^ (GetCurrentProcessId() << 16)};
     std::string dir = folder;
     if (!dir.empty() && dir.back() != '\\') dir += '\\';
     for (int attempt = 0; attempt < 100; ++attempt) {
       char name[16];
       std::snprintf(name, sizeof name, "%08X.tmp", static_cast<unsigned>(next.fetch_add(0x9E3779B1u)));
-      const std::string path = dir + prefix + name;
-      const HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr);
-      if (h != INVALID_HANDLE_VALUE) {
-        CloseHandle(h);
-        return path;
+      path = dir + prefix + name;
+      const HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      if (h != INVALID_HANDLE_VALUE) return std::make_unique<Win32WriteFile>(h);
+      const DWORD e = GetLastError();
+      if (e != ERROR_FILE_EXISTS && e != ERROR_ALREADY_EXISTS) {
+        error = SystemMessage(e);
+        break;
       }
-      if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) return {};
     }
-    return {};
+    if (error.empty()) error = "no unused temporary name in the folder " + folder;
+    path.clear();
+    return nullptr;
   }
 
   bool FileExists(const std::string& path) override {
@@ -330,10 +336,24 @@ class Win32FileSystem : public IFileSystem {
 
   bool DeleteFile(const std::string& path) override { return DeleteFileW(Wide(path).c_str()) != 0; }
 
-  bool MoveReplace(const std::string& from, const std::string& to, std::string& error) override {
-    if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-    error = SystemMessage(GetLastError());
-    return false;
+  MoveResult MoveReplace(const std::string& from, const std::string& to, std::string& error) override {
+    const std::wstring target = Wide(to);
+    const DWORD a = GetFileAttributesW(target.c_str());
+    if (a != INVALID_FILE_ATTRIBUTES && (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+      error = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? "A link stands at the name of the file."
+                                                      : SystemMessage(ERROR_ACCESS_DENIED);
+      return MoveResult::Failed;
+    }
+    if (MoveFileExW(Wide(from).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return MoveResult::Moved;
+    const DWORD e = GetLastError();
+    error = SystemMessage(e);
+    if (e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION || e == ERROR_USER_MAPPED_FILE)
+      return MoveResult::InUse;
+    // A running program refuses to be replaced with "access denied",
+    // although nothing in its attributes forbids writing.
+    if (e == ERROR_ACCESS_DENIED && a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY) == 0)
+      return MoveResult::InUse;
+    return MoveResult::Failed;
   }
 
   bool ReplaceAtRestart(const std::string& from, const std::string& to) override {
@@ -424,6 +444,84 @@ class Win32FileSystem : public IFileSystem {
     const std::wstring shortPath =
         FillWide([&](wchar_t* b, DWORD n) { return GetShortPathNameW(wide.c_str(), b, n); });
     return shortPath.empty() ? path : Narrow(shortPath);
+  }
+
+  std::vector<Entry> ListFolder(const std::string& folder, const std::string& prefix,
+                                const std::string& suffix) override {
+    std::vector<Entry> entries;
+    std::string dir = folder;
+    if (!dir.empty() && dir.back() != '\\') dir += '\\';
+    WIN32_FIND_DATAW d;
+    const HANDLE h = FindFirstFileExW(Wide(dir + prefix + "*" + suffix).c_str(), FindExInfoBasic, &d,
+                                      FindExSearchNameMatch, nullptr, 0);
+    if (h == INVALID_HANDLE_VALUE) return entries;
+    do {
+      // The pattern also matches short names: the long one decides.
+      const std::string name = Narrow(d.cFileName);
+      if (name == "." || name == ".." || name.size() < prefix.size() + suffix.size() ||
+          !EqualsIgnoreAsciiCase(std::string_view(name).substr(0, prefix.size()), prefix) ||
+          !EqualsIgnoreAsciiCase(std::string_view(name).substr(name.size() - suffix.size()), suffix))
+        continue;
+      const bool isFolder = (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                            (d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+      entries.push_back({name, isFolder});
+    } while (FindNextFileW(h, &d));
+    FindClose(h);
+    return entries;
+  }
+
+  // A folder is held by a handle that does not share deletion; a process
+  // asking for delete access to it is then refused with a sharing
+  // violation, which is how FolderInUse tells.
+  std::shared_ptr<void> HoldFolder(const std::string& path) override {
+    const HANDLE h = CreateFileW(Wide(path).c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    return std::shared_ptr<void>(h, [](void* p) { CloseHandle(p); });
+  }
+
+  bool FolderInUse(const std::string& path) override {
+    const HANDLE h = CreateFileW(Wide(path).c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                 nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      CloseHandle(h);
+      return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
+  }
+
+  std::vector<std::string> PendingRestartFiles() override {
+    // Pairs of NUL-ended paths (source, then target or nothing), each in
+    // the form "\??\C:\...".
+    std::vector<std::string> files;
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_QUERY_VALUE,
+                      &key) != ERROR_SUCCESS)
+      return files;
+    DWORD type = 0, bytes = 0;
+    std::vector<wchar_t> data;
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, nullptr, &bytes) == ERROR_SUCCESS &&
+        type == REG_MULTI_SZ && bytes > 0) {
+      data.resize(bytes / sizeof(wchar_t) + 2, L'\0');
+      if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type,
+                           reinterpret_cast<BYTE*>(data.data()), &bytes) != ERROR_SUCCESS)
+        data.clear();
+    }
+    RegCloseKey(key);
+    const size_t n = std::min(data.size(), static_cast<size_t>(bytes / sizeof(wchar_t)));
+    bool source = true;
+    for (size_t i = 0; i < n;) {
+      const size_t end = static_cast<size_t>(std::find(data.begin() + i, data.begin() + n, L'\0') - data.begin());
+      std::wstring item(data.begin() + i, data.begin() + end);
+      if (source && !item.empty()) {
+        if (item.rfind(L"\\??\\", 0) == 0) item.erase(0, 4);
+        files.push_back(Narrow(item));
+      }
+      source = !source;
+      i = end + 1;
+    }
+    return files;
   }
 
   std::string TempFolder() override {
