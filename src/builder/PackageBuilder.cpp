@@ -338,6 +338,7 @@ class Writer {
     r.storedSizes = stored_;
     r.checksums = crcs_;
     r.supportFiles = supportCount;
+    r.tablePosition = tablePos_;
     return r;
   }
 

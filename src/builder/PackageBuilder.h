@@ -121,6 +121,7 @@ struct BuildReport {
   std::vector<int64_t> offsets, sizes, storedSizes;
   std::vector<uint32_t> checksums;
   size_t supportFiles = 0;
+  int64_t tablePosition = 0;  // package position of the file tables (offsets first)
 };
 
 // Data index of an installable file by its name (support files first).

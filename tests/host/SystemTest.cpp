@@ -390,6 +390,20 @@ TEST(SystemFolderVariables, SetupVariablesComeFirstAndSetTheSharedFlagBothWays) 
   EXPECT_EQ(ExpandFolderPath("%PROGRAMFILES%", s.ctx, shared, font), "C:\\FakePF");
 }
 
+TEST(SystemFolderVariables, RootFoldersStayBelowTheirVariable) {
+  FakeSetup s(1);
+  for (const char* good : {"%APPFOLDER%", "%APPFOLDER%\\", "%appfolder%\\bin", "%APPFOLDER%\\bin\\x64\\",
+                           "%PROGRAMFILES%\\Vendor\\Tool", "%SYSTEM%"})
+    EXPECT_EQ(WhyUnsafeRootFolder(good, s.ctx), "") << good;
+  // Each would install beside or above the variable's folder, onto another
+  // drive, or into a name Windows reads otherwise.
+  for (const char* bad : {"%APPFOLDER%\\..\\x", "%APPFOLDER%\\bin\\..\\..\\x", "%APPFOLDER%\\.", "C:\\x", "Z:\\x",
+                          "\\\\srv\\share\\x", "x", "", "%APPFOLDER%\\CON", "%APPFOLDER%\\COM\u00B9",
+                          "%APPFOLDER%\\x:y", "%APPFOLDER%\\x.", "%APPFOLDER%\\x \\y", "%APPFOLDER%x",
+                          "%APPFOLDER%\\a\\\\b", "%APPFOLDER%\\a/b", "%NOSUCHFOLDER%\\x", "%APP_FOLDER%\\x"})
+    EXPECT_NE(WhyUnsafeRootFolder(bad, s.ctx), "") << bad;
+}
+
 TEST(SystemFolderVariables, AnUnregisteredApplicationFolderStaysUnchanged) {
   // A definition whose application folder has two empty paths does not
   // register the variable at all.

@@ -74,4 +74,33 @@ TEST(SafeName, RefusesNamesThatLeaveTheirFolder) {
     EXPECT_NE(WhyUnsafeName(bad), "") << bad;
   EXPECT_EQ(WhyUnsafeName("console.txt"), "");
   EXPECT_EQ(WhyUnsafeName("com10"), "");
+  // Windows takes the superscript digits 1 to 3 for ports too.
+  for (const char* bad : {"COM\u00B9", "com\u00B2", "LPT\u00B3.txt", "lpt\u00B9 .log"})
+    EXPECT_NE(WhyUnsafeName(bad), "") << bad;
+  EXPECT_EQ(WhyUnsafeName("COM\u2074"), "");  // superscript four is no device
+  EXPECT_EQ(WhyUnsafeName("COM\u00B9x"), "");
+}
+
+TEST(SafeName, PathsAreReducedToTheirPlainForm) {
+  const std::pair<const char*, const char*> plain[] = {
+      {"C:\\Program Files\\P\\a.txt", "C:\\Program Files\\P\\a.txt"},
+      {"C:/Program Files/P/../Other/x.txt", "C:\\Program Files\\Other\\x.txt"},
+      {"C:\\P\\\\sub\\.\\a.txt", "C:\\P\\sub\\a.txt"},
+      {"C:\\P\\sub\\..\\..\\Windows\\x.dll", "C:\\Windows\\x.dll"},
+      {"\\\\server\\share\\dir/../x", "\\\\server\\share\\x"},
+      {"D:\\", "D:\\"},
+      {"D:\\x\\..", "D:\\"},
+  };
+  for (const auto& [in, out] : plain) EXPECT_EQ(NormalisedCompletePath(in).value_or("(refused)"), out) << in;
+  // Not complete, climbing above the root, or with a name Windows would
+  // change (a trailing dot or space turns ".. " into a parent).
+  for (const char* bad : {"", "a.txt", "C:a.txt", "\\\\server", "\\\\?\\C:\\x", "\\\\.\\C:\\x", "C:\\..\\x",
+                          "C:\\P\\.. \\x", "C:\\P\\x.", "C:\\P\\CON\\x", "C:\\P\\a:b", "\\\\srv\\..\\x"})
+    EXPECT_FALSE(NormalisedCompletePath(bad)) << bad;
+  EXPECT_TRUE(IsBelowFolder("C:\\P\\a.txt", "C:\\P"));
+  EXPECT_TRUE(IsBelowFolder("c:\\p\\sub\\a.txt", "C:\\P\\"));
+  EXPECT_TRUE(IsBelowFolder("D:\\a.txt", "D:\\"));
+  EXPECT_FALSE(IsBelowFolder("C:\\P", "C:\\P"));
+  EXPECT_FALSE(IsBelowFolder("C:\\PX\\a.txt", "C:\\P"));
+  EXPECT_FALSE(IsBelowFolder("D:\\P\\a.txt", "C:\\P"));
 }

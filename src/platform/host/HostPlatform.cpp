@@ -271,6 +271,12 @@ IFileSystem::MoveResult HostFileSystem::MoveReplace(const std::string& from, con
     return MoveResult::InUse;
   }
   struct stat st{};
+  // Neither end may be a link: a temporary file swapped for one after it
+  // was written would put the link in the target's place.
+  if (::lstat(WithoutTrailingSlash(nf).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = "The file to be moved into place is not a plain file.";
+    return MoveResult::Failed;
+  }
   if (::lstat(nt.c_str(), &st) == 0) {
     if (S_ISLNK(st.st_mode)) {
       error = "A link stands at the name of the file.";

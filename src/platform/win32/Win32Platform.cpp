@@ -337,14 +337,21 @@ class Win32FileSystem : public IFileSystem {
   bool DeleteFile(const std::string& path) override { return DeleteFileW(Wide(path).c_str()) != 0; }
 
   MoveResult MoveReplace(const std::string& from, const std::string& to, std::string& error) override {
-    const std::wstring target = Wide(to);
+    // Neither end may be a link: a temporary file swapped for one after it
+    // was written would put the link in the target's place.
+    const std::wstring source = Wide(from), target = Wide(to);
+    const DWORD s = GetFileAttributesW(source.c_str());
+    if (s == INVALID_FILE_ATTRIBUTES || (s & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+      error = "The file to be moved into place is not a plain file.";
+      return MoveResult::Failed;
+    }
     const DWORD a = GetFileAttributesW(target.c_str());
     if (a != INVALID_FILE_ATTRIBUTES && (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
       error = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? "A link stands at the name of the file."
                                                       : SystemMessage(ERROR_ACCESS_DENIED);
       return MoveResult::Failed;
     }
-    if (MoveFileExW(Wide(from).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return MoveResult::Moved;
+    if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return MoveResult::Moved;
     const DWORD e = GetLastError();
     error = SystemMessage(e);
     if (e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION || e == ERROR_USER_MAPPED_FILE)
