@@ -323,7 +323,7 @@ std::string TextBytes(size_t n, unsigned seed) {
   return s;
 }
 
-static BuildFile InlineFile(const std::string& name, std::string content, uint64_t version = ~0ull) {
+BuildFile InlineFile(const std::string& name, std::string content, uint64_t version) {
   BuildFile f;
   f.name = name;
   f.content = std::move(content);

@@ -62,6 +62,8 @@ class TestMachine {
 
 // A manifest with a little of everything, built from inline contents.
 PackageManifest SampleManifest();
+// A file of the manifest with its bytes inline and the time 2025-12-09 12:00.
+BuildFile InlineFile(const std::string& name, std::string content, uint64_t version = ~0ull);
 std::string RandomBytes(size_t n, unsigned seed);
 std::string TextBytes(size_t n, unsigned seed);
 
