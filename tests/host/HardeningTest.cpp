@@ -330,20 +330,53 @@ TEST_F(HardeningTest, ALaterRunRemovesWhatAKilledRunLeftBehind) {
   EXPECT_EQ(entries[0].name, "stw87654321");
 }
 
+// Runs a command, returning its exit status and what it printed.
+std::pair<int, std::string> Shell(const std::string& command) {
+  FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+  if (!p) return {-1, ""};
+  std::string out;
+  char buf[512];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  return {WEXITSTATUS(::pclose(p)), out};
+}
+
 TEST_F(HardeningTest, SetupHostSaysWhyARunFailed) {
   const std::string setup = Build(Product());
   std::string bytes = Read(setup);
   bytes.resize(bytes.size() / 2);
   Write(setup, bytes);
-  const std::string command =
-      std::string(STW_SETUP_HOST) + " --machine '" + root + "' '" + root + "/dist/setup.exe' /silent 2>&1";
-  FILE* p = ::popen(command.c_str(), "r");
-  ASSERT_TRUE(p);
-  std::string out;
-  char buf[512];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  EXPECT_EQ(WEXITSTATUS(::pclose(p)), kExitFailed & 0xFF);
+  const auto [code, out] =
+      Shell(std::string(STW_SETUP_HOST) + " --machine '" + root + "' '" + root + "/dist/setup.exe' /silent");
+  EXPECT_EQ(code, kExitFailed & 0xFF);
   EXPECT_NE(out.find("damaged"), std::string::npos) << out;
+}
+
+TEST_F(HardeningTest, PakbuildExtractRefusesANegativeOffsetThatIsNoExternalFile) {
+  const PackageManifest m = Product();
+  Build(m);
+  const int app = FindDataIndex(m, "app.exe");
+  const std::string native = root + "/dist/setup.exe";
+  std::string bytes = Read("Z:" + native);
+  bytes.replace(static_cast<size_t>(report.tablePosition + 8 * app), 8, Le64(-2));
+  std::ofstream(native, std::ios::binary) << bytes;
+  const auto [code, out] = Shell(std::string(STW_PAKBUILD) + " extract '" + native + "' --by-index '" + root + "/out'");
+  EXPECT_EQ(code, 1) << out;
+  EXPECT_NE(out.find("data index " + std::to_string(app) + " has the offset -2"), std::string::npos) << out;
+}
+
+TEST_F(HardeningTest, AFailedBuildLeavesNoOutput) {
+  PackageManifest m = Product();
+  m.volumeSize = 512;  // smaller than the setup definition, found out mid-way
+  const std::string out = root + "/dist/split.exe";
+  EXPECT_THROW(BuildPackage(m, out), ESetupException);
+  EXPECT_TRUE(std::filesystem::is_empty(root + "/dist"));
+  // A good build replaces what an earlier one wrote, and leaves no part.
+  std::ofstream(out, std::ios::binary) << "an earlier build";
+  m.volumeSize = 0;
+  BuildPackage(m, out);
+  EXPECT_NE(Read("Z:" + out), "an earlier build");
+  const auto left = std::distance(std::filesystem::directory_iterator(root + "/dist"), {});
+  EXPECT_EQ(left, 1);
 }
 
 }  // namespace
