@@ -550,6 +550,83 @@ expect_false "nothing under app.exe's name" exists "$dapp\\app.exe"
 expect_false "no stw* temporary file left in the folder" compgen -G "$(unix_path "$dapp")/[sS][tT][wW]*"
 expect_false "no uninstall entry" key_exists "HKLM\\$(uninstall_of "Broken Product")" 32
 
+# ---------------------------------------------------------------- (9) an edited earlier log
+
+scenario="an edited earlier log"
+variant p10a "$(keyed "Log Product") | .setupOptions = {\"bits\": 1}"
+variant p10b "$(keyed "Log Product") | .setupOptions = {\"bits\": 1} | .version = \"2.6\" | .releaseDate = \"2026-03-19\""
+lapp='C:\Program Files\Log Product'
+run_setup "$work/p10a.exe" /silent
+expect_eq "first release: exit code" 0 "$code"
+# Files outside the product, each named by the log in another way; a link
+# inside the application folder leads to one of them.
+mkdir -p "$(unix_path 'C:\Program Files\Other')" "$(unix_path 'C:\Outside')"
+for v in 'C:\windows\system32\victim.dll' 'C:\Program Files\Other\x.txt' 'C:\Outside\inner.txt'; do
+  printf 'not the product' >"$(unix_path "$v")"
+done
+printf 'not the product' >"$work/outside.txt"
+ln -s "$(unix_path 'C:\Outside')" "$(unix_path "$lapp\linked")"
+printf 'obsolete' >"$(unix_path "$lapp\legit.txt")"
+log_file=$(unix_path "$lapp\Stowa.log")
+extra=$(printf '%s\r\n' 'C:\windows\system32\victim.dll' "$lapp/../Other/x.txt" "$lapp\..\Other\x.txt" \
+  '\\nosuch\share\x' "$(z_path "$work/outside.txt")" "$lapp\linked\inner.txt" "$lapp\\legit.txt")$'\n'
+# The lines go in before the end of the file section (the first "%%%").
+EXTRA=$extra awk 'BEGIN { ORS = "" } !done && $0 == "%%%\r" { print ENVIRON["EXTRA"]; done = 1 } { print $0 "\n" }' \
+  "$log_file" >"$work/edited.log"
+cp "$work/edited.log" "$log_file"
+run_setup "$work/p10b.exe" /silent
+expect_eq "update: exit code" 0 "$code"
+expect_true "the system folder's file stays" exists 'C:\windows\system32\victim.dll'
+expect_true "a file reached through .. with / stays" exists 'C:\Program Files\Other\x.txt'
+expect_true "a file on Z: stays" test -e "$work/outside.txt"
+if exists "$lapp\linked\inner.txt"; then pass "a file reached through a link stays"; else
+  fail "a file reached through a link stays" "Wine showed the link as a plain folder"
+fi
+expect_false "the product's own obsolete file goes" exists "$lapp\legit.txt"
+
+# ---------------------------------------------------------------- (10) a damaged support file
+
+scenario="a damaged support file"
+printf 'HOOKS-DLL-MARKER %.0s0123456789' $(seq 1 40) >"$work/src/hooks.dll"
+jq '. + {supportDll: {name: "hooks.dll", source: "src/hooks.dll", compress: false}}' "$work/base.json" \
+  | jq "$(keyed "Hooks Product")" >"$work/p11.json"
+build_package "$work/p11.json" "$work/p11.exe"
+at=$(grep -abo 'HOOKS-DLL-MARKER' "$work/p11.exe" | head -n1 | cut -d: -f1)
+printf 'h' | dd of="$work/p11.exe" bs=1 seek="$((at + 100))" conv=notrunc status=none
+run_setup "$work/p11.exe" /silent /suppressmsgboxes
+expect_eq "exit code 1603 (67 under Wine)" 67 "$code"
+expect_true "the error names the support file (stderr)" grep -q "hooks.dll could not be read" "$last_out"
+expect_false "nothing installed" exists 'C:\Program Files\Hooks Product'
+
+# ---------------------------------------------------------------- (11) renames that cannot succeed
+
+scenario="a folder at a file's name"
+variant p12 "$(keyed "Folder Product")"
+fapp='C:\Program Files\Folder Product'
+mkdir -p "$(unix_path "$fapp\app.exe")"
+run_setup "$work/p12.exe" /silent /suppressmsgboxes
+expect_eq "exit code 1603 (67 under Wine), not 3010" 67 "$code"
+expect_true "the error names the file (stderr)" grep -qF "$fapp\app.exe could not be created" "$last_out"
+pending=$("$wine64" reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations \
+  </dev/null 2>/dev/null | tr -d '\r' || true)
+expect_false "nothing scheduled for the restart" grep -qiF 'Folder Product' <<<"$pending"
+expect_false "no stw* temporary file left in the folder" compgen -G "$(unix_path "$fapp")/[sS][tT][wW]*"
+
+scenario="a link at a file's name"
+variant p13 "$(keyed "Link Product")"
+kapp='C:\Program Files\Link Product'
+mkdir -p "$(unix_path "$kapp")"
+printf 'the system file' >"$(unix_path 'C:\windows\system32\victim2.dll')"
+ln -s "$(unix_path 'C:\windows\system32\victim2.dll')" "$(unix_path "$kapp\app.exe")"
+run_setup "$work/p13.exe" /silent /suppressmsgboxes
+expect_eq "the file the link names is untouched" "the system file" \
+  "$(cat "$(unix_path 'C:\windows\system32\victim2.dll')")"
+if [ -L "$(unix_path "$kapp\app.exe")" ]; then
+  expect_eq "kept as a link: exit code 1603 (67 under Wine)" 67 "$code"
+else
+  expect_true "replaced by the package's file" same_file "$work/src/app.exe" "$kapp\app.exe"
+fi
+
 scenario="registry queries"
 if [ -s "$work/reg-failures" ]; then
   fail "every reg query answered" "$(cat "$work/reg-failures")"
