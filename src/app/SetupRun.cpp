@@ -95,7 +95,10 @@ void TSetupRun::MakePrivateTempFolder() {
     // Held from now on, so that another run's clean-up below passes it
     // over; a folder gone before it could be held is given up.
     privateHold_ = S.P.Fs.HoldFolder(path);
-    if (!privateHold_) continue;
+    if (!privateHold_) {
+      S.P.Fs.RemoveFolder(path);
+      continue;
+    }
     privateTemp_ = path;
     S.Package.TempFolder = path + "\\";
     RemoveLeftoverPrivateFolders(S.P.Fs, S.TempFolder, path);

@@ -131,9 +131,9 @@ TEST_F(HardeningTest, AnEditedLogCannotWidenTheFoldersThatVouch) {
   PackageManifest v2 = Product();
   v2.setupOptionBits = 1;
   v2.releaseDate = 46300;
-  // Pointed back at the product's folder by the command line, as an
-  // administrator would after seeing where the update was going.
-  ASSERT_EQ(Run(Build(v2, "v2.exe"), {"/silent", "/APPFOLDER", "C:\\Windows"}), kExitSuccess) << AllBoxes();
+  // The update goes where the log says, but deletes nothing there.
+  ASSERT_EQ(Run(Build(v2, "v2.exe"), {"/silent"}), kExitSuccess) << AllBoxes();
+  EXPECT_TRUE(fs.FileExists("C:\\Windows\\app.exe"));
   EXPECT_EQ(Read("C:\\Windows\\victim.dll"), "system");
   EXPECT_EQ(Read("C:\\Data\\victim.txt"), "data");
 }
