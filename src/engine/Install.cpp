@@ -120,8 +120,9 @@ std::vector<std::string> TInstaller::TrustedFolders() const {
     if (IsBareDrive(path)) path += '\\';
     const std::optional<std::string> plain = NormalisedCompletePath(path);
     if (!plain) continue;
-    // A folder that holds the system's own (a log that named C:\Windows or
-    // a drive's root as the application folder) vouches for nothing.
+    // A folder that is or holds one of the system's own (a log that named
+    // C:\Windows or the system drive's root as the application folder)
+    // vouches for nothing.
     const bool holdsSystem = std::any_of(system.begin(), system.end(), [&](const std::string& sys) {
       return SameTextIgnoreCase(sys, *plain) || IsBelowFolder(sys, *plain);
     });
@@ -161,8 +162,8 @@ void TInstaller::IgnoreForeignLog(const std::vector<std::string>& trusted) {
   // this installation's own folders vouch for it.
   if (s_.Def.UserType != 1 || !s_.LogPathFromCurrentUser || s_.LogPath.empty()) return;
   const std::optional<std::string> plain = NormalisedCompletePath(s_.LogPath);
-  TSortedStrings none;
-  if (plain && ReachedPlainly(*plain, trusted, none)) return;
+  TSortedStrings checked;
+  if (plain && ReachedPlainly(*plain, trusted, checked)) return;
   s_.LogPath.clear();
   s_.PreviousFiles.Clear();
   s_.PreviousRegistryValues.Clear();
