@@ -89,7 +89,7 @@ void TSetupRun::MakePrivateTempFolder() {
   std::random_device rd;
   for (int attempt = 0; attempt < 20; ++attempt) {
     char name[32];
-    std::snprintf(name, sizeof name, "stw%08X", static_cast<unsigned>(rd()));
+    std::snprintf(name, sizeof name, "%s%08X", kTempPrefix, static_cast<unsigned>(rd()));
     const std::string path = S.TempFolder + name;
     if (!S.P.Fs.CreatePrivateFolder(path)) continue;
     // Held from now on, so that another run's clean-up below passes it

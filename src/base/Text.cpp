@@ -284,6 +284,16 @@ std::string WithoutTrailingBackslashes(std::string folder) {
   return folder;
 }
 
+std::string WithTrailingBackslash(std::string folder) {
+  if (folder.empty() || folder.back() != '\\') folder.push_back('\\');
+  return folder;
+}
+
+bool HasPrefixAndSuffixIgnoreAsciiCase(std::string_view s, std::string_view prefix, std::string_view suffix) {
+  return s.size() >= prefix.size() + suffix.size() && EqualsIgnoreAsciiCase(s.substr(0, prefix.size()), prefix) &&
+         EqualsIgnoreAsciiCase(s.substr(s.size() - suffix.size()), suffix);
+}
+
 bool IsCompletePath(std::string_view p) {
   if (p.size() >= 3 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':' && p[2] == '\\') return true;
   return p.size() >= 3 && p[0] == '\\' && p[1] == '\\' && p[2] != '\\';

@@ -56,6 +56,11 @@ std::string HexU32(uint32_t v);
 
 // A folder without trailing backslashes; a drive's root ("C:\") stays whole.
 std::string WithoutTrailingBackslashes(std::string folder);
+// A folder ending in exactly one more backslash unless it ends in one.
+std::string WithTrailingBackslash(std::string folder);
+// Whether `s` starts with `prefix` and ends with `suffix`, apart, ignoring
+// ASCII case (a file name against a pattern "prefix*suffix").
+bool HasPrefixAndSuffixIgnoreAsciiCase(std::string_view s, std::string_view prefix, std::string_view suffix);
 // "X:\..." or "\\server\share...": a path that names its drive or share.
 bool IsCompletePath(std::string_view path);
 // The path in double quotes when it holds a space, as a command line needs.

@@ -55,8 +55,7 @@ bool WriteFileWhole(IFileSystem& fs, const std::string& target, const std::funct
 }
 
 bool IsOwnTempName(std::string_view name, std::string_view suffix) {
-  if (name.size() != 3 + 8 + suffix.size() || !EqualsIgnoreAsciiCase(name.substr(0, 3), kTempPrefix) ||
-      !EqualsIgnoreAsciiCase(name.substr(11), suffix))
+  if (name.size() != 3 + 8 + suffix.size() || !HasPrefixAndSuffixIgnoreAsciiCase(name, kTempPrefix, suffix))
     return false;
   for (char c : name.substr(3, 8))
     if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
@@ -66,7 +65,7 @@ bool IsOwnTempName(std::string_view name, std::string_view suffix) {
 void RemoveLeftoverTempFiles(IFileSystem& fs, const std::vector<std::string>& folders) {
   std::optional<std::vector<std::string>> pending;  // read when first needed
   for (const std::string& folder : folders) {
-    const std::string dir = folder.empty() || folder.back() == '\\' ? folder : folder + "\\";
+    const std::string dir = WithTrailingBackslash(folder);
     for (const IFileSystem::Entry& e : fs.ListFolder(folder, kTempPrefix, ".tmp")) {
       if (e.folder || !IsOwnTempName(e.name)) continue;
       const std::string path = dir + e.name;
@@ -79,7 +78,7 @@ void RemoveLeftoverTempFiles(IFileSystem& fs, const std::vector<std::string>& fo
 }
 
 void RemoveLeftoverPrivateFolders(IFileSystem& fs, const std::string& tempFolder, const std::string& keep) {
-  const std::string dir = tempFolder.empty() || tempFolder.back() == '\\' ? tempFolder : tempFolder + "\\";
+  const std::string dir = WithTrailingBackslash(tempFolder);
   for (const IFileSystem::Entry& e : fs.ListFolder(tempFolder, kTempPrefix, "")) {
     const std::string path = dir + e.name;
     if (!e.folder || !IsOwnTempName(e.name, "") || SameTextIgnoreCase(path, keep) || fs.FolderInUse(path)) continue;

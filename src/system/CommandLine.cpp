@@ -4,15 +4,6 @@
 
 namespace stw {
 
-namespace {
-
-std::string WithTrailingBackslash(std::string s) {
-  if (s.empty() || s.back() != '\\') s.push_back('\\');
-  return s;
-}
-
-}  // namespace
-
 bool HasSwitch(const Arguments& args, std::string_view name) {
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];

@@ -81,6 +81,14 @@ TEST(SafeName, RefusesNamesThatLeaveTheirFolder) {
   EXPECT_EQ(WhyUnsafeName("COM\u00B9x"), "");
 }
 
+TEST(Text, FolderEndsAndNamePatterns) {
+  EXPECT_EQ(WithTrailingBackslash("C:\\x"), "C:\\x\\");
+  EXPECT_EQ(WithTrailingBackslash("C:\\"), "C:\\");
+  EXPECT_TRUE(HasPrefixAndSuffixIgnoreAsciiCase("STW0A.TMP", "stw", ".tmp"));
+  EXPECT_FALSE(HasPrefixAndSuffixIgnoreAsciiCase("stw.tmp", "stw.", ".tmp"));  // prefix and suffix may not overlap
+  EXPECT_FALSE(HasPrefixAndSuffixIgnoreAsciiCase("stw0A.txt", "stw", ".tmp"));
+}
+
 TEST(SafeName, PathsAreReducedToTheirPlainForm) {
   const std::pair<const char*, const char*> plain[] = {
       {"C:\\Program Files\\P\\a.txt", "C:\\Program Files\\P\\a.txt"},

@@ -445,10 +445,7 @@ std::vector<IFileSystem::Entry> HostFileSystem::ListFolder(const std::string& fo
   if (!dir) return entries;
   while (const dirent* d = ::readdir(dir)) {
     const std::string name = d->d_name;
-    if (name == "." || name == ".." || name.size() < prefix.size() + suffix.size() ||
-        !EqualsIgnoreAsciiCase(std::string_view(name).substr(0, prefix.size()), prefix) ||
-        !EqualsIgnoreAsciiCase(std::string_view(name).substr(name.size() - suffix.size()), suffix))
-      continue;
+    if (name == "." || name == ".." || !HasPrefixAndSuffixIgnoreAsciiCase(name, prefix, suffix)) continue;
     struct stat st{};
     const bool isFolder = ::lstat((native + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     entries.push_back({name, isFolder});

@@ -304,8 +304,7 @@ class Win32FileSystem : public IFileSystem {
     // planted at the name makes the create fail instead of being followed,
     // and the caller writes through this handle, never the name again.
     static std::atomic<uint32_t> next{GetTickCount() ^ (GetCurrentProcessId() << 16)};
-    std::string dir = folder;
-    if (!dir.empty() && dir.back() != '\\') dir += '\\';
+    const std::string dir = WithTrailingBackslash(folder);
     for (int attempt = 0; attempt < 100; ++attempt) {
       char name[16];
       std::snprintf(name, sizeof name, "%08X.tmp", static_cast<unsigned>(next.fetch_add(0x9E3779B1u)));
@@ -456,8 +455,7 @@ class Win32FileSystem : public IFileSystem {
   std::vector<Entry> ListFolder(const std::string& folder, const std::string& prefix,
                                 const std::string& suffix) override {
     std::vector<Entry> entries;
-    std::string dir = folder;
-    if (!dir.empty() && dir.back() != '\\') dir += '\\';
+    const std::string dir = WithTrailingBackslash(folder);
     WIN32_FIND_DATAW d;
     const HANDLE h = FindFirstFileExW(Wide(dir + prefix + "*" + suffix).c_str(), FindExInfoBasic, &d,
                                       FindExSearchNameMatch, nullptr, 0);
@@ -465,10 +463,7 @@ class Win32FileSystem : public IFileSystem {
     do {
       // The pattern also matches short names: the long one decides.
       const std::string name = Narrow(d.cFileName);
-      if (name == "." || name == ".." || name.size() < prefix.size() + suffix.size() ||
-          !EqualsIgnoreAsciiCase(std::string_view(name).substr(0, prefix.size()), prefix) ||
-          !EqualsIgnoreAsciiCase(std::string_view(name).substr(name.size() - suffix.size()), suffix))
-        continue;
+      if (name == "." || name == ".." || !HasPrefixAndSuffixIgnoreAsciiCase(name, prefix, suffix)) continue;
       const bool isFolder = (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
                             (d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
       entries.push_back({name, isFolder});
