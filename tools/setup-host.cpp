@@ -12,6 +12,7 @@
 #include "base/Text.h"
 #include "platform/Factory.h"
 #include "platform/host/HostPlatform.h"
+#include "platform/host/HostShell.h"
 #include "system/CommandLine.h"
 
 int main(int argc, char** argv) {
@@ -25,6 +26,7 @@ int main(int argc, char** argv) {
   stw::HostFileSystem fs(root);
   stw::HostRegistry reg(root);
   stw::HostSystem sys(root);
+  stw::HostShell shell(root);
   std::string installer = std::filesystem::absolute(rest[2]).string();
   for (char& c : installer)
     if (c == '/') c = '\\';
@@ -34,7 +36,7 @@ int main(int argc, char** argv) {
   // Nobody can answer on the console: every box takes its default answer,
   // and its text goes to standard error, as setup.exe's does.
   stw::TRunDialogs dialogs(console, true, true);
-  stw::TSetupRun run({fs, reg, sys, dialogs}, args);
+  stw::TSetupRun run({fs, reg, sys, dialogs, shell}, args);
   const int code = run.Main();
   std::cerr << "setup-host: exit code " << code << std::endl;
   return code;  // the shell sees the low byte: 1603 as 67, 3010 as 194, as under Wine

@@ -20,6 +20,7 @@ struct TPlatform {
   IRegistry& Reg;
   ISystem& Sys;
   IDialogs& Dialogs;
+  IShell& Shell;
 };
 
 // Interface strings the engine uses.

@@ -109,8 +109,16 @@ class IFileSystem {
 // Registry roots and views. `Default` is the view a 32-bit program gets
 // without asking (the 32-bit view on a 64-bit system); the 64-bit build
 // asks for that view explicitly, so both builds write the same keys.
-enum class RegRoot { ClassesRoot, CurrentUser, LocalMachine, Users };
+enum class RegRoot { ClassesRoot, CurrentUser, LocalMachine, Users, CurrentConfig };
 enum class RegView { Default, View64 };
+
+// A value as the registry holds it, whatever its type.
+struct RegValue {
+  enum Kind { String, ExpandString, Dword, Binary, Other } kind = String;
+  std::string text;  // String and ExpandString, without the terminating zero
+  uint32_t dword = 0;  // Dword
+  std::string bytes;  // the raw data of every kind (UTF-16 for strings)
+};
 
 class IRegistry {
  public:
@@ -131,8 +139,72 @@ class IRegistry {
                           RegView view = RegView::Default) = 0;
   virtual bool DeleteValue(RegRoot root, const std::string& key, const std::string& name,
                            RegView view = RegView::Default) = 0;
+  // REG_BINARY; an empty block writes a value of length 0.
+  virtual bool WriteBinary(RegRoot root, const std::string& key, const std::string& name, const std::string& bytes,
+                           RegView view = RegView::Default) = 0;
+  // Any value; nullopt when the key or the value cannot be read.
+  virtual std::optional<RegValue> QueryValue(RegRoot root, const std::string& key, const std::string& name,
+                                             RegView view = RegView::Default) = 0;
+  // The names of the key's subkeys in the order of enumeration by index,
+  // at most `limit`; empty when the key cannot be opened.
+  virtual std::vector<std::string> SubkeyNames(RegRoot root, const std::string& key, size_t limit,
+                                               RegView view = RegView::Default) = 0;
   // Deletes the key with everything below it.
   virtual bool DeleteKey(RegRoot root, const std::string& key, RegView view = RegView::Default) = 0;
+};
+
+// What a shell link (.lnk) holds.
+struct ShellLinkData {
+  std::string Path, Arguments, Description, WorkingDirectory, IconPath;
+  int IconIndex = 0;
+  int ShowCmd = 5;  // SW_SHOW
+  uint16_t HotKey = 0;
+};
+
+// A program started by IShell::StartProcess; destroying it closes the
+// handle, never the program.
+class IProcess {
+ public:
+  virtual ~IProcess() = default;
+  static constexpr uint32_t kInfinite = 0xFFFFFFFF;
+  // Waits up to `milliseconds`; true when the program has ended.
+  virtual bool Wait(uint32_t milliseconds) = 0;
+  // The exit code, nullopt while the program runs.
+  virtual std::optional<uint32_t> ExitCode() = 0;
+};
+
+// The shell and the system services that register what was installed.
+// Thread-safe: fonts are added from the workers.
+class IShell {
+ public:
+  virtual ~IShell() = default;
+  // Writes the link to `linkPath` (whose folder exists). False with the
+  // failure in `error`: "Cannot create IShellLink", "Cannot create
+  // IPersistFile" or "Cannot save " and the path.
+  virtual bool SaveShellLink(const ShellLinkData& link, const std::string& linkPath, std::string& error) = 0;
+  // Sets the start-pin option of a saved link (Windows 8 and later).
+  virtual bool SetStartPinOption(const std::string& linkPath, uint32_t value) = 0;
+  // Adds the font file to the fonts of the session; false when refused.
+  virtual bool AddFontResource(const std::string& path) = 0;
+  // Tells every top-level window once that the fonts changed.
+  virtual void BroadcastFontChange() = 0;
+  // Loads the type library in `path` and registers it with `helpFolder`;
+  // false with the system's message in `error`.
+  virtual bool RegisterTypeLibrary(const std::string& path, const std::string& helpFolder, std::string& error) = 0;
+  // Starts `program` (a full path) with the whole `commandLine` (which
+  // repeats the program as its first word). nullptr when it cannot start.
+  virtual std::unique_ptr<IProcess> StartProcess(const std::string& program, const std::string& commandLine) = 0;
+  // Opens a file with the verb "open", shown normally (SW_SHOW); waits for
+  // it to end when `wait`. False when it cannot be started.
+  virtual bool OpenFile(const std::string& file, const std::string& parameters, bool wait) = 0;
+  // Tells the shell that file associations changed.
+  virtual void NotifyAssociationsChanged() = 0;
+  // Adds an access entry granting the Users group (S-1-5-32-545) full
+  // control of the folder, inherited by its files and subfolders. False
+  // when the folder cannot be opened or its access list not written.
+  virtual bool GrantUsersFullControl(const std::string& folder) = 0;
+  // Whether the drive of `root` ("X:\\") is a removable drive.
+  virtual bool IsRemovableDrive(const std::string& root) = 0;
 };
 
 // Facts about the running system and process.

@@ -29,7 +29,7 @@ class HardeningTest : public InstallTest {
     std::vector<std::string> args = {"C:\\Temp\\setup.exe", installer};
     args.insert(args.end(), switches.begin(), switches.end());
     TRunDialogs run(dialogs, false, false);
-    TSetupRun setup({other, reg, sys, run}, args);
+    TSetupRun setup({other, reg, sys, run, shell}, args);
     return setup.Main();
   }
   std::string AllBoxes() const {

@@ -14,6 +14,7 @@
 #include "base/Text.h"
 #include "builder/Manifest.h"
 #include "platform/host/HostPlatform.h"
+#include "platform/host/HostShell.h"
 #include "system/CommandLine.h"
 
 namespace stw::test {
@@ -32,6 +33,7 @@ class InstallTest : public ::testing::Test {
   HostFileSystem fs{root};
   HostRegistry reg{root};
   HostSystem sys{root};
+  HostShell shell{root};
   ScriptedDialogs dialogs;
 
   void SetUp() override {
@@ -66,7 +68,7 @@ class InstallTest : public ::testing::Test {
     // As setup.exe does: the switch suppresses the boxes; `suppress` stands
     // for a run that nobody watches even without it.
     TRunDialogs run(dialogs, suppress || HasSwitch(args, "suppressmsgboxes"), false);
-    TSetupRun setup({fs, reg, sys, run}, args);
+    TSetupRun setup({fs, reg, sys, run, shell}, args);
     const int code = setup.Main();
     lastQueue = setup.Installer ? setup.Installer->FirstQueue() : std::vector<std::string>{};
     lastSecondQueue = setup.Installer ? setup.Installer->SecondQueue() : std::vector<std::string>{};

@@ -173,8 +173,9 @@ class HostSystem : public ISystem {
 // rights (HostSystem) the keys of HKLM and HKU cannot be written.
 //
 // The file holds lines "key<TAB>path", each followed by the key's values
-// "sz<TAB>name<TAB>text" and "dword<TAB>name<TAB>decimal"; paths, names and
-// text are escaped (MachineFiles.h). Thread-safe.
+// "sz<TAB>name<TAB>text", "dword<TAB>name<TAB>decimal" and
+// "bin<TAB>name<TAB>hex"; paths, names and text are escaped
+// (MachineFiles.h). HKEY_CURRENT_CONFIG is stored as "HKCC". Thread-safe.
 class HostRegistry : public IRegistry {
  public:
   explicit HostRegistry(std::string machineRoot = {});
@@ -197,6 +198,12 @@ class HostRegistry : public IRegistry {
                   RegView view = RegView::Default) override;
   bool DeleteValue(RegRoot root, const std::string& key, const std::string& name,
                    RegView view = RegView::Default) override;
+  bool WriteBinary(RegRoot root, const std::string& key, const std::string& name, const std::string& bytes,
+                   RegView view = RegView::Default) override;
+  std::optional<RegValue> QueryValue(RegRoot root, const std::string& key, const std::string& name,
+                                     RegView view = RegView::Default) override;
+  std::vector<std::string> SubkeyNames(RegRoot root, const std::string& key, size_t limit,
+                                       RegView view = RegView::Default) override;
   bool DeleteKey(RegRoot root, const std::string& key, RegView view = RegView::Default) override;
 
  private:

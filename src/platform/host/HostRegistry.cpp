@@ -32,10 +32,37 @@ std::string Fold(std::string_view name) {
 
 struct Value {
   std::string name;  // as first written
-  bool isDword = false;
-  std::string text;
+  bool isDword = false, isBinary = false;
+  std::string text;  // a string's text, or a binary value's bytes
   uint32_t dword = 0;
 };
+
+std::string Hex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (const unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+bool FromHex(const std::string& hex, std::string& bytes) {
+  if (hex.size() % 2) return false;
+  auto nibble = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  bytes.clear();
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    const int hi = nibble(hex[i]), lo = nibble(hex[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    bytes.push_back(static_cast<char>(hi * 16 + lo));
+  }
+  return true;
+}
 
 struct Node {
   std::string name;  // as first created
@@ -103,6 +130,8 @@ void Serialise(const Node& n, const std::string& path, std::string& out) {
   for (const auto& [fold, v] : n.values) {
     if (v.isDword) {
       out += "dword\t" + host::EscapeField(v.name) + "\t" + std::to_string(v.dword) + "\n";
+    } else if (v.isBinary) {
+      out += "bin\t" + host::EscapeField(v.name) + "\t" + Hex(v.text) + "\n";
     } else {
       out += "sz\t" + host::EscapeField(v.name) + "\t" + host::EscapeField(v.text) + "\n";
     }
@@ -149,15 +178,19 @@ void Parse(const std::string& text, Node& top) {
     if (f.size() == 2 && f[0] == "key") {
       const std::vector<std::string> parts = SplitKey(host::UnescapeField(f[1]));
       current = nullptr;
-      if (parts.empty() || !(parts[0] == "HKCU" || parts[0] == "HKLM" || parts[0] == "HKU")) continue;
+      if (parts.empty() || !(parts[0] == "HKCU" || parts[0] == "HKLM" || parts[0] == "HKU" || parts[0] == "HKCC"))
+        continue;
       bool created = false;
       current = &top;
       for (const std::string& p : parts) current = MakeChild(*current, p, created);
-    } else if (f.size() == 3 && current && (f[0] == "sz" || f[0] == "dword")) {
+    } else if (f.size() == 3 && current && (f[0] == "sz" || f[0] == "dword" || f[0] == "bin")) {
       Value v;
       v.name = host::UnescapeField(f[1]);
       if (f[0] == "sz") {
         v.text = host::UnescapeField(f[2]);
+      } else if (f[0] == "bin") {
+        v.isBinary = true;
+        if (!FromHex(f[2], v.text)) continue;
       } else {
         v.isDword = true;
         if (!ParseDword(f[2], v.dword)) continue;
@@ -251,6 +284,7 @@ HostRegistry::Path HostRegistry::Resolve(RegRoot root, const std::string& key, R
     case RegRoot::CurrentUser: return in("HKCU", std::move(parts));
     case RegRoot::LocalMachine: return in("HKLM", std::move(parts));
     case RegRoot::Users: return Path{"HKU", std::move(parts), isRoot};
+    case RegRoot::CurrentConfig: return Path{"HKCC", std::move(parts), isRoot};
     case RegRoot::ClassesRoot: break;
   }
   std::vector<std::string> classes = {"Software", "Classes"};
@@ -314,7 +348,7 @@ std::optional<T> HostRegistry::ReadValue(RegRoot root, const std::string& key, c
 std::optional<std::string> HostRegistry::ReadString(RegRoot root, const std::string& key, const std::string& name,
                                                     RegView view) {
   return ReadValue<std::string>(root, key, name, view, [](const Value& v) -> std::optional<std::string> {
-    if (v.isDword) return std::nullopt;
+    if (v.isDword || v.isBinary) return std::nullopt;
     return v.text;
   });
 }
@@ -334,7 +368,7 @@ bool HostRegistry::WriteString(RegRoot root, const std::string& key, const std::
     if (!MayWrite(p)) return false;
     Value& v = Make(state_->top, p.root, p.parts, changed)->values[Fold(name)];
     if (v.name.empty()) v.name = name;  // an existing value keeps its name's case
-    v.isDword = false;
+    v.isDword = v.isBinary = false;
     v.text = value;
     v.dword = 0;
     changed = true;
@@ -350,11 +384,67 @@ bool HostRegistry::WriteDword(RegRoot root, const std::string& key, const std::s
     Value& v = Make(state_->top, p.root, p.parts, changed)->values[Fold(name)];
     if (v.name.empty()) v.name = name;
     v.isDword = true;
+    v.isBinary = false;
     v.text.clear();
     v.dword = value;
     changed = true;
     return true;
   });
+}
+
+bool HostRegistry::WriteBinary(RegRoot root, const std::string& key, const std::string& name,
+                               const std::string& bytes, RegView view) {
+  return Modify([&](bool& changed) {
+    const Path p = Resolve(root, key, view);
+    if (!MayWrite(p)) return false;
+    Value& v = Make(state_->top, p.root, p.parts, changed)->values[Fold(name)];
+    if (v.name.empty()) v.name = name;
+    v.isDword = false;
+    v.isBinary = true;
+    v.text = bytes;
+    v.dword = 0;
+    changed = true;
+    return true;
+  });
+}
+
+std::optional<RegValue> HostRegistry::QueryValue(RegRoot root, const std::string& key, const std::string& name,
+                                                 RegView view) {
+  return ReadValue<RegValue>(root, key, name, view, [](const Value& v) -> std::optional<RegValue> {
+    RegValue r;
+    if (v.isDword) {
+      r.kind = RegValue::Dword;
+      r.dword = v.dword;
+      for (int i = 0; i < 4; ++i) r.bytes.push_back(static_cast<char>(v.dword >> (8 * i)));
+    } else if (v.isBinary) {
+      r.kind = RegValue::Binary;
+      r.bytes = v.text;
+    } else {
+      r.kind = RegValue::String;
+      r.text = v.text;
+      // As Windows stores it: UTF-16 with the terminating zero.
+      for (const char16_t c : Utf8ToUtf16(v.text) + u'\0') {
+        r.bytes.push_back(static_cast<char>(c & 0xFF));
+        r.bytes.push_back(static_cast<char>(c >> 8));
+      }
+    }
+    return r;
+  });
+}
+
+std::vector<std::string> HostRegistry::SubkeyNames(RegRoot root, const std::string& key, size_t limit,
+                                                   RegView view) {
+  std::lock_guard<std::mutex> g(mutex_);
+  Refresh();
+  const Path p = Resolve(root, key, view);
+  std::vector<std::string> names;
+  Node* n = p.isRoot ? Child(state_->top, p.root) : Find(state_->top, p.root, p.parts);
+  if (!n) return names;
+  for (const auto& [fold, child] : n->keys) {
+    if (names.size() >= limit) break;
+    names.push_back(child->name);
+  }
+  return names;
 }
 
 bool HostRegistry::DeleteValue(RegRoot root, const std::string& key, const std::string& name, RegView view) {
