@@ -202,7 +202,16 @@ void TSetupRun::CheckInstallRights() {
 
 int TSetupRun::SilentRun() {
   S.Silent = true;
-  if (S.Def.PortableMode == 2) S.PortableInstall = true;
+  if (S.Def.PortableMode == 2) {
+    S.PortableInstall = true;
+    // A folder without a drive lies on the drive this program runs from.
+    std::string& folder = S.Def.PortableFolder;
+    if (DriveOfPath(folder).empty()) {
+      if (!StartsWith(folder, "\\")) folder.insert(0, "\\");
+      folder.insert(0, DriveOfPath(S.P.Sys.ProgramFile()));
+    }
+    if (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  }
   StartupSequence();
   if (!S.CanInstall) {
     S.P.Dialogs.MessageBox(S.IString(kStrCannotInstall1) + "\r" + S.IString(kStrCannotInstall2), "", MB_OK_);
@@ -227,7 +236,10 @@ int TSetupRun::SilentRun() {
   // command line, then the folders of every component, for the chosen
   // user type.
   FolderContext ctx = S.Folder();
-  PrepareFolderVariables(
+  // A portable installation has one folder; nothing on the command line
+  // moves the variables, which all mean that folder.
+  if (!S.PortableInstall)
+    PrepareFolderVariables(
       S.Args, S.Def.FolderVariables, S.Def.UserType,
       [&](const std::string& p) {
         bool shared = false, font = false;
@@ -238,12 +250,19 @@ int TSetupRun::SilentRun() {
   S.Roots = ResolveFolderVariables(ctx, S.Def.Components);
 
   Installer = std::make_unique<TInstaller>(S, quiet_);
-  Installer->Install();
+  // A silent run never stops to wait for the user: the framework and the
+  // prerequisites end it with an error instead.
+  if (!Installer->Install()) return kExitFailed;
   return S.RebootNeeded ? kExitRestartNeeded : kExitSuccess;
 }
 
 void TSetupRun::FormDestroy() {
   S.Package.ClosePackage();
+  // Installers copied out of the package: the run that copied them is the
+  // only one to use them.
+  S.PrerequisiteProcess.reset();
+  for (const std::string& p : S.TemporaryInstallers) S.P.Fs.DeleteFile(p);
+  S.TemporaryInstallers.clear();
   for (size_t i = S.Package.TempFilePaths.size(); i-- > 0;) {
     const std::string& p = S.Package.TempFilePaths[i];
     if (p != "*") S.P.Fs.DeleteFile(p);

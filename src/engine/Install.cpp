@@ -9,6 +9,7 @@
 #include "base/Text.h"
 #include "package/Crc32.h"
 #include "package/SafeName.h"
+#include "engine/RegistryData.h"
 #include "system/FolderVariables.h"
 
 namespace stw {
@@ -42,20 +43,26 @@ std::string TInstaller::FileNameOf(uint16_t index) const {
 
 // ---------------------------------------------------------------- the routine
 
-void TInstaller::Install() {
-  if (s_.PortableInstall)
-    throw ESetupException("A portable installation is not available in this version of the setup program.");
+bool TInstaller::Install() {
+  if (s_.PortableInstall) {
+    InstallPortable();
+    return true;
+  }
   // The product key names registry keys: an empty one, or one with a
   // backslash, would write into (or delete) keys of other products. Refused
   // before anything is written, so that no file is left without its log.
   const std::string& key = s_.Def.ProductKey;
   if (key.empty() || key.find('\\') != std::string::npos)
     throw ESetupException("The setup package is damaged: the product key \"" + key + "\" cannot name a registry key.");
-  // The .NET Framework check and the prerequisite installers run here, in
-  // this order, before anything is written; they belong to the
-  // prerequisite part of the engine, which this routine calls once present.
+  // Damaged registry data would stop the installation half-way, after the
+  // files: they are checked before anything is written.
+  CheckRegistryData(s_.Def.RegistryData);
+  if (s_.Def.DotNetVersions != 0 && !CheckDotNet()) return false;
+  if (!RunPrerequisites()) return false;
   installed_.Clear();
   log_.clear();
+  fontsInstalled_ = false;
+  section_ = -1;
 
   ResolveApplicationFolder();
   const std::vector<std::string> trusted = TrustedFolders();
@@ -68,33 +75,72 @@ void TInstaller::Install() {
   LimitEarlierFiles(trusted);
   CreateFolder(s_.AppFolder, false);  // not collecting: a failure raises and ends the installation
   WriteLogHeader();
-  OpenSharedDlls();
-  RemoveLeftovers();
+  section_ = 0;
+  try {
+    OpenSharedDlls();
+    RemoveLeftovers();
 
-  s_.BytesTotal = 0;
-  for (const TFileData* f : files_) s_.BytesTotal += static_cast<uint64_t>(pkg_.Tables.FileSizes[f->DataIndex]);
-  if (!files_.empty()) {
-    progress_.Stage("files", s_.BytesTotal / 1024);
-    RunWorkers();
-    progress_.Complete();
+    s_.BytesTotal = 0;
+    for (const TFileData* f : files_) s_.BytesTotal += static_cast<uint64_t>(pkg_.Tables.FileSizes[f->DataIndex]);
+    if (!files_.empty()) {
+      progress_.Stage("files", s_.BytesTotal / 1024);
+      RunWorkers<TThreadInstallFilesHardDisk>();
+      progress_.Complete();
+    }
+    CreateShortcuts();
+    RemoveObsoleteFiles();
+    CloseSection();
+    ApplyRegistryEntries();
+    RegisterUninstall();
+    CloseSection();
+    RegisterFileTypes();
+    CloseSection();
+    RegisterComponents();
+    CloseSection();
+  } catch (...) {
+    // Whatever stops the installation once files are being written, the
+    // log and the uninstall entry must name what is on the disk now, so
+    // that the product can still be removed; the error itself goes on.
+    SaveLogAfterFailure();
+    throw;
   }
-  // Shortcuts and internet shortcuts (collected in shortcuts_ and urls_)
-  // are created here by the shortcut part of the engine.
-  RemoveObsoleteFiles();
-  log_.push_back("%%%");
-  // The package's registry entries are written here by the registry part
-  // of the engine; their log lines join registryLog_.
-  RegisterUninstall();
-  for (const std::string& line : registryLog_) log_.push_back(line);
-  log_.push_back("%%%");
-  // File associations: the association part of the engine writes its
-  // records between these separators.
-  log_.push_back("%%%");
-  // Self-registration of selfReg_ logs each registered path here.
-  log_.push_back("%%%");
   SaveLog();
-  // Folder permissions and the command queues (queue1_, queue2_,
-  // pathQueue_) are run here by the registration part of the engine.
+  GrantUsersAccess();
+  RunCommands();
+  return true;
+}
+
+void TInstaller::CloseSection() {
+  // The registry section is the sorted list of every value logged.
+  if (section_ == 1)
+    for (const std::string& line : registryLog_) log_.push_back(line);
+  log_.push_back("%%%");
+  ++section_;
+}
+
+void TInstaller::SaveLogAfterFailure() {
+  try {
+    std::lock_guard<std::mutex> g(fileLock_);
+    if (section_ == 0) {
+      // The earlier installation's files that this run did not reach stay
+      // in the log: they are still there, and still the product's.
+      for (const std::string& p : installed_) s_.PreviousFiles.Remove(p);
+      for (const std::string& p : s_.PreviousFiles) log_.push_back(p);
+    }
+    if (section_ <= 1 && !uninstallRegistered_) RegisterUninstall();
+    while (section_ < 4) {
+      if (section_ == 2 && !fileTypesLogged_) {
+        // Associations the earlier installation made are carried over, so
+        // that the uninstaller can still restore what they replaced.
+        for (auto& [display, type] : s_.Def.FileTypes)
+          if (type.FromPreviousLog) LogCarriedFileType(type);
+      }
+      CloseSection();
+    }
+    SaveLog();
+  } catch (...) {
+    // The first failure is the one to report.
+  }
 }
 
 void TInstaller::ResolveApplicationFolder() {
@@ -201,6 +247,7 @@ void TInstaller::ApplyComponents() {
   files_.clear();
   shortcuts_.clear();
   urls_.clear();
+  mainShortcut_ = nullptr;
   const FolderContext ctx = s_.Folder();
   for (size_t c = 0; c < s_.Def.Components.size(); ++c) {
     TComponentData& comp = s_.Def.Components[c];
@@ -250,12 +297,24 @@ void TInstaller::ApplyFolder(TComponentFolder& folder, const std::string& path, 
                                [](uint16_t idx, const TFileData* e) { return idx < e->DataIndex; });
     files_.insert(at, &f);
   }
+  // A portable installation leaves the computer as it was: no shortcuts.
+  if (s_.PortableInstall) return;
+  auto checkName = [&](const std::string& name, const char* what) {
+    const std::string why = WhyUnsafeName(name);
+    if (!why.empty())
+      throw ESetupException("The setup package is damaged: the " + std::string(what) + " name \"" + name + "\" in " +
+                            path + " is not a plain file name (" + why + ").");
+  };
+  const bool desktop = SameTextIgnoreCase(folder.Name, "%DESKTOP%");
   for (TShortcutData& sc : folder.Shortcuts) {
     if (sc.Target >= pkg_.Tables.FileUsed.size() || !pkg_.Tables.FileUsed[sc.Target]) continue;
+    if (!sc.Name.empty()) checkName(sc.Name + ".lnk", "shortcut");
     sc.LinkPath = p + ChangeFileExt(FileNameOf(sc.Target), ".lnk");
     shortcuts_.push_back(&sc);
+    if (desktop) mainShortcut_ = &sc;
   }
   for (TURLData& u : folder.Urls) {
+    checkName(u.Name + ".url", "internet shortcut");
     u.LinkPath = p + u.Name + ".url";
     urls_.push_back(&u);
   }
@@ -347,6 +406,7 @@ void TInstaller::ReportError(const std::string& text, bool fromWorker) {
 
 // ---------------------------------------------------------------- worker pool
 
+template <class Worker>
 void TInstaller::RunWorkers() {
   errors_.clear();
   fileErrors_.clear();
@@ -355,12 +415,12 @@ void TInstaller::RunWorkers() {
   unsigned count = pkg_.VolumeSize != 0 ? 1 : std::max(1u, s_.P.Sys.UsableProcessors());
   count = std::min<unsigned>(count, static_cast<unsigned>(files_.size()));
   workerCount_ = count;
-  std::vector<std::unique_ptr<TThreadInstallFilesHardDisk>> workers;
+  std::vector<std::unique_ptr<Worker>> workers;
   std::vector<std::thread> threads;
   std::atomic<unsigned> finished{0};
   for (unsigned i = 0; i < count; ++i) {
-    workers.push_back(std::make_unique<TThreadInstallFilesHardDisk>(*this));
-    TThreadInstallFilesHardDisk* w = workers.back().get();
+    workers.push_back(std::make_unique<Worker>(*this));
+    Worker* w = workers.back().get();
     threads.emplace_back([w, &finished] {
       w->Execute();
       ++finished;
@@ -402,9 +462,11 @@ void TThreadInstallFiles::Execute() {
     // file joins the list that the pool shows, and the worker goes on.
     try {
       Existed = o.s_.P.Fs.FileExists(Entry->DestPath);
+      Failed = false;
       try {
         if (o.ShouldWrite(*Entry, Existed)) InstallFile();
       } catch (const std::exception& e) {
+        Failed = true;
         // A folder that could not be created was reported already; the
         // files that were to go into it add nothing to that.
         if (!folderFailed_) {
@@ -412,8 +474,23 @@ void TThreadInstallFiles::Execute() {
           o.fileErrors_ += std::string(e.what()) + "\r\r";
         }
       }
-      AfterInstallFile();
-      o.QueueCommand(*Entry);
+      if (Failed) {
+        // A file that is not there is not the product's: no log line, no
+        // shared count, no command, and no shortcut or icon that names it.
+        // The earlier installation's copy, left intact, stays its own (and
+        // is not removed as obsolete).
+        const bool earlier = Existed && o.s_.P.Fs.FileExists(Entry->DestPath);
+        std::lock_guard<std::mutex> g(o.fileLock_);
+        if (earlier && o.s_.PreviousFiles.Contains(Entry->DestPath)) {
+          o.installed_.Add(Entry->DestPath);
+          o.log_.push_back(Entry->DestPath);
+        } else if (!earlier) {
+          o.pkg_.Tables.InstalledPaths[Entry->DataIndex].clear();
+        }
+      } else {
+        AfterInstallFile();
+        o.QueueCommand(*Entry);
+      }
       PendingKB += static_cast<uint64_t>(o.pkg_.Tables.FileSizes[Entry->DataIndex]) / 1024;
       const uint64_t now = o.s_.P.Sys.TickCount();
       // Signed: another worker may have stored a later tick meanwhile.
@@ -463,7 +540,7 @@ bool TInstaller::SameContent(const std::string& path, int index) {
   return crc == pkg_.Tables.FileChecksums[index];
 }
 
-void TThreadInstallFilesHardDisk::InstallFile() {
+bool TThreadInstallFilesHardDisk::PutInPlace(bool fallback) {
   TInstaller& o = owner_;
   IFileSystem& fs = o.s_.P.Fs;
   TFileData& e = *Entry;
@@ -505,24 +582,39 @@ void TThreadInstallFilesHardDisk::InstallFile() {
                      out.SetLastWriteTime(time);
                      return true;
                    },
-                   error, &restartFrom))
+                   error, fallback ? &restartFrom : nullptr))
       throw ESetupException(FormatPattern(o.s_.IString(kStrCreateError), {e.DestPath}) + "  (" + source + ")" +
                             (error.empty() ? "" : "  " + error));
     elsewhere = !restartFrom.empty();
   } else {
     std::string target = e.DestPath;
-    o.pkg_.ExtractPackageFile(target, e.DataIndex, true);
+    o.pkg_.ExtractPackageFile(target, e.DataIndex, fallback);
     elsewhere = target != e.DestPath;
   }
-  if (elsewhere) {
+  return elsewhere;
+}
+
+void TThreadInstallFilesHardDisk::InstallFile() {
+  TInstaller& o = owner_;
+  TFileData& e = *Entry;
+  if (PutInPlace(true)) {
     std::lock_guard<std::mutex> g(o.fileLock_);
     o.s_.RebootNeeded = true;
-  } else if (e.SelfRegister) {
+    return;  // nothing to register until the file is there
+  }
+  if (e.SelfRegister) {
     std::lock_guard<std::mutex> g(o.selfRegLock_);
     o.selfReg_.push_back(e.DestPath);
   }
-  // Fonts are installed here by the font part of the engine.
+  if (e.Font) o.InstallFont(e.DestPath);
 }
+
+void TThreadInstallFilesPortable::InstallFile() {
+  // A locked file on the portable drive is an error: there is no restart
+  // that would replace it there.
+  PutInPlace(false);
+}
+
 
 void TThreadInstallFilesHardDisk::AfterInstallFile() {
   TInstaller& o = owner_;
@@ -639,17 +731,16 @@ void TInstaller::RemoveFile(const std::string& path) {
     fs.DeleteAtRestart(fs.ShortPathName(path));
     return;
   }
-  const SystemFolders& f = s_.Folders;
-  const std::string protectedFolders[] = {f.Windows,           f.System,           f.SystemDrive,
-                                          f.ProgramFiles,      f.CommonFiles,      f.StartMenuAllUsers,
-                                          f.ProgramsAllUsers,  f.StartupAllUsers,  f.DesktopAllUsers,
-                                          f.SendTo,            f.Documents,        f.AppData};
+  const std::vector<std::string> protectedFolders = ProtectedFolders();
   for (std::string folder = ExtractFileDir(path); folder.size() > 2; folder = ExtractFileDir(folder)) {
     const std::string bare = WithoutTrailingBackslashes(folder);
     for (const std::string& p : protectedFolders)
-      if (!p.empty() && SameTextIgnoreCase(bare, WithoutTrailingBackslashes(p))) return;
+      if (SameTextIgnoreCase(bare, p)) return;
     if (fs.IsReparsePoint(bare) || !fs.RemoveFolder(bare)) return;
   }
 }
+
+// The portable routine runs the pool with its own workers.
+template void TInstaller::RunWorkers<TThreadInstallFilesPortable>();
 
 }  // namespace stw

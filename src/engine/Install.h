@@ -41,6 +41,7 @@ class TThreadInstallFiles {
   TFileData* Entry = nullptr;
   std::string LastFolder, Folder;
   bool Existed = false;
+  bool Failed = false;  // the current entry could not be written
   uint64_t PendingKB = 0;
   bool folderFailed_ = false;  // LastFolder could not be created
 };
@@ -52,6 +53,20 @@ class TThreadInstallFilesHardDisk : public TThreadInstallFiles {
  protected:
   void InstallFile() override;
   void AfterInstallFile() override;
+  // Puts the current entry's file in place; true when it had to wait for
+  // the next restart (only with `fallback`).
+  bool PutInPlace(bool fallback);
+};
+
+// The worker of a portable installation: nothing is replaced at the next
+// restart, nothing is registered, counted or logged.
+class TThreadInstallFilesPortable : public TThreadInstallFilesHardDisk {
+ public:
+  using TThreadInstallFilesHardDisk::TThreadInstallFilesHardDisk;
+
+ protected:
+  void InstallFile() override;
+  void AfterInstallFile() override {}
 };
 
 class TInstaller {
@@ -59,8 +74,9 @@ class TInstaller {
   TInstaller(TSetupState& state, IInstallProgress& progress);
   // Runs the routine on the calling (main) thread. Raises ESetupException
   // for an error that ends the installation, EAbortInstallation when the
-  // user chose to stop.
-  void Install();
+  // user chose to stop. Returns false when the routine stopped to wait for
+  // the user (a missing framework or prerequisite in the wizard).
+  bool Install();
 
   // Exposed for the tests and the workers.
   const std::vector<TShortcutData*>& Shortcuts() const { return shortcuts_; }
@@ -68,6 +84,8 @@ class TInstaller {
   const std::vector<std::string>& SecondQueue() const { return queue2_; }
   const std::vector<std::string>& PathQueue() const { return pathQueue_; }
   const std::vector<std::string>& SelfRegistrations() const { return selfReg_; }
+  const TShortcutData* MainShortcut() const { return mainShortcut_; }
+  bool FontsInstalled() const { return fontsInstalled_; }
   // How many workers the file stage started.
   unsigned WorkerCount() const { return workerCount_; }
   // Whether the error dialog was shown: a stop after it is a failure, not
@@ -80,6 +98,7 @@ class TInstaller {
  private:
   friend class TThreadInstallFiles;
   friend class TThreadInstallFilesHardDisk;
+  friend class TThreadInstallFilesPortable;
 
   // Steps of the routine.
   void ResolveApplicationFolder();
@@ -99,11 +118,39 @@ class TInstaller {
   void WriteLogHeader();
   void OpenSharedDlls();
   void RemoveLeftovers();
+  template <class Worker>
   void RunWorkers();
   void RemoveObsoleteFiles();
   void RegisterUninstall();
   void SaveLog();
-
+  // Ends the current log section (the registry section with its lines).
+  void CloseSection();
+  void SaveLogAfterFailure();
+  void LogCarriedFileType(const TFileType& type);
+  // Before anything is written: the framework, then the prerequisites.
+  bool CheckDotNet();
+  bool RunPrerequisites();
+  // Runs an installer (a prerequisite or the framework's redistributable)
+  // as the package asks; false when it could not be started.
+  bool RunInstaller(const std::string& path, const std::string& params);
+  // The path of an installer beside the installer file, or copied out of
+  // the package into the private temporary folder; "" when there is none.
+  std::string FindInstaller(const std::string& fileName, int64_t position, int64_t size);
+  void CreateShortcuts();
+  void CreateInternetShortcuts();
+  void ApplyRegistryEntries();
+  void RegisterFileTypes();
+  void RegisterFileType(TFileType& type);
+  void RegisterComponents();
+  void GrantUsersAccess();
+  // The system's own folders, which nothing of a package may remove or
+  // open to everybody; without trailing backslash.
+  std::vector<std::string> ProtectedFolders() const;
+  void RunCommands();
+  void InstallPortable();
+  void WriteRemovableMarker();
+  // From the workers: registers a font that was just installed.
+  void InstallFont(const std::string& path);
   // Shared services.
   bool CreateFolder(const std::string& path, bool collect);
   void ReportError(const std::string& text, bool fromWorker);
@@ -123,12 +170,16 @@ class TInstaller {
   TFileData uninstaller_;
   TShortcutData uninstallerShortcut_;
   std::vector<TShortcutData*> shortcuts_;
+  TShortcutData* mainShortcut_ = nullptr;
+  std::atomic<bool> fontsInstalled_{false};
   std::vector<TURLData*> urls_;
   std::vector<std::string> selfReg_, queue1_, queue2_, pathQueue_;
   TSortedStrings installed_, registryLog_;
   std::vector<std::string> log_;
   std::mutex fileLock_, selfRegLock_, commandLock_;
 
+  int section_ = -1;  // the log section being written; -1 before the header
+  bool uninstallRegistered_ = false, fileTypesLogged_ = false;
   bool sharedDllsOpen_ = false;
   RegRoot sharedRoot_ = RegRoot::LocalMachine;
 
@@ -147,6 +198,12 @@ class TInstaller {
 // "VersionMajor" and "VersionMinor" of a version text: "v.2.5.1" gives 2
 // and 5; a text without an inner dot gives nothing.
 bool ParseVersionParts(const std::string& version, std::string& major, std::string& minor);
+
+// Splits a command after the installation into the file and its
+// parameters: a quoted file runs to its closing quote, the parameters
+// beginning two characters after it; otherwise the file ends at the first
+// space.
+void SplitCommand(const std::string& command, std::string& file, std::string& params);
 
 // Inserts "peruser" after the last -regserver or /regserver switch.
 std::string AddPerUserToRegserver(const std::string& params);

@@ -81,6 +81,7 @@ void TInstaller::LogRegistryValue(const std::string& key, const std::string& nam
 }
 
 void TInstaller::RegisterUninstall() {
+  uninstallRegistered_ = true;
   const TSetupDefinition& d = s_.Def;
   IRegistry& reg = s_.P.Reg;
   const RegRoot root = s_.AutoRoot();
@@ -106,8 +107,14 @@ void TInstaller::RegisterUninstall() {
   const auto& installed = pkg_.Tables.InstalledPaths;
   if (d.UninstallLinkedFile < installed.size() && !installed[d.UninstallLinkedFile].empty())
     icon = installed[d.UninstallLinkedFile];
-  // Without an icon file the main shortcut's icon is used; shortcuts are
-  // made by the shortcut part of the engine.
+  // Without an icon file, the icon of the shortcut on the desktop.
+  const TShortcutData* main = mainShortcut_;
+  if (icon.empty() && main && main->Target < installed.size() && !installed[main->Target].empty()) {
+    if (main->IconFile == kNoIndex)
+      icon = installed[main->Target] + "," + std::to_string(main->IconIndex);
+    else if (main->IconFile < installed.size() && !installed[main->IconFile].empty())
+      icon = installed[main->IconFile] + "," + std::to_string(main->IconIndex);
+  }
   if (!icon.empty()) str("DisplayIcon", icon);
   str("UninstallString", QuotedIfSpaced(uninstaller_.DestPath) + " " + QuotedIfSpaced(s_.LogPath));
   dword("NoModify", 1);

@@ -2,6 +2,7 @@
 // start-up sequence, the earlier-installation detection and the engine.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ enum : int {
   kStrCannotInstall1 = 14,
   kStrCannotInstall2 = 15,
   kStrInstallingFile = 42,
+  kStrCreatingShortcut = 43,
+  kStrRegistryEntries = 44,
+  kStrFileTypes = 45,
   kStrRemovingObsolete = 46,
   kStrUninstallerFirst = 61,  // 61 to 67 go into the log unformatted
   kStrUninstallLink = 68,
@@ -35,6 +39,8 @@ enum : int {
   kStrErrorQuestion = 70,
   kStrFoldersFailed = 73,
   kStrFolderError = 77,
+  kStrDotNetMissing = 89,
+  kStrPrerequisiteMissing = 92,
 };
 
 constexpr const char* kHandshakeKey = "Software\\Orvane\\Carrovit";
@@ -63,6 +69,14 @@ struct TSetupState {
   bool LogPathFromCurrentUser = false;  // found under HKEY_CURRENT_USER
   bool PreviousFound = false, UpgradeBlocked = false;
   TSortedStrings PreviousFiles, PreviousRegistryValues;
+
+  // Prerequisites: the next one to handle, kept when the installation
+  // starts again; installers copied out of the package into the private
+  // temporary folder, deleted when the run ends.
+  size_t PrerequisiteIndex = 0;
+  std::string PrerequisitePath;
+  std::unique_ptr<IProcess> PrerequisiteProcess;
+  std::vector<std::string> TemporaryInstallers;
 
   // Results of the installation.
   bool RebootNeeded = false;

@@ -201,16 +201,21 @@ void TSetupReader::ReadWelcomeInformation(bool silent) {
 
   def_.HasReadme = false;
   if (!def_.ReadmeName.empty()) {
-    CheckSupportFileName(def_.ReadmeName, "readme");
     if (silent) {
       pkg_.SkipSupportFile(def_.ReadmeName);
     } else {
-      // A readme that cannot be extracted only costs the Readme button.
-      try {
-        def_.ReadmeIndex = pkg_.ExtractSupportFile(def_.ReadmeName);
-        def_.HasReadme = true;
-      } catch (const ESetupException&) {
-        def_.ReadmeIndex = -1;
+      // A readme that cannot be extracted (an odd name included) only
+      // costs the Readme button. Names are checked where a file is
+      // written: a file that is only passed over can do no harm.
+      if (!WhyUnsafeName(def_.ReadmeName).empty()) {
+        pkg_.SkipSupportFile(def_.ReadmeName);
+      } else {
+        try {
+          def_.ReadmeIndex = pkg_.ExtractSupportFile(def_.ReadmeName);
+          def_.HasReadme = true;
+        } catch (const ESetupException&) {
+          def_.ReadmeIndex = -1;
+        }
       }
     }
   }
@@ -219,11 +224,12 @@ void TSetupReader::ReadWelcomeInformation(bool silent) {
       def_.LicenseName.erase(0, 1);
       def_.LicenseStarred = true;
     }
-    CheckSupportFileName(def_.LicenseName, "licence");
-    if (silent)
+    if (silent) {
       pkg_.SkipSupportFile(def_.LicenseName);
-    else
+    } else {
+      CheckSupportFileName(def_.LicenseName, "licence");
       def_.LicenseIndex = pkg_.ExtractSupportFile(def_.LicenseName);
+    }
   }
   if (!def_.SupportDllName.empty()) {
     CheckSupportFileName(def_.SupportDllName, "support DLL");
@@ -261,11 +267,12 @@ void TSetupReader::ReadBackground(bool skipImage) {
   def_.BackgroundTopText = NextField();
   def_.BackgroundBottomText = NextField();
   if (def_.BackgroundImage.empty()) return;
-  CheckSupportFileName(def_.BackgroundImage, "background image");
-  if (skipImage)
+  if (skipImage) {
     pkg_.SkipSupportFile(def_.BackgroundImage);
-  else
+  } else {
+    CheckSupportFileName(def_.BackgroundImage, "background image");
     def_.BackgroundImageIndex = pkg_.ExtractSupportFile(def_.BackgroundImage);
+  }
 }
 
 // ---------------------------------------------------------------- sections 11 to 13

@@ -155,7 +155,7 @@ void TSetupPackage::ReadError(const std::string& fileName, const std::string& re
 }
 
 void TSetupPackage::ReadStoredRange(int64_t base, int64_t stored, int64_t size, const std::string& fileName,
-                                    const uint32_t* crc, const ByteSink& sink) {
+                                    const uint32_t* crc, const ByteSink& sink, RangeForm form) {
   const std::string where = fileName + " (package position " + std::to_string(base) + ")";
   if (base < 0 || stored < 0 || size < 0)
     ReadError(fileName, where + ": negative position or size in the file tables");
@@ -166,7 +166,9 @@ void TSetupPackage::ReadStoredRange(int64_t base, int64_t stored, int64_t size, 
     sink(d, n);
   };
   try {
-    if (stored != size) {
+    const bool compressed = form == RangeForm::Compressed || (form == RangeForm::FileRule && stored != size);
+    if (form == RangeForm::Raw && stored != size) throw ESetupException("the stored size differs from the size");
+    if (compressed) {
       LzmaDecode(Props, static_cast<uint64_t>(stored), static_cast<uint64_t>(size),
                  [&](uint8_t* b, size_t n) { return in.Read(b, n); }, out);
     } else {
@@ -199,8 +201,10 @@ static std::string ReadBlockContent(TSetupPackage& p, const char* what) {
                             std::to_string(s) + " bytes, more than a setup definition can hold.");
     const int64_t base = p.Position();
     std::string content;
-    p.ReadStoredRange(base, c, s, what, nullptr,
-                      [&](const uint8_t* d, size_t n) { content.append(reinterpret_cast<const char*>(d), n); });
+    p.ReadStoredRange(
+        base, c, s, what, nullptr,
+        [&](const uint8_t* d, size_t n) { content.append(reinterpret_cast<const char*>(d), n); },
+        TSetupPackage::RangeForm::Compressed);
     std::lock_guard<std::mutex> g(p.PackageLock);
     p.SeekPackage(base + c);
     return content;

@@ -129,10 +129,15 @@ class TSetupPackage {
   // `target` becomes the temporary path.
   void ExtractPackageFile(std::string& target, int index, bool fallback);
 
+  // How a stored range holds its bytes: a file is stored as it is when its
+  // stored size equals its size and LZMA data otherwise; a block is LZMA
+  // data whatever its stored size; an installer carried for the system is
+  // raw bytes.
+  enum class RangeForm { FileRule, Compressed, Raw };
   // Decodes or copies one stored range to `sink`, checking the output size
   // (and the CRC-32 when `crc` is given). Raises the read-error text.
   void ReadStoredRange(int64_t base, int64_t stored, int64_t size, const std::string& fileName,
-                       const uint32_t* crc, const ByteSink& sink);
+                       const uint32_t* crc, const ByteSink& sink, RangeForm form = RangeForm::FileRule);
 
   IFileSystem& FileSystem() { return fs_; }
 

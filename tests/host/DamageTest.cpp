@@ -145,10 +145,26 @@ TEST_F(DamageTest, FileEntriesAndDependenciesOutsideTheTables) {
 }
 
 TEST_F(DamageTest, SupportFileNamesThatLeaveTheTemporaryFolderAreRefused) {
+  // A readme only costs its button: the odd name is passed over, and
+  // nothing is written under it.
   man.readme = BuildSource{"..\\..\\evil.dll", "", std::string("x"), true};
   Build();
-  EXPECT_NE(ReadError(file).find("not a plain file name"), std::string::npos) << ReadError(file);
+  {
+    auto o = OpenAndRead(m, file);
+    EXPECT_FALSE(o->def.HasReadme);
+    for (const std::string& p : o->pkg.TempFilePaths) EXPECT_EQ(p.find("evil"), std::string::npos) << p;
+  }
+  // A licence must be shown, so its name is an error where it is extracted,
+  // and nothing where a silent run only passes over it.
+  // (The readme stays, so that the data indices of the files stay too.)
   man.readme = BuildSource{"readme.txt", "", std::string("x"), true};
+  man.licence = BuildSource{"..\\..\\evil.dll", "", std::string("x"), true};
+  Build();
+  EXPECT_NE(ReadError(file).find("licence file name"), std::string::npos) << ReadError(file);
+  TSetupReader::Options silent;
+  silent.silent = true;
+  EXPECT_NO_THROW(OpenAndRead(m, file, silent));
+  man.licence.reset();
   man.supportDll = BuildSource{"C:evil.dll", "", std::string("x"), true};
   Build();
   EXPECT_NE(ReadError(file).find("support DLL file name"), std::string::npos) << ReadError(file);

@@ -430,8 +430,16 @@ TEST_F(InstallTest, TheUninstallerShortcutRecordGoesToTheMenuFolder) {
   ASSERT_EQ(Run(Build(m), {"/silent"}), kExitSuccess);
   ASSERT_EQ(lastShortcuts.size(), 1u);
   const TShortcutData& sc = lastShortcuts[0];
-  EXPECT_EQ(sc.LinkPath, kPrograms + "\\Test Product\\UnStowa.lnk");
+  // The record's name replaces the link's file name.
+  const std::string link = kPrograms + "\\Test Product\\Uninstall Test Product.lnk";
+  EXPECT_EQ(sc.LinkPath, link);
   EXPECT_EQ(sc.Arguments, "\"" + App("Stowa.log") + "\"");
+  const auto saved = shell.ReadLink(link);
+  EXPECT_EQ(saved.at("Path"), App("UnStowa.exe"));
+  EXPECT_EQ(saved.at("Arguments"), "\"" + App("Stowa.log") + "\"");
+  EXPECT_EQ(saved.at("WorkingDirectory"), App());
+  EXPECT_EQ(saved.at("StartPin"), "1");
+  EXPECT_EQ(Read(App("Stowa.log")).find(link + "\r\n") != std::string::npos, true);
   EXPECT_EQ(sc.Name, "Uninstall Test Product");
   EXPECT_EQ(sc.Description, "Uninstall Test Works Test Product 2.5");
   EXPECT_EQ(sc.StartPinOption, 1);
@@ -471,8 +479,15 @@ TEST_F(InstallTest, AFolderThatCannotBeCreatedIsReportedAndTheUserDecides) {
   dialogs.shown.clear();
   dialogs.fallback = IDNO_;
   EXPECT_EQ(Run(setup, {"/silent"}, false), kExitFailed);
-  EXPECT_FALSE(fs.FileExists(App("Stowa.log")));
-  EXPECT_FALSE(reg.KeyExists(RegRoot::LocalMachine, kUninstall));
+  // What was installed before the stop can still be removed: the log names
+  // exactly the files that are there, and the uninstall entry points to it.
+  const std::string log = Read(App("Stowa.log"));
+  EXPECT_NE(log.find(App("UnStowa.exe") + "\r\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find(App("sub\\app.exe")), std::string::npos) << log;
+  size_t separators = 0;
+  for (size_t at = log.find("%%%\r\n"); at != std::string::npos; at = log.find("%%%\r\n", at + 1)) ++separators;
+  EXPECT_EQ(separators, 4u) << log;
+  EXPECT_TRUE(reg.KeyExists(RegRoot::LocalMachine, kUninstall));
 }
 
 TEST_F(InstallTest, HelpFilesPermanentFilesAndSharedCounts) {
