@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds the fuzzers, makes their seed corpus and runs both, side by side
-# (one per core), for the given number of seconds each (default 600).
+# Builds the fuzzers, makes their seed corpus and runs them, side by side
+# (one per core), for the given number of seconds each (default 600); the
+# targets named after the seconds, or all of them.
 #
-#   fuzz/run.sh [seconds]
+#   fuzz/run.sh [seconds [target...]]
 #
-# Exits non-zero when either fuzzer finds a crash, a sanitizer report, a
+# Exits non-zero when any fuzzer finds a crash, a sanitizer report, a
 # leak, a timeout, an out-of-memory or a broken promise; the input that did
 # it is under build/fuzz/artifacts/<target>/ and the log under
 # build/fuzz/logs/. The corpora grow in build/fuzz/corpus/<target>/ and are
@@ -15,7 +16,8 @@ seconds=${1:-600}
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 build=${STW_FUZZ_BUILD:-$root/build/fuzz}
-targets=(fuzz_definition fuzz_extract)
+targets=("${@:2}")
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_definition fuzz_extract fuzz_fontname)
 
 CC=clang CXX=clang++ cmake -G Ninja -S "$root" -B "$build" -DSTW_FUZZ=ON -DSTW_TESTS=OFF >/dev/null
 ninja -C "$build" "${targets[@]}" pakbuild
@@ -23,10 +25,45 @@ ninja -C "$build" "${targets[@]}" pakbuild
 seeds="$build/seeds"
 "$here/make-corpus.sh" "$seeds" "$build/tools/pakbuild"
 
+# The font seeds: the hand-made font of fuzz/seeds, and the naming table
+# of a real font when the machine has one, behind a directory of its own
+# so the glyphs around it do not make every input large.
+font_seeds="$build/font-seeds"
+rm -rf "$font_seeds"
+mkdir -p "$font_seeds"
+for hex in "$here"/seeds/*.hex; do
+  printf '%b' "$(sed 's/#.*//' "$hex" | tr -cd '0-9A-Fa-f' | sed 's/../\\x&/g')" >"$font_seeds/$(basename "$hex" .hex).ttf"
+done
+be() { od -An -v -tu1 -j"$2" -N"$3" "$1" | awk '{ for (i = 1; i <= NF; i++) v = v * 256 + $i } END { print v + 0 }'; }
+be32() { printf '%b' "$(printf '\\x%02x' $(($1 >> 24 & 255)) $(($1 >> 16 & 255)) $(($1 >> 8 & 255)) $(($1 & 255)))"; }
+real_font=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
+if [ -f "$real_font" ]; then
+  count=$(be "$real_font" 4 2)
+  for ((i = 0; i < count; i++)); do
+    rec=$((12 + 16 * i))
+    [ "$(dd if="$real_font" bs=1 skip=$rec count=4 status=none)" = name ] || continue
+    offset=$(be "$real_font" $((rec + 8)) 4)
+    length=$(be "$real_font" $((rec + 12)) 4)
+    {
+      be32 0x00010000
+      printf '\x00\x01\x00\x10\x00\x00\x00\x00name'
+      be32 "$(be "$real_font" $((rec + 4)) 4)"
+      be32 28
+      be32 "$length"
+      dd if="$real_font" bs=64K iflag=skip_bytes,count_bytes skip="$offset" count="$length" status=none
+    } >"$font_seeds/$(basename "$real_font" .ttf)-name.ttf"
+    break
+  done
+fi
+echo "$(find "$font_seeds" -type f | wc -l) font seeds in $font_seeds"
+
 # Room for the largest seed and as much again for the mutations to grow
 # into, but no more: longer inputs only make each execution slower.
-largest=$(find "$seeds" -maxdepth 1 -type f -printf '%s\n' | sort -n | tail -1)
-max_len=$((largest * 2 > 8192 ? largest * 2 : 8192))
+max_len_of() {
+  local largest
+  largest=$(find "$1" -maxdepth 1 -type f -printf '%s\n' | sort -n | tail -1)
+  echo $((largest * 2 > 8192 ? largest * 2 : 8192))
+}
 
 # Undefined behaviour stops the run with a stack; leaks are reported.
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
@@ -51,7 +88,12 @@ for t in "${targets[@]}"; do
   # kept elsewhere or was fixed.
   rm -rf "$artifacts"
   mkdir -p "$corpus" "$artifacts" "$build/logs"
-  cp -n "$seeds"/*.exe "$corpus"/
+  case $t in
+    fuzz_fontname) from=$font_seeds kind=ttf ;;
+    *) from=$seeds kind=exe ;;
+  esac
+  cp -n "$from"/*."$kind" "$corpus"/
+  max_len=$(max_len_of "$from")
   # Inputs that once broke the reader start every run, so a fix that
   # comes undone shows at once.
   find "$here/crashes-found" -maxdepth 1 -type f ! -name '*.md' -exec cp -n {} "$corpus"/ \;

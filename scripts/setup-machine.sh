@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs everything a fresh Debian 12 x86_64 machine needs to build and test
 # the setup runtime: host toolchain, MinGW-w64 (posix threads) for the Windows
-# builds, Wine for running the win64 tests, and a static liblzma cross-built
-# from Debian's own xz-utils source for both Windows targets.
+# builds with widl (mingw-w64-tools) for the test type library, Wine for
+# running the win64 tests, a TrueType font for the font tests
+# (fonts-dejavu-core), and a static liblzma cross-built from Debian's own
+# xz-utils source for both Windows targets.
 # Idempotent: a second run only checks and returns.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -11,8 +13,8 @@ mkdir -p "$cache"
 
 need=(g++ cmake ninja-build googletest liblzma-dev nlohmann-json3-dev dpkg-dev
       clang libclang-rt-14-dev xz-utils python3
-      g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-      wine64 xvfb xauth imagemagick)
+      g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
+      wine64 xvfb xauth imagemagick fonts-dejavu-core)
 missing=()
 for p in "${need[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -43,9 +43,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   auto fs = stw::CreateNativeFileSystem();
   auto reg = stw::CreateNativeRegistry();
   auto sys = stw::CreateNativeSystem();
+  auto shell = stw::CreateNativeShell();
   DesktopDialogs desktop;
   const bool suppress = stw::HasSwitch(args, "suppressmsgboxes");
   stw::TRunDialogs dialogs(desktop, suppress, true);
-  stw::TSetupRun run({*fs, *reg, *sys, dialogs}, args);
+  stw::TSetupRun run({*fs, *reg, *sys, dialogs, *shell}, args);
   return run.Main();
 }

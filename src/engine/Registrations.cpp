@@ -169,7 +169,6 @@ std::string TInstaller::FindInstaller(const std::string& fileName, int64_t posit
       s_.P.Fs, path,
       [&](IWriteFile& out) {
         bool ok = true;
-        std::lock_guard<std::mutex> g(pkg_.PackageLock);
         pkg_.ReadStoredRange(
             position, size, size, fileName, nullptr,
             [&](const uint8_t* d, size_t n) { ok = ok && out.Write(d, n); }, TSetupPackage::RangeForm::Raw);

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <iterator>
 #include <optional>
 #include <type_traits>
 #include <limits>
@@ -572,6 +573,7 @@ HKEY RootKey(RegRoot root) {
     case RegRoot::CurrentUser: return HKEY_CURRENT_USER;
     case RegRoot::LocalMachine: return HKEY_LOCAL_MACHINE;
     case RegRoot::Users: return HKEY_USERS;
+    case RegRoot::CurrentConfig: return HKEY_CURRENT_CONFIG;
   }
   return HKEY_CURRENT_USER;
 }
@@ -653,6 +655,67 @@ class Win32Registry : public IRegistry {
         ERROR_SUCCESS)
       return false;
     return RegDeleteValueW(k.Get(), Wide(name).c_str()) == ERROR_SUCCESS;
+  }
+
+  bool WriteBinary(RegRoot root, const std::string& key, const std::string& name, const std::string& bytes,
+                   RegView view) override {
+    Key k;
+    if (!Create(root, key, view, KEY_SET_VALUE, k)) return false;
+    if (bytes.size() > std::numeric_limits<DWORD>::max()) return false;
+    // An empty block is a value of length 0, not a missing one.
+    return RegSetValueExW(k.Get(), Wide(name).c_str(), 0, REG_BINARY,
+                          bytes.empty() ? nullptr : reinterpret_cast<const BYTE*>(bytes.data()),
+                          static_cast<DWORD>(bytes.size())) == ERROR_SUCCESS;
+  }
+
+  std::optional<RegValue> QueryValue(RegRoot root, const std::string& key, const std::string& name,
+                                     RegView view) override {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (!Query(root, key, name, view, type, data)) return std::nullopt;
+    RegValue v;
+    v.bytes.assign(reinterpret_cast<const char*>(data.data()), data.size());
+    switch (type) {
+      case REG_SZ:
+      case REG_EXPAND_SZ: {
+        v.kind = type == REG_SZ ? RegValue::String : RegValue::ExpandString;
+        // As ReadString: the text ends at the first zero or with the data.
+        std::wstring text(data.size() / sizeof(wchar_t), L'\0');
+        std::memcpy(text.data(), data.data(), text.size() * sizeof(wchar_t));
+        const size_t end = text.find(L'\0');
+        if (end != std::wstring::npos) text.resize(end);
+        v.text = Narrow(text);
+        break;
+      }
+      case REG_DWORD: {
+        // A short value (the registry does not check the size) reads as
+        // its bytes with zeros above them.
+        v.kind = RegValue::Dword;
+        for (size_t i = 0; i < std::min<size_t>(data.size(), 4); ++i) v.dword |= uint32_t{data[i]} << (8 * i);
+        break;
+      }
+      case REG_BINARY: v.kind = RegValue::Binary; break;
+      default: v.kind = RegValue::Other; break;
+    }
+    return v;
+  }
+
+  std::vector<std::string> SubkeyNames(RegRoot root, const std::string& key, size_t limit, RegView view) override {
+    std::vector<std::string> names;
+    Key k;
+    if (RegOpenKeyExW(RootKey(root), Wide(key).c_str(), 0, KEY_ENUMERATE_SUB_KEYS | ViewFlag(view), k.Out()) !=
+        ERROR_SUCCESS)
+      return names;
+    // A key name has at most 255 characters; the buffer has room for the
+    // zero. Enumeration ends at the first index that fails, whatever the
+    // reason, as the callers expect of a plain walk by index.
+    wchar_t buffer[256];
+    for (DWORD index = 0; names.size() < limit; ++index) {
+      DWORD length = static_cast<DWORD>(std::size(buffer));
+      if (RegEnumKeyExW(k.Get(), index, buffer, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      names.push_back(Narrow(std::wstring_view(buffer, length)));
+    }
+    return names;
   }
 
   bool DeleteKey(RegRoot root, const std::string& key, RegView view) override {
