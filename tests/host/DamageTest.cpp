@@ -149,8 +149,10 @@ TEST_F(DamageTest, SupportFileNamesThatLeaveTheTemporaryFolderAreRefused) {
   // nothing is written under it.
   man.readme = BuildSource{"..\\..\\evil.dll", "", std::string("x"), true};
   Build();
-  {
-    auto o = OpenAndRead(m, file);
+  for (const bool silent : {false, true}) {
+    TSetupReader::Options opt;
+    opt.silent = silent;
+    auto o = OpenAndRead(m, file, opt);
     EXPECT_FALSE(o->def.HasReadme);
     for (const std::string& p : o->pkg.TempFilePaths) EXPECT_EQ(p.find("evil"), std::string::npos) << p;
   }
