@@ -17,7 +17,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 build=${STW_FUZZ_BUILD:-$root/build/fuzz}
 targets=("${@:2}")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_definition fuzz_extract fuzz_fontname)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_definition fuzz_extract fuzz_fontname fuzz_registrydata)
 
 CC=clang CXX=clang++ cmake -G Ninja -S "$root" -B "$build" -DSTW_FUZZ=ON -DSTW_TESTS=OFF >/dev/null
 ninja -C "$build" "${targets[@]}" pakbuild
@@ -31,8 +31,9 @@ seeds="$build/seeds"
 font_seeds="$build/font-seeds"
 rm -rf "$font_seeds"
 mkdir -p "$font_seeds"
-for hex in "$here"/seeds/*.hex; do
-  printf '%b' "$(sed 's/#.*//' "$hex" | tr -cd '0-9A-Fa-f' | sed 's/../\\x&/g')" >"$font_seeds/$(basename "$hex" .hex).ttf"
+unhex() { printf '%b' "$(sed 's/#.*//' "$1" | tr -cd '0-9A-Fa-f' | sed 's/../\\x&/g')"; }
+for hex in "$here"/seeds/font-*.hex; do
+  unhex "$hex" >"$font_seeds/$(basename "$hex" .hex).ttf"
 done
 be() { od -An -v -tu1 -j"$2" -N"$3" "$1" | awk '{ for (i = 1; i <= NF; i++) v = v * 256 + $i } END { print v + 0 }'; }
 be32() { printf '%b' "$(printf '\\x%02x' $(($1 >> 24 & 255)) $(($1 >> 16 & 255)) $(($1 >> 8 & 255)) $(($1 & 255)))"; }
@@ -56,6 +57,14 @@ if [ -f "$real_font" ]; then
   done
 fi
 echo "$(find "$font_seeds" -type f | wc -l) font seeds in $font_seeds"
+
+# The registry seeds: hand-made streams of registry entries.
+registry_seeds="$build/registry-seeds"
+rm -rf "$registry_seeds"
+mkdir -p "$registry_seeds"
+for hex in "$here"/seeds/registry-*.hex; do
+  unhex "$hex" >"$registry_seeds/$(basename "$hex" .hex).reg"
+done
 
 # Room for the largest seed and as much again for the mutations to grow
 # into, but no more: longer inputs only make each execution slower.
@@ -90,6 +99,7 @@ for t in "${targets[@]}"; do
   mkdir -p "$corpus" "$artifacts" "$build/logs"
   case $t in
     fuzz_fontname) from=$font_seeds kind=ttf ;;
+    fuzz_registrydata) from=$registry_seeds kind=reg ;;
     *) from=$seeds kind=exe ;;
   esac
   cp -n "$from"/*."$kind" "$corpus"/

@@ -5,6 +5,16 @@
 # (byte for byte) and the registry of the prefix are checked.
 #
 #   scripts/wine-e2e.sh
+#   E2E_ONLY=features,portable scripts/wine-e2e.sh   # only these groups
+#
+# Groups: base (the installations of the base product, in the order they
+# build on each other), features (registry data, shortcuts, file types,
+# fonts, self-registration, commands, prerequisites and the framework check
+# of an all-users installation, and its update), user-features (the same
+# for the current user), dotnet (a framework too old), portable, block (a
+# compressed block as long as its content). STW_E2E_DIR moves the work
+# folder and the prefix (default build/wine), so that two runs can share a
+# machine.
 #
 # Prints one line per check and "N passed, M failed" last; the exit status
 # is non-zero when a check failed. scripts/test.sh runs it in its win64
@@ -25,8 +35,12 @@ wine64=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 win_build=${STW_WIN64_BUILD:-$root/build/win64}
 host_build=${STW_HOST_BUILD:-$root/build/host}
-work=$root/build/wine/e2e
-prefix=$root/build/wine/e2e-prefix
+wine_dir=${STW_E2E_DIR:-$root/build/wine}
+work=$wine_dir/e2e
+prefix=$wine_dir/e2e-prefix
+helpers=$win_build/tests/wine
+# Whether a group of scenarios runs: all of them without E2E_ONLY.
+only() { [ -z "${E2E_ONLY:-}" ] || [[ ",$E2E_ONLY," == *",$1,"* ]]; }
 
 # ---------------------------------------------------------------- shared code
 
@@ -290,6 +304,112 @@ log_count() {  # log (Windows path), exact line
   n=$(tr -d '\r' <"$(unix_path "$1")" | grep -cxF -- "$2" || true)
   printf '%s' "$n"
 }
+# ---------------------------------------------------------------- checks of whole texts
+
+# Two texts line by line; the first differing lines are shown, tabs as <TAB>.
+expect_text() {  # description, expected text, actual text
+  if [ "$2" == "$3" ]; then
+    pass "$1"
+  else
+    local -a d
+    mapfile -t d < <(diff <(printf '%s\n' "$2") <(printf '%s\n' "$3") | sed 's/\t/<TAB>/g' | head -n 24)
+    fail "$1" "${d[@]}"
+  fi
+}
+# A key and everything below it as `reg query /s` prints it (keys in
+# order, values sorted by name), without blank lines and trailing blanks;
+# <missing> when the key does not exist.
+reg_tree() {  # key, view (32/64)
+  if reg_query "$1" /s /reg:"$2"; then
+    printf '%s\n' "$reg_out" | tr -d '\r' | sed -e 's/[[:space:]]*$//' -e '/^$/d'
+  else
+    printf '<missing>'
+  fi
+}
+# One section of an installation log, without its closing "%%%": 1 files,
+# 2 registry values, 3 file types, 4 registrations. The header before
+# section 1 has 22 fixed lines, then the folder variables (a count and
+# three lines each) and the components (a count and two lines each).
+log_section() {  # log (Windows path), section number
+  local -a l
+  mapfile -t l < <(tr -d '\r' <"$(unix_path "$1")")
+  local i=22 section=1
+  [[ ${l[i]-} =~ ^[0-9]+$ ]] || return 0
+  i=$((i + 1 + 3 * l[i]))
+  [[ ${l[i]-} =~ ^[0-9]+$ ]] || return 0
+  for ((i = i + 1 + 2 * l[i]; i < ${#l[@]}; i++)); do
+    if [ "${l[i]}" = "%%%" ]; then
+      section=$((section + 1))
+    elif [ "$section" -eq "$2" ]; then
+      printf '%s\n' "${l[i]}"
+    fi
+  done
+}
+# Lines sorted as the log sorts its registry section: by their lower-case
+# form, byte by byte (a tab before the value's name sorts before a "\").
+sorted_nocase() { awk '{ print tolower($0) "\001" $0 }' | LC_ALL=C sort | cut -d $'\001' -f 2-; }
+# The registry log lines of the uninstall entry and the log's value.
+uninstall_lines() {  # root as logged, product key, with a DisplayIcon (0/1)
+  local -a names=(DisplayName DisplayVersion EstimatedSize HelpLink InstallDate InstallLocation NoModify NoRepair
+    Publisher UninstallString URLInfoAbout URLInfoUpdate URLUpdateInfo VersionMajor VersionMinor)
+  [ "$3" = 0 ] || names+=(DisplayIcon)
+  local n
+  for n in "${names[@]}"; do printf '%s\\%s\t%s\n' "$1" "$(uninstall_of "$2")" "$n"; done
+  printf '%s\\%s\t%s\n' "$1" "$handshake_key" "$2"
+}
+# Section 1 with its block of files under the application folder sorted,
+# as normalized_log does for the whole log (workers finish in any order).
+files_section() {  # log (Windows path), application folder
+  log_section "$1" 1 | normalized_log /dev/stdin "$2"
+}
+# Checks every section of an installed log against the expected texts
+# (section 1's file block in any order) and that the log has exactly four.
+expect_sections() {  # log (Windows path), application folder, section 1, 2, 3, 4
+  local log=$1 folder=$2
+  if ! exists "$log"; then
+    fail "the log exists" "no $log"
+    return 0
+  fi
+  expect_text "log section 1 (files)" "$(printf '%s\n' "$3" | normalized_log /dev/stdin "$folder")" \
+    "$(files_section "$log" "$folder")"
+  expect_text "log section 2 (registry)" "$4" "$(log_section "$log" 2)"
+  expect_text "log section 3 (file types)" "$5" "$(log_section "$log" 3)"
+  expect_text "log section 4 (registrations)" "$6" "$(log_section "$log" 4)"
+  expect_eq "log: four sections, the last line closes the fourth" "4 %%%" \
+    "$(log_count "$log" "%%%") $(tr -d '\r' <"$(unix_path "$log")" | tail -n 1)"
+}
+# What a shell link file holds (tests/e2e/lnk.py reads its bytes).
+lnk_fields() {  # .lnk (Windows path)
+  python3 "$root/tests/e2e/lnk.py" "$(unix_path "$1")" 2>&1 || true
+}
+# Waits until a file has a line; 0 when it came.
+wait_for_line() {  # Linux file, exact line, seconds
+  local _
+  for _ in $(seq 1 $(($3 * 10))); do
+    [ -f "$1" ] && tr -d '\r' <"$1" | grep -qxF -- "$2" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+lines_of() {  # Linux file: its lines without CR, or <missing>
+  if [ -f "$1" ]; then tr -d '\r' <"$1"; else printf '<missing>'; fi
+}
+# setup.exe in the background (for a look at what it does while it runs):
+# start_setup as run_setup; finish_setup waits and sets $code.
+start_setup() {  # package (Linux path), switches...
+  last_out=$work/setup-$((++setup_runs)).out
+  timeout 60 "$wine64" "$win_build/src/setup.exe" "$(z_path "$1")" "${@:2}" </dev/null >"$last_out" 2>&1 &
+  setup_pid=$!
+}
+finish_setup() {
+  set +e
+  wait "$setup_pid"
+  code=$?
+  set -e
+}
+setup_pid=""
+wreg() { "$wine64" reg "$@" </dev/null >/dev/null 2>&1; }  # reg add/delete for the set-up of a scenario
+
 uninstall_key=""  # set per product below
 handshake_key='Software\Orvane\Carrovit'
 uninstall_of() { printf 'Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s' "$1"; }
@@ -310,8 +430,8 @@ if [ ! -x "$pakbuild" ]; then
   cmake -S "$root" -B "$host_build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSTW_TESTS=ON >/dev/null
 fi
 ninja -C "$host_build" pakbuild >/dev/null
-ninja -C "$win_build" setup HoldOpen >/dev/null
-hold_exe=$win_build/tests/wine/HoldOpen.exe
+ninja -C "$win_build" setup wine_helpers >/dev/null
+hold_exe=$helpers/HoldOpen.exe
 
 make_wine_template
 if [ -d "$prefix" ]; then WINEPREFIX=$prefix "$wineserver" -k >/dev/null 2>&1 || true; fi
@@ -329,6 +449,9 @@ local_data="C:\\users\\$user\\AppData\\Local"
 make_sources
 today=$(date +%Y%m%d)
 echo "prefix $prefix, user $user, display $DISPLAY ($((SECONDS - start)) s to prepare)"
+
+# The base product's scenarios build on each other: they run as one group.
+if only base; then
 
 # ---------------------------------------------------------------- (1) all users
 
@@ -626,6 +749,536 @@ if [ -L "$(unix_path "$kapp\app.exe")" ]; then
 else
   expect_true "replaced by the package's file" same_file "$work/src/app.exe" "$kapp\app.exe"
 fi
+
+fi  # the base group
+
+# ---------------------------------------------------------------- (12) features, all users
+
+# Builds a package from a manifest written to $work/NAME.json.
+build_named() {  # name
+  build_package "$work/$1.json" "$work/$1.exe"
+}
+# A copy of a program with random bytes appended (Windows loads it all the
+# same): big enough that a second worker finishes a small file taken after
+# it first.
+padded_copy() {  # program, copy, MiB
+  { cat "$1"; head -c $(($3 << 20)) /dev/urandom; } >"$2"
+}
+# Backslashes doubled, for a JSON string.
+json_path() { printf '%s' "${1//\\/\\\\}"; }
+
+if only features; then
+scenario="features (all users)"
+fsrc=$work/fsrc
+mkdir -p "$fsrc"
+cp "$work/src/UnStowa32.exe" "$work/src/UnStowaXP.exe" "$helpers/StwTest.tlb" "$helpers/StwTestSans.ttf" \
+  "$helpers/StwPrereq.exe" "$fsrc/"
+printf 'the program %d\r\n' $(seq 1 300) >"$fsrc/app.exe"
+head -c 766 /dev/urandom >"$fsrc/app.ico"
+for f in rec-first rec-second2 rec-path NotRun WaitPrereq; do cp "$helpers/StwRecord.exe" "$fsrc/$f.exe"; done
+# Self-registration and the waited queue follow the package's order even
+# when a later file is written first: the first file of each pair is far
+# bigger than the one after it, which the other worker (free, for the
+# files before are small) takes and finishes before it. The dll takes 16
+# MiB and rec-second1 48 MiB, so that rec-second2, taken by the worker
+# that finished the dll, is done before rec-second1 too. The font comes
+# last: registering it keeps a worker busy for a while.
+padded_copy "$helpers/SelfRegTest.dll" "$fsrc/SelfRegTest.dll" 16
+padded_copy "$helpers/StwRecord.exe" "$fsrc/rec-second1.exe" 48
+order=$work/order.txt
+notrun=$work/notrun.txt
+order_j=$(json_path "$(z_path "$order")")
+notrun_j=$(json_path "$(z_path "$notrun")")
+cat >"$work/features.json" <<EOF
+{
+  "publisher": "Test Works", "webAddress": "https://example.invalid", "productKey": "Feature Product",
+  "supportAddress": "https://example.invalid/help", "version": "3.1", "releaseDate": "2026-01-15",
+  "welcomeLine": "Welcome line", "userType": 3,
+  "folders": {"APPFOLDER": ["%PROGRAMFILES%\\\\Feature Product", "%LOCALAPPDATAROOT%\\\\Feature Product"],
+              "APPMENU": ["%PROGRAMSMENU%\\\\Feature Product", "%PROGRAMSMENU%\\\\Feature Product"]},
+  "files": [
+    {"name": "UnStowa32.exe", "source": "fsrc/UnStowa32.exe"},
+    {"name": "UnStowaXP.exe", "source": "fsrc/UnStowaXP.exe"},
+    {"name": "app.exe", "source": "fsrc/app.exe"},
+    {"name": "app.ico", "source": "fsrc/app.ico"},
+    {"name": "SelfRegTest.dll", "source": "fsrc/SelfRegTest.dll", "compress": false},
+    {"name": "StwTest.tlb", "source": "fsrc/StwTest.tlb"},
+    {"name": "rec-first.exe", "source": "fsrc/rec-first.exe", "compress": false},
+    {"name": "rec-second1.exe", "source": "fsrc/rec-second1.exe", "compress": false},
+    {"name": "rec-second2.exe", "source": "fsrc/rec-second2.exe", "compress": false},
+    {"name": "rec-path.exe", "source": "fsrc/rec-path.exe", "compress": false},
+    {"name": "StwTestSans.ttf", "source": "fsrc/StwTestSans.ttf"}
+  ],
+  "components": [
+    {"name": "Main", "description": "Everything", "folders": [
+      {"name": "%APPFOLDER%", "items": [
+        {"file": "app.exe"}, {"file": "app.ico"},
+        {"file": "SelfRegTest.dll", "selfRegister": true}, {"file": "StwTest.tlb", "selfRegister": true},
+        {"file": "rec-first.exe", "runAfter": true, "runParams": "--sleep 4000 \"$order_j\" first"},
+        {"file": "rec-second1.exe", "runAfter": true, "runQueue": true, "runParams": "--sleep 700 \"$order_j\" second 1"},
+        {"file": "rec-second2.exe", "runAfter": true, "runQueue": true, "runParams": "\"$order_j\" second 2"},
+        {"file": "rec-path.exe", "runAfter": true, "runQueue": true, "runPath": true,
+         "runParams": "\"$order_j\" second 3 in %APPFOLDER%"}
+      ]},
+      {"name": "%APPMENU%", "items": [
+        {"shortcut": {"target": "app.exe", "name": "Start App", "description": "Starts the app",
+                      "arguments": "--data \"%APPFOLDER%\\\\data\"", "iconFile": "app.ico", "iconIndex": 3}},
+        {"url": {"url": "https://example.invalid/stw", "name": "Web Site", "iconFile": "app.ico", "iconIndex": 1}}
+      ]},
+      {"name": "%DESKTOP%", "items": [{"shortcut": {"target": "app.exe", "iconIndex": 2}}]},
+      {"name": "%FONTS%", "items": [{"file": "StwTestSans.ttf"}]}
+    ]}
+  ],
+  "registry": [
+    {"root": "HKEY_AUTO", "keys": [{"name": "Software\\\\StwTest\\\\Data", "values": [
+      {"default": true, "string": "the default"},
+      {"name": "Folder", "string": "%APPFOLDER%\\\\data"},
+      {"name": "Count", "dword": 305419896},
+      {"name": "Blob", "binary": "00 01 7f 80 ff"},
+      {"name": "Kept", "keepExisting": true, "string": "new"},
+      {"name": "Fresh", "keepExisting": true, "string": "fresh"},
+      {"name": "Later", "logOnly": true}
+    ], "keys": [{"name": "Whole", "wholeKey": true, "values": [{"name": "In", "string": "inside"}]}]}]},
+    {"root": "HKEY_CLASSES_ROOT", "keys": [{"name": "StwTest.Class", "values": [{"default": true, "string": "StwTest class"}]}]},
+    {"root": "HKEY_CURRENT_USER", "keys": [{"name": "Software\\\\StwTest\\\\User", "values": [{"name": "U", "string": "user"}]}]},
+    {"root": "HKEY_LOCAL_MACHINE", "keys": [{"name": "Software\\\\StwTest\\\\Machine", "values": [{"name": "M", "dword": 7}]}]},
+    {"root": "HKEY_USERS", "keys": [{"name": "Software\\\\StwTest\\\\Profiles", "values": [{"name": "P", "string": "every profile"}]}]}
+  ],
+  "fileTypes": [
+    {"extension": ".stwa", "description": "StwA document", "iconFile": "app.ico", "iconIndex": 1, "actions": [
+      {"verb": "open", "target": "app.exe", "parameters": "\"%1\""},
+      {"verb": "print", "target": "app.exe", "parameters": "/p \"%1\""}]},
+    {"extension": ".stwb", "description": "StwB document", "iconFile": "app.ico", "iconIndex": 2, "actions": [
+      {"verb": "open", "target": "app.exe", "parameters": "\"%1\""},
+      {"verb": "edit", "target": "app.exe", "parameters": "/e \"%1\""}]}
+  ],
+  "dotNet": {"versions": 32, "level": 10},
+  "prerequisites": [
+    {"lines": ["Ready Part", "https://example.invalid/ready", "1", "", "NotRun.exe", "\"$notrun_j\" ran",
+               "HKEY_CURRENT_USER\\\\Software\\\\StwTest\\\\Ready", "", "", ""],
+     "installer": {"name": "NotRun.exe", "source": "fsrc/NotRun.exe"}},
+    {"lines": ["Needed Part", "https://example.invalid/needed", "1", "", "StwPrereq.exe", "X 7",
+               "HKEY_CURRENT_USER\\\\Software\\\\StwTest\\\\Prereq", "X", "7", ""],
+     "installer": {"name": "StwPrereq.exe", "source": "fsrc/StwPrereq.exe"}},
+    {"lines": ["Waited Part", "https://example.invalid/waited", "1", "", "WaitPrereq.exe",
+               "--sleep 2000 \"$order_j\" prerequisite", "", "", "", "%APPFOLDER%\\\\app.exe"],
+     "installer": {"name": "WaitPrereq.exe", "source": "fsrc/WaitPrereq.exe"}}
+  ]
+}
+EOF
+build_named features
+fapp='C:\Program Files\Feature Product'
+# Wine keeps the machine's shell folders only in the 64-bit registry view,
+# which the setup (reading the 32-bit one) does not see: its all-users
+# menu and desktop are the user's own, as in (1).
+fmenu="$programs\\Feature Product"
+fdesk="C:\\users\\$user\\Desktop"
+ftemp='C:\StwTemp'
+ndp='HKLM\Software\Microsoft\NET Framework Setup\NDP\v4\Client'
+# The framework 4.8 (release 528040, the least that counts) in the view the
+# setup reads.
+wreg add "$ndp" /v Install /t REG_DWORD /d 1 /f /reg:32
+wreg add "$ndp" /v Release /t REG_DWORD /d 528040 /f /reg:32
+# The first prerequisite is there already; a value the package keeps.
+wreg add 'HKCU\Software\StwTest\Ready' /f
+wreg add 'HKLM\Software\StwTest\Data' /v Kept /d old /f /reg:32
+# An extension that names a program type already.
+wreg add 'HKCR\.stwb' /ve /d StwOld.Type /f /reg:32
+wreg add 'HKCR\StwOld.Type' /ve /d 'Old type' /f /reg:32
+wreg add 'HKCR\StwOld.Type\DefaultIcon' /ve /d 'C:\old.ico,4' /f /reg:32
+wreg add 'HKCR\StwOld.Type\shell\open\command' /ve /d 'old.exe "%1"' /f /reg:32
+mkdir -p "$(unix_path "$ftemp")"
+rm -f "$order" "$notrun"
+expect_false "before: the second prerequisite's value is missing" value_exists 'HKCU\Software\StwTest\Prereq' X 32
+start_setup "$work/features.exe" /silent /userall /temp "$ftemp"
+# The waited prerequisite sleeps 2 s: its copy is in the private folder.
+copy=""
+for _ in $(seq 1 150); do
+  copy=$(compgen -G "$(unix_path "$ftemp")/[sS][tT][wW]*/WaitPrereq.exe" || true)
+  if [ -n "$copy" ] || ! kill -0 "$setup_pid" 2>/dev/null; then break; fi
+  sleep 0.1
+done
+finish_setup
+expect_eq "exit code (the framework 4.8 is there)" 0 "$code"
+expect_true "the prerequisite ran from a copy in the private temporary folder ($ftemp\\stw*)" test -n "$copy"
+expect_eq "the temporary folder is empty again" "" "$(find "$(unix_path "$ftemp")" -mindepth 1 | head -n 3)"
+expect_false "the prerequisite whose key exists did not run" test -e "$notrun"
+expect_eq "the prerequisite whose value was missing ran (X = 7)" 7 "$(reg_value 'HKCU\Software\StwTest\Prereq' X 32)"
+order_now=$(lines_of "$order")
+expect_text "commands: the waited prerequisite first, then the second queue in order, waited for; the first queue not yet" \
+  "$(printf '%s\n' prerequisite "second 1" "second 2" "second 3 in $fapp")" "$order_now"
+expect_false "the path queue deleted its file after its command" exists "$fapp\\rec-path.exe"
+expect_true "the other command files stay" exists "$fapp\\rec-second2.exe"
+
+# Files, fonts.
+expect_true "app.exe installed" same_file "$fsrc/app.exe" "$fapp\\app.exe"
+expect_true "the font file in C:\\windows\\Fonts" same_file "$fsrc/StwTestSans.ttf" 'C:\windows\Fonts\StwTestSans.ttf'
+fonts_key='Software\Microsoft\Windows NT\CurrentVersion\Fonts'
+expect_eq "font value in HKLM (64-bit view): the file name" StwTestSans.ttf \
+  "$(reg_value "HKLM\\$fonts_key" "StwTest Sans (TrueType)" 64)"
+expect_false "no font value for the current user" value_exists "HKCU\\$fonts_key" "StwTest Sans (TrueType)" 32
+
+# Registry data.
+expect_text "HKEY_AUTO: HKLM, 32-bit view (keep-existing kept, log-only not written)" \
+  "HKEY_LOCAL_MACHINE\\Software\\StwTest\\Data
+    (Default)    REG_SZ    the default
+    Blob    REG_BINARY    00017F80FF
+    Count    REG_DWORD    0x12345678
+    Folder    REG_SZ    $fapp\\data
+    Fresh    REG_SZ    fresh
+    Kept    REG_SZ    old
+HKEY_LOCAL_MACHINE\\Software\\StwTest\\Data\\Whole
+    In    REG_SZ    inside" "$(reg_tree 'HKLM\Software\StwTest\Data' 32)"
+expect_false "HKEY_AUTO: nothing in the 64-bit view" key_exists 'HKLM\Software\StwTest\Data' 64
+expect_false "HKEY_AUTO: nothing under the current user" key_exists 'HKCU\Software\StwTest\Data' 32
+expect_eq "HKEY_CLASSES_ROOT: HKCR" "StwTest class" "$(reg_value 'HKCR\StwTest.Class' '' 32)"
+expect_false "HKEY_CLASSES_ROOT: not the user's classes" key_exists 'HKCU\Software\Classes\StwTest.Class' 32
+expect_eq "HKEY_CURRENT_USER" user "$(reg_value 'HKCU\Software\StwTest\User' U 32)"
+expect_eq "HKEY_LOCAL_MACHINE (32-bit view, DWORD)" 7 "$(reg_value 'HKLM\Software\StwTest\Machine' M 32)"
+expect_eq "HKEY_USERS: the user's profile" "every profile" "$(reg_value 'HKCU\Software\StwTest\Profiles' P 32)"
+expect_eq "HKEY_USERS: the default profile" "every profile" \
+  "$(reg_value 'HKEY_USERS\.Default\Software\StwTest\Profiles' P 32)"
+
+# Shortcuts.
+expect_text "menu shortcut: named, target, arguments expanded, working folder, icon, description" \
+  "header=ok
+target=$fapp\\app.exe
+idlist={root}\\$fapp\\app.exe
+description=Starts the app
+workdir=$fapp
+arguments=--data \"$fapp\\data\"
+icon=$fapp\\app.ico
+iconindex=3" "$(lnk_fields "$fmenu\\Start App.lnk" | grep -v '^showcmd=')"
+expect_text "desktop shortcut: named after its target, no icon file" \
+  "header=ok
+target=$fapp\\app.exe
+idlist={root}\\$fapp\\app.exe
+description=
+workdir=$fapp
+arguments=
+icon=
+iconindex=2" "$(lnk_fields "$fdesk\\app.lnk" | grep -v '^showcmd=')"
+expect_false "no shortcut under the target's own name in the menu" exists "$fmenu\\app.lnk"
+# cat -A shows each CR as ^M and each line's end as $.
+expect_text "internet shortcut (CRLF lines)" \
+  "$(printf '%s^M$\n' '[InternetShortcut]' 'URL=https://example.invalid/stw' "IconFile=$fapp\\app.ico" 'IconIndex=1')" \
+  "$(cat -A "$(unix_path "$fmenu\\Web Site.url")" 2>&1)"
+expect_eq "DisplayIcon: the desktop shortcut's target and icon index" "$fapp\\app.exe,2" \
+  "$(reg_value "HKLM\\$(uninstall_of "Feature Product")" DisplayIcon 32)"
+
+# File types.
+expect_text "new type: .stwa -> stwafile with description, icon, verbs" \
+  "HKEY_CLASSES_ROOT\\.stwa
+    (Default)    REG_SZ    stwafile
+HKEY_CLASSES_ROOT\\stwafile
+    (Default)    REG_SZ    StwA document
+HKEY_CLASSES_ROOT\\stwafile\\DefaultIcon
+    (Default)    REG_SZ    $fapp\\app.ico,1
+HKEY_CLASSES_ROOT\\stwafile\\shell
+HKEY_CLASSES_ROOT\\stwafile\\shell\\open
+HKEY_CLASSES_ROOT\\stwafile\\shell\\open\\command
+    (Default)    REG_SZ    \"$fapp\\app.exe\" \"%1\"
+HKEY_CLASSES_ROOT\\stwafile\\shell\\print
+HKEY_CLASSES_ROOT\\stwafile\\shell\\print\\command
+    (Default)    REG_SZ    \"$fapp\\app.exe\" /p \"%1\"" \
+  "$(reg_tree 'HKCR\.stwa' 32; reg_tree 'HKCR\stwafile' 32)"
+expect_text "existing type: .stwb keeps StwOld.Type, which gets the new values" \
+  "HKEY_CLASSES_ROOT\\.stwb
+    (Default)    REG_SZ    StwOld.Type
+HKEY_CLASSES_ROOT\\StwOld.Type
+    (Default)    REG_SZ    StwB document
+HKEY_CLASSES_ROOT\\StwOld.Type\\DefaultIcon
+    (Default)    REG_SZ    $fapp\\app.ico,2
+HKEY_CLASSES_ROOT\\StwOld.Type\\shell
+HKEY_CLASSES_ROOT\\StwOld.Type\\shell\\edit
+HKEY_CLASSES_ROOT\\StwOld.Type\\shell\\edit\\command
+    (Default)    REG_SZ    \"$fapp\\app.exe\" /e \"%1\"
+HKEY_CLASSES_ROOT\\StwOld.Type\\shell\\open
+HKEY_CLASSES_ROOT\\StwOld.Type\\shell\\open\\command
+    (Default)    REG_SZ    \"$fapp\\app.exe\" \"%1\"" \
+  "$(reg_tree 'HKCR\.stwb' 32; reg_tree 'HKCR\StwOld.Type' 32)"
+expect_false "no stwbfile type made" key_exists 'HKCR\stwbfile' 32
+
+# Self-registration.
+expect_eq "SelfRegTest.dll registered itself through regsvr32 (its path)" "$fapp\\SelfRegTest.dll" \
+  "$(reg_value 'HKCU\Software\StwTest\SelfReg' Registered 32)"
+expect_eq "... once" 1 "$(reg_value 'HKCU\Software\StwTest\SelfReg' Count 32)"
+libid='{7BEC42B9-4563-4D5C-AFCC-C6B91E1F0884}'
+expect_eq "type library registered: its name" "StwTest type library" "$(reg_value "HKCR\\TypeLib\\$libid\\1.0" '' 64)"
+expect_eq "type library registered: its win64 file" "$fapp\\StwTest.tlb" \
+  "$(reg_value "HKCR\\TypeLib\\$libid\\1.0\\0\\win64" '' 64)"
+helpdir=$(reg_value "HKCR\\TypeLib\\$libid\\1.0\\HELPDIR" '' 64)
+expect_eq "type library registered: its help folder is the file's folder" "$fapp" "${helpdir%\\}"
+
+# The log, section by section.
+feature_files=$(printf '%s\n' "$fapp\\UnStowa.exe" "$fapp\\app.exe" "$fapp\\app.ico" "$fapp\\rec-first.exe" \
+  "$fapp\\SelfRegTest.dll" "$fapp\\StwTest.tlb" "$fapp\\rec-second1.exe" "$fapp\\rec-second2.exe" \
+  "$fapp\\rec-path.exe" "$fmenu\\Start App.lnk" "$fdesk\\app.lnk" "$fmenu\\Web Site.url")
+feature_registry=$( {
+  uninstall_lines HKEY_LOCAL_MACHINE "Feature Product" 1
+  printf 'HKEY_AUTO\\Software\\StwTest\\Data\t%s\n' '(Default)' Folder Count Blob Fresh Later
+  printf 'HKEY_AUTO\\Software\\StwTest\\Data\\Whole\t%s\n' '*' In
+  printf '%s\n' $'HKEY_CLASSES_ROOT\\StwTest.Class\t(Default)' $'HKEY_CURRENT_USER\\Software\\StwTest\\User\tU' \
+    $'HKEY_LOCAL_MACHINE\\Software\\StwTest\\Machine\tM' $'HKEY_USERS\\Software\\StwTest\\Profiles\tP'
+} | sorted_nocase)
+feature_types=$(printf '%s\n' .stwa "" "StwA document" "" "$fapp\\app.ico,1" \
+  open "" "\"$fapp\\app.exe\" \"%1\"" print "" "\"$fapp\\app.exe\" /p \"%1\"" % \
+  .stwb "Old type" "StwB document" 'C:\old.ico,4' "$fapp\\app.ico,2" \
+  open 'old.exe "%1"' "\"$fapp\\app.exe\" \"%1\"" edit "" "\"$fapp\\app.exe\" /e \"%1\"" %)
+# In the package's order, the order they were registered in.
+feature_registrations=$(printf '%s\n' "$fapp\\SelfRegTest.dll" "$fapp\\StwTest.tlb")
+expect_sections "$fapp\\Stowa.log" "$fapp" "$feature_files" "$feature_registry" "$feature_types" "$feature_registrations"
+expect_eq "log: the fonts folder is not listed" 0 \
+  "$(tr -d '\r' <"$(unix_path "$fapp\\Stowa.log")" | grep -ci 'windows\\fonts' || true)"
+
+# The first queue's command, not waited for, comes last.
+expect_true "the first queue's command ran after all (within 15 s)" wait_for_line "$order" first 15
+expect_eq "... after the second queue" "$order_now"$'\n'first "$(lines_of "$order")"
+
+# ---------------------------------------------------------------- (13) its update
+
+scenario="features: update"
+rm -f "$order"
+run_setup "$work/features.exe" /silent /userall /temp "$ftemp"
+expect_eq "exit code" 0 "$code"
+expect_text "the prerequisite's file condition holds now (not run); the second queue again, in order" \
+  "$(printf '%s\n' "second 1" "second 2" "second 3 in $fapp")" "$(lines_of "$order")"
+expect_eq "the type library is still registered" "$fapp\\StwTest.tlb" \
+  "$(reg_value "HKCR\\TypeLib\\$libid\\1.0\\0\\win64" '' 64)"
+expect_eq "the existing type keeps its program type" StwOld.Type "$(reg_value 'HKCR\.stwb' '' 32)"
+expect_eq "the kept value is still the earlier one" old "$(reg_value 'HKLM\Software\StwTest\Data' Kept 32)"
+# The same lines as the first time: the file types name the values found
+# before the first installation, not the ones it wrote; registry values
+# and registrations the earlier log named stay the product's.
+expect_sections "$fapp\\Stowa.log" "$fapp" "$feature_files" "$feature_registry" "$feature_types" "$feature_registrations"
+wait_for_line "$order" first 15 || true
+fi  # features
+
+# ---------------------------------------------------------------- (14) features, current user
+
+if only user-features; then
+scenario="features (current user)"
+usrc=$work/usrc
+mkdir -p "$usrc"
+cp "$work/src/UnStowa32.exe" "$work/src/UnStowaXP.exe" "$usrc/"
+# Another file name than the all-users scenario's, whose copy in the fonts
+# folder would be the same file and left as it is.
+cp "$helpers/StwTestSans.ttf" "$usrc/StwTestSansU.ttf"
+printf 'the user program %d\r\n' $(seq 1 200) >"$usrc/app.exe"
+head -c 500 /dev/urandom >"$usrc/app.ico"
+cat >"$work/ufeatures.json" <<'EOF'
+{
+  "publisher": "Test Works", "webAddress": "https://example.invalid", "productKey": "User Feature Product",
+  "supportAddress": "https://example.invalid/help", "version": "1.2", "releaseDate": "2026-02-01",
+  "welcomeLine": "Welcome line", "userType": 2,
+  "folders": {"APPFOLDER": ["%PROGRAMFILES%\\User Feature Product", "%LOCALAPPDATAROOT%\\User Feature Product"],
+              "APPMENU": ["%PROGRAMSMENU%\\User Feature Product", "%PROGRAMSMENU%\\User Feature Product"]},
+  "files": [
+    {"name": "UnStowa32.exe", "source": "usrc/UnStowa32.exe"},
+    {"name": "UnStowaXP.exe", "source": "usrc/UnStowaXP.exe"},
+    {"name": "app.exe", "source": "usrc/app.exe"},
+    {"name": "app.ico", "source": "usrc/app.ico"},
+    {"name": "StwTestSansU.ttf", "source": "usrc/StwTestSansU.ttf"}
+  ],
+  "components": [
+    {"name": "Main", "folders": [
+      {"name": "%APPFOLDER%", "items": [{"file": "app.exe"}, {"file": "app.ico"}]},
+      {"name": "%APPMENU%", "items": [
+        {"shortcut": {"target": "app.exe", "name": "User App", "description": "The user's app",
+                      "arguments": "/root \"%APPFOLDER%\"", "iconFile": "app.ico", "iconIndex": 5}}]},
+      {"name": "%DESKTOP%", "items": [{"shortcut": {"target": "app.exe", "iconIndex": 4}}]},
+      {"name": "%FONTS%", "items": [{"file": "StwTestSansU.ttf"}]}
+    ]}
+  ],
+  "registry": [
+    {"root": "HKEY_AUTO", "keys": [{"name": "Software\\StwTestU\\Data", "values": [
+      {"default": true, "string": "user default"},
+      {"name": "Folder", "string": "%APPFOLDER%"},
+      {"name": "Count", "dword": 4294967295},
+      {"name": "Blob", "binary": "ca fe"},
+      {"name": "Kept", "keepExisting": true, "dword": 2},
+      {"name": "Later", "logOnly": true}
+    ], "keys": [{"name": "Whole", "wholeKey": true}]}]},
+    {"root": "HKEY_CLASSES_ROOT", "keys": [{"name": "StwTestU.Class", "values": [{"default": true, "string": "user class"}]}]},
+    {"root": "HKEY_USERS", "keys": [{"name": "Software\\StwTestU\\Profiles", "values": [{"name": "P", "string": "mine"}]}]}
+  ],
+  "fileTypes": [
+    {"extension": ".stwc", "description": "StwC document", "iconFile": "app.ico", "iconIndex": 0, "actions": [
+      {"verb": "open", "target": "app.exe", "parameters": "\"%1\""}]}
+  ]
+}
+EOF
+build_named ufeatures
+uapp="$local_data\\User Feature Product"
+umenu="$programs\\User Feature Product"
+udesk="C:\\users\\$user\\Desktop"
+wreg add 'HKCU\Software\StwTestU\Data' /v Kept /t REG_DWORD /d 1 /f
+run_setup "$work/ufeatures.exe" /silent
+expect_eq "exit code" 0 "$code"
+expect_eq "log scope line" CURRENT "$(log_line "$uapp\\Stowa.log" 6)"
+expect_text "HKEY_AUTO: the current user (keep-existing kept, log-only not written)" \
+  "HKEY_CURRENT_USER\\Software\\StwTestU\\Data
+    (Default)    REG_SZ    user default
+    Blob    REG_BINARY    CAFE
+    Count    REG_DWORD    0xffffffff
+    Folder    REG_SZ    $uapp
+    Kept    REG_DWORD    0x1
+HKEY_CURRENT_USER\\Software\\StwTestU\\Data\\Whole" "$(reg_tree 'HKCU\Software\StwTestU\Data' 32)"
+expect_false "HKEY_AUTO: nothing under HKLM (32-bit view)" key_exists 'HKLM\Software\StwTestU' 32
+expect_false "HKEY_AUTO: nothing under HKLM (64-bit view)" key_exists 'HKLM\Software\StwTestU' 64
+expect_eq "HKEY_CLASSES_ROOT: the user's Software\\Classes" "user class" \
+  "$(reg_value 'HKCU\Software\Classes\StwTestU.Class' '' 32)"
+expect_false "HKEY_CLASSES_ROOT: not the machine's classes (32-bit view)" \
+  key_exists 'HKLM\Software\Classes\StwTestU.Class' 32
+expect_false "HKEY_CLASSES_ROOT: not the machine's classes (64-bit view)" \
+  key_exists 'HKLM\Software\Classes\StwTestU.Class' 64
+expect_eq "HKEY_USERS: the current user only" mine "$(reg_value 'HKCU\Software\StwTestU\Profiles' P 32)"
+expect_false "HKEY_USERS: not the default profile" key_exists 'HKEY_USERS\.Default\Software\StwTestU' 32
+expect_text "file type in the user's classes" \
+  "HKEY_CURRENT_USER\\Software\\Classes\\.stwc
+    (Default)    REG_SZ    stwcfile
+HKEY_CURRENT_USER\\Software\\Classes\\stwcfile
+    (Default)    REG_SZ    StwC document
+HKEY_CURRENT_USER\\Software\\Classes\\stwcfile\\DefaultIcon
+    (Default)    REG_SZ    $uapp\\app.ico,0
+HKEY_CURRENT_USER\\Software\\Classes\\stwcfile\\shell
+HKEY_CURRENT_USER\\Software\\Classes\\stwcfile\\shell\\open
+HKEY_CURRENT_USER\\Software\\Classes\\stwcfile\\shell\\open\\command
+    (Default)    REG_SZ    \"$uapp\\app.exe\" \"%1\"" \
+  "$(reg_tree 'HKCU\Software\Classes\.stwc' 32; reg_tree 'HKCU\Software\Classes\stwcfile' 32)"
+expect_false "file type not in the machine's classes" key_exists 'HKLM\Software\Classes\.stwc' 32
+expect_true "the font file in C:\\windows\\Fonts" same_file "$usrc/StwTestSansU.ttf" 'C:\windows\Fonts\StwTestSansU.ttf'
+expect_eq "font value under the current user: the full path" 'C:\windows\Fonts\StwTestSansU.ttf' \
+  "$(reg_value "HKCU\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts" "StwTest Sans (TrueType)" 32)"
+expect_false "no machine font value for this file" \
+  grep -qiF 'StwTestSansU' <<<"$(reg_tree 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Fonts' 64)"
+expect_text "menu shortcut in the user's menu" \
+  "header=ok
+target=$uapp\\app.exe
+idlist={root}\\$uapp\\app.exe
+description=The user's app
+workdir=$uapp
+arguments=/root \"$uapp\"
+icon=$uapp\\app.ico
+iconindex=5" "$(lnk_fields "$umenu\\User App.lnk" | grep -v '^showcmd=')"
+expect_eq "desktop shortcut on the user's desktop" "target=$uapp\\app.exe iconindex=4" \
+  "$(lnk_fields "$udesk\\app.lnk" | grep -E '^(target|iconindex)=' | paste -sd ' ')"
+expect_eq "DisplayIcon (HKCU): the desktop shortcut's target and icon index" "$uapp\\app.exe,4" \
+  "$(reg_value "HKCU\\$(uninstall_of "User Feature Product")" DisplayIcon 32)"
+ufiles=$(printf '%s\n' "$uapp\\UnStowa.exe" "$uapp\\app.exe" "$uapp\\app.ico" "$umenu\\User App.lnk" "$udesk\\app.lnk")
+uregistry=$( {
+  uninstall_lines HKEY_CURRENT_USER "User Feature Product" 1
+  printf 'HKEY_AUTO\\Software\\StwTestU\\Data\t%s\n' '(Default)' Folder Count Blob Later
+  printf '%s\n' $'HKEY_AUTO\\Software\\StwTestU\\Data\\Whole\t*' $'HKEY_CLASSES_ROOT\\StwTestU.Class\t(Default)' \
+    $'HKEY_CURRENT_USER\\Software\\StwTestU\\Profiles\tP'
+} | sorted_nocase)
+utypes=$(printf '%s\n' .stwc "" "StwC document" "" "$uapp\\app.ico,0" open "" "\"$uapp\\app.exe\" \"%1\"" %)
+expect_sections "$uapp\\Stowa.log" "$uapp" "$ufiles" "$uregistry" "$utypes" ""
+fi  # user-features
+
+# ---------------------------------------------------------------- (15) a framework too old
+
+if only dotnet; then
+scenario="framework too old"
+cat >"$work/nonet.json" <<'EOF'
+{
+  "publisher": "Test Works", "productKey": "NoNet Product", "version": "1.0", "userType": 1,
+  "folders": {"APPFOLDER": ["%PROGRAMFILES%\\NoNet Product", ""]},
+  "files": [{"name": "UnStowa32.exe", "source": "src/UnStowa32.exe"}, {"name": "app.exe", "source": "src/notes.txt"}],
+  "components": [{"name": "Main", "folders": [{"name": "%APPFOLDER%", "items": [{"file": "app.exe"}]}]}],
+  "dotNet": {"versions": 32, "level": 10}
+}
+EOF
+build_named nonet
+ndp='HKLM\Software\Microsoft\NET Framework Setup\NDP\v4\Client'
+# 4.7.2 in the view the setup reads; 4.8 in the other one must not count.
+wreg add "$ndp" /v Install /t REG_DWORD /d 1 /f /reg:32
+wreg add "$ndp" /v Release /t REG_DWORD /d 461808 /f /reg:32
+wreg add "$ndp" /v Install /t REG_DWORD /d 1 /f /reg:64
+wreg add "$ndp" /v Release /t REG_DWORD /d 528040 /f /reg:64
+run_setup "$work/nonet.exe" /silent /suppressmsgboxes
+expect_eq "exit code 1603 (67 under Wine)" 67 "$code"
+expect_true "the message names the framework (stderr)" \
+  grep -qF 'This product needs the Microsoft .NET Framework 4.8, which is not installed on this computer.' "$last_out"
+expect_false "no application folder" exists 'C:\Program Files\NoNet Product'
+expect_false "no uninstall entry" key_exists "HKLM\\$(uninstall_of "NoNet Product")" 32
+expect_false "no log value" value_exists "HKLM\\$handshake_key" "NoNet Product" 32
+wreg add "$ndp" /v Release /t REG_DWORD /d 528040 /f /reg:32
+fi  # dotnet
+
+# ---------------------------------------------------------------- (16) portable
+
+if only portable; then
+scenario="portable"
+cat >"$work/portable.json" <<'EOF'
+{
+  "publisher": "Test Works", "webAddress": "https://example.invalid", "productKey": "Portable Product",
+  "version": "1.0", "userType": 3,
+  "folders": {"APPFOLDER": ["%PROGRAMFILES%\\Portable Product", "%LOCALAPPDATAROOT%\\Portable Product"],
+              "APPMENU": ["%PROGRAMSMENU%\\Portable Product", "%PROGRAMSMENU%\\Portable Product"]},
+  "portable": {"mode": 1, "markerMode": 2},
+  "files": [
+    {"name": "UnStowa32.exe", "source": "src/UnStowa32.exe"},
+    {"name": "UnStowaXP.exe", "source": "src/UnStowaXP.exe"},
+    {"name": "app.exe", "source": "src/app.exe"},
+    {"name": "notes.txt", "source": "src/notes.txt"}
+  ],
+  "components": [{"name": "Main", "folders": [
+    {"name": "%APPFOLDER%", "items": [{"file": "app.exe"}], "folders": [{"name": "docs", "items": [{"file": "notes.txt"}]}]},
+    {"name": "%APPMENU%", "items": [{"shortcut": {"target": "app.exe", "name": "Portable App"}},
+                                    {"url": {"url": "https://example.invalid", "name": "Portable Site"}}]},
+    {"name": "%DESKTOP%", "items": [{"shortcut": {"target": "app.exe"}}]}]}],
+  "registry": [
+    {"root": "HKEY_AUTO", "keys": [{"name": "Software\\StwTestP", "values": [{"name": "A", "string": "auto"}]}]},
+    {"root": "HKEY_CURRENT_USER", "keys": [{"name": "Software\\StwTestP", "values": [{"name": "U", "string": "user"}]}]}
+  ]
+}
+EOF
+build_named portable
+papp='C:\Portable\Stw'
+touch "$work/portable.stamp"
+run_setup "$work/portable.exe" /portable "$papp" /silent
+expect_eq "exit code" 0 "$code"
+expect_text "the folder holds the files and the marker, nothing else" \
+  "$(printf '%s\n' RemovableDrive.sys app.exe docs docs/notes.txt)" \
+  "$(cd "$(unix_path "$papp")" 2>/dev/null && find . -mindepth 1 | sed 's|^\./||' | LC_ALL=C sort)"
+expect_true "app.exe" same_file "$work/src/app.exe" "$papp\\app.exe"
+expect_true "docs\\notes.txt" same_file "$work/src/notes.txt" "$papp\\docs\\notes.txt"
+marker=$(unix_path "$papp\\RemovableDrive.sys")
+expect_eq "RemovableDrive.sys: one line, ended by CR LF" "1 1" \
+  "$(tr -cd '\n' <"$marker" | wc -c) $(grep -c $'\r$' "$marker")"
+expect_true "... that says the drive is treated as removable" grep -qi 'removable' "$marker"
+expect_false "no uninstall entry (HKLM)" key_exists "HKLM\\$(uninstall_of "Portable Product")" 32
+expect_false "no uninstall entry (HKCU)" key_exists "HKCU\\$(uninstall_of "Portable Product")" 32
+expect_false "no log value (HKLM)" value_exists "HKLM\\$handshake_key" "Portable Product" 32
+expect_false "no log value (HKCU)" value_exists "HKCU\\$handshake_key" "Portable Product" 32
+expect_false "no registry data: HKLM (32-bit view)" key_exists 'HKLM\Software\StwTestP' 32
+expect_false "no registry data: HKLM (64-bit view)" key_exists 'HKLM\Software\StwTestP' 64
+expect_false "no registry data: HKCU" key_exists 'HKCU\Software\StwTestP' 32
+expect_eq "no shortcut or folder anywhere else on C:" "" \
+  "$(find "$prefix/drive_c" -newer "$work/portable.stamp" \( -iname '*.lnk' -o -iname '*.url' -o -iname 'Portable Product' \) \
+    -not -path '*/windows/*' | head -n 5)"
+fi  # portable
+
+# ---------------------------------------------------------------- (17) a block as long as its content
+
+if only block; then
+scenario="compressed block of its own size"
+{
+  read -r hex
+  read -r text
+} < <(python3 "$root/tests/e2e/equal_block.py" find 'Software\StwTest\Block' v)
+jq --arg hex "$hex" '.productKey = "Block Product" | .folders.APPFOLDER = ["%PROGRAMFILES%\\Block Product", ""]
+  | .registryData = {hex: $hex} | .build = {blocks: "compressed"}' "$work/base.json" >"$work/block.json"
+build_named block
+expect_true "the package holds the registry data compressed to their own length" \
+  python3 "$root/tests/e2e/equal_block.py" check "$work/block.exe" "$hex"
+run_setup "$work/block.exe" /silent /userall
+expect_eq "exit code" 0 "$code"
+expect_eq "the value is there" "$text" "$(reg_value 'HKLM\Software\StwTest\Block' v 32)"
+expect_eq "the value is logged" 1 \
+  "$(tr -d '\r' <"$(unix_path 'C:\Program Files\Block Product\Stowa.log')" | grep -c $'\\\\Software\\\\StwTest\\\\Block\tv$' || true)"
+fi  # block
 
 scenario="registry queries"
 if [ -s "$work/reg-failures" ]; then

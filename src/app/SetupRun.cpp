@@ -207,8 +207,7 @@ int TSetupRun::SilentRun() {
     // A folder without a drive lies on the drive this program runs from.
     std::string& folder = S.Def.PortableFolder;
     if (DriveOfPath(folder).empty()) {
-      if (!StartsWith(folder, "\\")) folder.insert(0, "\\");
-      folder.insert(0, DriveOfPath(S.P.Sys.ProgramFile()));
+      folder = DriveOfPath(S.P.Sys.ProgramFile()) + (StartsWith(folder, "\\") ? "" : "\\") + folder;
     }
     if (!folder.empty() && folder.back() == '\\') folder.pop_back();
   }

@@ -2,6 +2,7 @@
 
 #include "base/Text.h"
 #include "builder/Manifest.h"
+#include "builder/RegistryDataWriter.h"
 
 namespace stw {
 
@@ -60,6 +61,68 @@ std::string VersionText(uint64_t v) {
   std::snprintf(b, sizeof b, "%u.%u.%u.%u", static_cast<unsigned>(v >> 48), static_cast<unsigned>((v >> 32) & 0xFFFF),
                 static_cast<unsigned>((v >> 16) & 0xFFFF), static_cast<unsigned>(v & 0xFFFF));
   return b;
+}
+
+// The registry entries in the form of the manifest's "registry", so that
+// they read as they were written and can be copied into a manifest.
+json RegistryValues(const std::vector<RegistryValueSpec>& values) {
+  json list = json::array();
+  for (const RegistryValueSpec& v : values) {
+    json j = json::object();
+    if (v.isDefault)
+      j["default"] = true;
+    else
+      j["name"] = v.name;
+    if (v.keepExisting) j["keepExisting"] = true;
+    switch (v.type) {
+      case RegistryValueSpec::Type::None:
+        j["logOnly"] = true;
+        break;
+      case RegistryValueSpec::Type::String:
+        j["string"] = v.text;
+        break;
+      case RegistryValueSpec::Type::Dword:
+        j["dword"] = v.dword;
+        break;
+      case RegistryValueSpec::Type::Binary:
+        j["binary"] = Hex(v.bytes);
+        break;
+    }
+    list.push_back(j);
+  }
+  return list;
+}
+
+json RegistryKeys(const std::vector<RegistryKeySpec>& keys) {
+  json list = json::array();
+  for (const RegistryKeySpec& k : keys) {
+    json j = {{"name", k.name}};
+    if (k.wholeKey) j["wholeKey"] = true;
+    if (!k.values.empty()) j["values"] = RegistryValues(k.values);
+    if (!k.keys.empty()) j["keys"] = RegistryKeys(k.keys);
+    list.push_back(j);
+  }
+  return list;
+}
+
+// Damaged data are shown as such: inspecting a package must not fail on
+// what only the setup refuses.
+json Registry(const std::string& data) {
+  std::vector<RegistryRootSpec> roots;
+  try {
+    roots = DecodeRegistryData(data);
+  } catch (const ESetupException& e) {
+    return {{"damaged", e.what()}};
+  }
+  json list = json::array();
+  for (const RegistryRootSpec& r : roots) {
+    json j = {{"root", r.root}};
+    if (r.wholeKey) j["wholeKey"] = true;
+    if (!r.values.empty()) j["values"] = RegistryValues(r.values);
+    if (!r.keys.empty()) j["keys"] = RegistryKeys(r.keys);
+    list.push_back(j);
+  }
+  return list;
 }
 
 }  // namespace
@@ -154,6 +217,7 @@ json DefinitionToJson(const TSetupPackage& pkg, const TSetupDefinition& d) {
   j["FileChecksums"] = sums;
   j["FileUsed"] = t.FileUsed;
   j["RegistryData"] = Hex(d.RegistryData);
+  j["Registry"] = Registry(d.RegistryData);
 
   json types = json::array();
   for (const auto& [display, ft] : d.FileTypes) {
@@ -207,7 +271,7 @@ json DefinitionToJson(const TSetupPackage& pkg, const TSetupDefinition& d) {
 }
 
 std::vector<std::string> DefaultInterfaceStrings() {
-  std::vector<std::string> s(80);
+  std::vector<std::string> s(94);
   s[0] = "%s Setup";
   s[1] = "Welcome to the installation of";
   s[2] = "on this computer.";
@@ -234,6 +298,9 @@ std::vector<std::string> DefaultInterfaceStrings() {
   s[35] = "User data folder";
   s[40] = "Show details";
   s[42] = "Installing %s";
+  s[43] = "Creating the shortcut to %s";
+  s[44] = "Writing registry entries";
+  s[45] = "Registering file types";
   s[46] = "Removing files that are no longer needed";
   s[52] = "Please make volume %d of the installation available, then press OK.";
   s[53] = "%s is installed on this computer.";
@@ -259,6 +326,10 @@ std::vector<std::string> DefaultInterfaceStrings() {
           "contact %s.";
   s[76] = "The file %s could not be created.";
   s[77] = "The folder %s could not be created.";
+  s[89] = "This product needs the Microsoft .NET Framework %s, which is not installed on this computer.";
+  s[90] = "Its installer is running. Press Next when it has finished.";
+  s[91] = "You can download it from this address:";
+  s[92] = "This product needs %s, which is not installed on this computer.";
   for (size_t i = 0; i < s.size(); ++i)
     if (s[i].empty()) s[i] = "Text " + std::to_string(i);
   return s;

@@ -6,6 +6,7 @@
 
 #include "base/PathUtf8.h"
 #include "base/Text.h"
+#include "builder/RegistryDataWriter.h"
 
 namespace stw {
 
@@ -135,6 +136,129 @@ std::string Joined(const json& v) {
   return s;
 }
 
+// "registry": the package's registry entries as a tree. Each object may
+// hold only the members it knows, so that a misspelt one is an error rather
+// than a value that silently goes missing. Errors name the entry by its
+// path, "registry[0].keys[1].values[2].dword"; the limits of the stream
+// itself are checked by the writer, which names entries the same way.
+class RegistryReader {
+ public:
+  std::vector<RegistryRootSpec> Roots(const json& j) {
+    if (!j.is_array()) Fail("registry", "a list of roots");
+    std::vector<RegistryRootSpec> roots;
+    for (size_t i = 0; i < j.size(); ++i) {
+      const std::string at = "registry[" + std::to_string(i) + "]";
+      const json& r = j[i];
+      Members(r, at, {"root", "values", "keys"});
+      RegistryRootSpec spec;
+      if (!r.contains("root")) Fail(at, "a root needs \"root\"");
+      spec.root = Text(r["root"], at + ".root");
+      Content(r, at, spec.values, spec.keys);
+      roots.push_back(std::move(spec));
+    }
+    return roots;
+  }
+
+ private:
+  [[noreturn]] static void Fail(const std::string& at, const std::string& what) {
+    throw ESetupException(at + ": " + what);
+  }
+
+  static void Members(const json& v, const std::string& at, std::initializer_list<const char*> known) {
+    if (!v.is_object()) Fail(at, "an object");
+    for (const auto& [name, value] : v.items()) {
+      bool ok = false;
+      for (const char* k : known) ok = ok || name == k;
+      if (!ok) Fail(at, "unknown member \"" + name + "\"");
+    }
+  }
+
+  static std::string Text(const json& v, const std::string& at) {
+    if (!v.is_string()) Fail(at, "a string");
+    return v.get<std::string>();
+  }
+  static bool Flag(const json& v, const char* key, const std::string& at) {
+    if (!v.contains(key)) return false;
+    if (!v[key].is_boolean()) Fail(at + "." + key, "true or false");
+    return v[key].get<bool>();
+  }
+
+  void Content(const json& v, const std::string& at, std::vector<RegistryValueSpec>& values,
+               std::vector<RegistryKeySpec>& keys) {
+    if (v.contains("values")) {
+      const json& list = v["values"];
+      if (!list.is_array()) Fail(at + ".values", "a list of values");
+      for (size_t i = 0; i < list.size(); ++i)
+        values.push_back(Value(list[i], at + ".values[" + std::to_string(i) + "]"));
+    }
+    if (v.contains("keys")) {
+      const json& list = v["keys"];
+      if (!list.is_array()) Fail(at + ".keys", "a list of keys");
+      for (size_t i = 0; i < list.size(); ++i) keys.push_back(Key(list[i], at + ".keys[" + std::to_string(i) + "]"));
+    }
+  }
+
+  RegistryKeySpec Key(const json& k, const std::string& at) {
+    Members(k, at, {"name", "wholeKey", "values", "keys"});
+    RegistryKeySpec spec;
+    if (!k.contains("name")) Fail(at, "a key needs \"name\"");
+    spec.name = Text(k["name"], at + ".name");
+    spec.wholeKey = Flag(k, "wholeKey", at);
+    Content(k, at, spec.values, spec.keys);
+    return spec;
+  }
+
+  static RegistryValueSpec Value(const json& v, const std::string& at) {
+    using T = RegistryValueSpec::Type;
+    Members(v, at, {"name", "default", "keepExisting", "logOnly", "string", "dword", "binary"});
+    RegistryValueSpec spec;
+    spec.isDefault = Flag(v, "default", at);
+    if (v.contains("name")) spec.name = Text(v["name"], at + ".name");
+    if (spec.isDefault == v.contains("name")) Fail(at, "a value needs either \"name\" or \"default\": true");
+    spec.keepExisting = Flag(v, "keepExisting", at);
+    spec.logOnly = Flag(v, "logOnly", at);
+    const int data = v.contains("string") + v.contains("dword") + v.contains("binary");
+    if (spec.logOnly && data > 0) Fail(at, "a log-only value carries no \"string\", \"dword\" or \"binary\"");
+    if (!spec.logOnly && data != 1) Fail(at, "a value needs exactly one of \"string\", \"dword\" and \"binary\"");
+    if (v.contains("string")) {
+      spec.type = T::String;
+      spec.text = Text(v["string"], at + ".string");
+    } else if (v.contains("dword")) {
+      spec.type = T::Dword;
+      const json& d = v["dword"];
+      if (!d.is_number_integer() || (d.is_number_unsigned() ? d.get<uint64_t>() > 0xFFFFFFFFull : d.get<int64_t>() < 0))
+        Fail(at + ".dword", "a whole number from 0 to 4294967295");
+      spec.dword = static_cast<uint32_t>(d.get<uint64_t>());
+    } else if (v.contains("binary")) {
+      spec.type = T::Binary;
+      spec.bytes = Hex(Text(v["binary"], at + ".binary"), at + ".binary");
+    }
+    return spec;
+  }
+
+  // Two hex digits a byte; spaces between the bytes are allowed for
+  // readability.
+  static std::string Hex(const std::string& h, const std::string& at) {
+    auto digit = [&](char c) -> int {
+      if (c >= '0' && c <= '9') return c - '0';
+      if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+      if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+      Fail(at, std::string("not a hex digit: '") + c + "'");
+    };
+    std::string bytes;
+    for (size_t i = 0; i < h.size();) {
+      if (h[i] == ' ') {
+        ++i;
+        continue;
+      }
+      if (i + 1 >= h.size() || h[i + 1] == ' ') Fail(at, "hex digits come in pairs, one pair a byte");
+      bytes.push_back(static_cast<char>(digit(h[i]) * 16 + digit(h[i + 1])));
+      i += 2;
+    }
+    return bytes;
+  }
+};
+
 }  // namespace
 
 int32_t DayNumberFromIso(const std::string& iso) {
@@ -232,7 +356,11 @@ PackageManifest ManifestFromJson(const json& j, const std::string& baseDir) {
       r.Folder(c, bc.root, m);
       m.components.push_back(std::move(bc));
     }
-    if (j.contains("registryData")) {
+    if (j.contains("registry")) {
+      if (j.contains("registryData"))
+        throw ESetupException("registry: give either \"registry\" or the raw \"registryData\", not both");
+      m.registryData = EncodeRegistryData(RegistryReader().Roots(j["registry"]));
+    } else if (j.contains("registryData")) {
       const json& d = j["registryData"];
       if (d.is_string()) {
         m.registryData = d.get<std::string>();

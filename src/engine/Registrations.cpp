@@ -121,9 +121,10 @@ void TInstaller::GrantUsersAccess() {
   for (size_t c = 0; c < s_.Def.Components.size(); ++c) {
     const TComponentData& comp = s_.Def.Components[c];
     // Only what this installation put there.
-    if (!(comp.Selected || comp.Required) || !comp.RootFolder) continue;
-    for (size_t i = 0; i < comp.RootFolder->Folders.size(); ++i)
-      walk(*comp.RootFolder->Folders[i], WithoutTrailingBackslashes(s_.Roots.resolvedRoots.at(c).at(i)), 0);
+    if (!(comp.Selected || comp.Required) || !comp.RootFolder || c >= s_.Roots.resolvedRoots.size()) continue;
+    const std::vector<std::string>& roots = s_.Roots.resolvedRoots[c];
+    for (size_t i = 0; i < comp.RootFolder->Folders.size() && i < roots.size(); ++i)
+      walk(*comp.RootFolder->Folders[i], WithoutTrailingBackslashes(roots[i]), 0);
   }
 }
 

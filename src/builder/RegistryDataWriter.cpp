@@ -1,0 +1,255 @@
+#include "builder/RegistryDataWriter.h"
+
+#include <string_view>
+
+#include "base/Errors.h"
+#include "base/Text.h"
+#include "package/DataStream.h"
+
+namespace stw {
+
+namespace {
+
+enum : uint8_t {
+  kTagRoot = 1,
+  kTagSubkey = 1,
+  kTagWholeKey = 2,
+  kTagDefaultValue = 3,
+  kTagValueName = 4,
+  kTagKeepExisting = 5,
+  kTagLogOnly = 6,
+  kTagString = 7,
+  kTagDword = 8,
+  kTagBinary = 9,
+  kTagEnd = 255,
+};
+
+// The same limit as the setup's: deeper keys are damage there.
+constexpr int kMaxDepth = 64;
+
+const char* const kRoots[] = {"HKEY_AUTO", "HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
+                              "HKEY_USERS"};
+
+bool KnownRoot(const std::string& name) {
+  for (const char* r : kRoots)
+    if (EqualsIgnoreAsciiCase(name, r)) return true;
+  return false;
+}
+
+// ---------------------------------------------------------------- writing
+
+class Writer {
+ public:
+  std::string Encode(const std::vector<RegistryRootSpec>& roots) {
+    for (size_t i = 0; i < roots.size(); ++i) {
+      const RegistryRootSpec& r = roots[i];
+      const std::string at = "registry[" + std::to_string(i) + "]";
+      if (!KnownRoot(r.root))
+        Fail(at, "the root \"" + r.root +
+                     "\" is none of HKEY_AUTO, HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS");
+      if (r.wholeKey) Fail(at, "a whole root cannot be removed by the uninstaller");
+      Tag(kTagRoot);
+      String(r.root, at, "the root");
+      Content(r.values, r.keys, at, 0);
+    }
+    return out_;
+  }
+
+ private:
+  [[noreturn]] static void Fail(const std::string& at, const std::string& what) {
+    throw ESetupException(at + ": " + what);
+  }
+
+  void Tag(uint8_t t) { out_.push_back(static_cast<char>(t)); }
+  void U16(uint16_t v) {
+    out_.push_back(static_cast<char>(v & 0xFF));
+    out_.push_back(static_cast<char>(v >> 8));
+  }
+  void U32(uint32_t v) {
+    for (int i = 0; i < 4; ++i) out_.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  }
+  void String(const std::string& s, const std::string& at, const char* what) {
+    if (s.size() > 0xFFFF) Fail(at, std::string(what) + " is longer than 65535 bytes");
+    U16(static_cast<uint16_t>(s.size()));
+    out_ += s;
+  }
+  static void CheckName(const std::string& name, const std::string& at) {
+    if (name.find_first_of(std::string_view("\t\r\n\0", 4)) != std::string::npos)
+      Fail(at, "the name \"" + name + "\" holds a tab, a line break or a zero, which the log cannot keep");
+  }
+
+  // A key's values and subkeys and its end; the key's own name is written.
+  void Content(const std::vector<RegistryValueSpec>& values, const std::vector<RegistryKeySpec>& keys,
+               const std::string& at, int depth) {
+    for (size_t i = 0; i < values.size(); ++i) Value(values[i], at + ".values[" + std::to_string(i) + "]");
+    for (size_t i = 0; i < keys.size(); ++i) {
+      const RegistryKeySpec& k = keys[i];
+      const std::string kat = at + ".keys[" + std::to_string(i) + "]";
+      if (depth >= kMaxDepth) Fail(kat, "keys nest deeper than " + std::to_string(kMaxDepth) + " levels");
+      if (k.name.empty()) Fail(kat, "a key needs a name");
+      CheckName(k.name, kat);
+      Tag(kTagSubkey);
+      String(k.name, kat, "the name");
+      if (k.wholeKey) Tag(kTagWholeKey);
+      Content(k.values, k.keys, kat, depth + 1);
+    }
+    Tag(kTagEnd);
+  }
+
+  void Value(const RegistryValueSpec& v, const std::string& at) {
+    using T = RegistryValueSpec::Type;
+    if (v.isDefault) {
+      if (!v.name.empty()) Fail(at, "the default value has no name, yet \"" + v.name + "\" is given");
+      Tag(kTagDefaultValue);
+    } else {
+      // An empty name would be the default value under another log name.
+      if (v.name.empty()) Fail(at, "a value needs a name or to be the default value");
+      CheckName(v.name, at);
+      Tag(kTagValueName);
+      String(v.name, at, "the name");
+    }
+    if (v.logOnly != (v.type == T::None))
+      Fail(at, v.logOnly ? "a log-only value carries no data" : "a value needs data: a string, a dword or binary");
+    if (v.keepExisting) Tag(kTagKeepExisting);
+    switch (v.type) {
+      case T::None:
+        Tag(kTagLogOnly);
+        break;
+      case T::String:
+        Tag(kTagString);
+        String(v.text, at, "the string");
+        break;
+      case T::Dword:
+        Tag(kTagDword);
+        U32(v.dword);
+        break;
+      case T::Binary: {
+        const uint32_t n = static_cast<uint32_t>(v.bytes.size());
+        if (n != v.bytes.size()) Fail(at, "the binary data are longer than 4294967295 bytes");
+        Tag(kTagBinary);
+        U32(n);
+        out_ += v.bytes;
+        break;
+      }
+    }
+  }
+
+  std::string out_;
+};
+
+// ---------------------------------------------------------------- reading
+
+[[noreturn]] void Damaged(const std::string& what, size_t at) {
+  throw ESetupException("The registry data " + what + " at byte " + std::to_string(at) + ".");
+}
+
+class Decoder {
+ public:
+  explicit Decoder(std::string_view data) : d_(data) {}
+
+  std::vector<RegistryRootSpec> Decode() {
+    std::vector<RegistryRootSpec> roots;
+    while (pos_ < d_.size() && static_cast<uint8_t>(d_[pos_]) == kTagRoot) {
+      ++pos_;
+      RegistryRootSpec r;
+      const size_t at = pos_;
+      r.root = String();
+      if (!KnownRoot(r.root)) Damaged("name an unknown root", at);
+      Body(r.values, r.keys, r.wholeKey, 0);
+      roots.push_back(std::move(r));
+    }
+    return roots;
+  }
+
+ private:
+  void Body(std::vector<RegistryValueSpec>& values, std::vector<RegistryKeySpec>& keys, bool& wholeKey, int depth) {
+    using T = RegistryValueSpec::Type;
+    RegistryValueSpec v;
+    bool named = false;
+    for (;;) {
+      const size_t at = pos_;
+      if (pos_ >= d_.size()) Damaged("end inside a key body", at);
+      const uint8_t tag = static_cast<uint8_t>(d_[pos_++]);
+      if (tag >= kTagKeepExisting && tag <= kTagBinary && !named)
+        Damaged("give tag " + std::to_string(tag) + " to a value that tag 3 or 4 did not name", at);
+      switch (tag) {
+        case kTagEnd:
+          return;
+        case kTagSubkey: {
+          RegistryKeySpec k;
+          k.name = String();
+          CheckName(k.name, at);
+          if (depth >= kMaxDepth) Damaged("nest keys deeper than " + std::to_string(kMaxDepth) + " levels", at);
+          Body(k.values, k.keys, k.wholeKey, depth + 1);
+          keys.push_back(std::move(k));
+          break;
+        }
+        case kTagWholeKey:
+          wholeKey = true;
+          break;
+        case kTagDefaultValue:
+          v = {};
+          v.isDefault = true;
+          named = true;
+          break;
+        case kTagValueName:
+          v = {};
+          v.name = String();
+          CheckName(v.name, at);
+          named = true;
+          break;
+        case kTagKeepExisting:
+          v.keepExisting = true;
+          break;
+        case kTagLogOnly:
+        case kTagString:
+        case kTagDword:
+        case kTagBinary:
+          v.logOnly = tag == kTagLogOnly;
+          v.type = tag == kTagLogOnly  ? T::None
+                   : tag == kTagString ? T::String
+                   : tag == kTagDword  ? T::Dword
+                                       : T::Binary;
+          if (tag == kTagString) v.text = String();
+          if (tag == kTagDword) v.dword = LoadU32(Take(4, at));
+          if (tag == kTagBinary) {
+            const uint32_t n = LoadU32(Take(4, at));
+            v.bytes.assign(reinterpret_cast<const char*>(Take(n, at)), n);
+          }
+          values.push_back(std::move(v));
+          v = {};
+          named = false;
+          break;
+        default:
+          Damaged("hold an unknown tag " + std::to_string(tag) + " in a key body", at);
+      }
+    }
+  }
+
+  std::string String() {
+    const size_t at = pos_;
+    const uint16_t n = LoadU16(Take(2, at));
+    return std::string(reinterpret_cast<const char*>(Take(n, at)), n);
+  }
+  const uint8_t* Take(size_t n, size_t at) {
+    if (n > d_.size() - pos_) Damaged("run past their end", at);
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(d_.data()) + pos_;
+    pos_ += n;
+    return p;
+  }
+  static void CheckName(const std::string& name, size_t at) {
+    if (name.find_first_of(std::string_view("\t\r\n\0", 4)) != std::string::npos)
+      Damaged("have a name with a tab, a line break or a zero", at);
+  }
+
+  std::string_view d_;
+  size_t pos_ = 0;
+};
+
+}  // namespace
+
+std::string EncodeRegistryData(const std::vector<RegistryRootSpec>& roots) { return Writer().Encode(roots); }
+
+std::vector<RegistryRootSpec> DecodeRegistryData(const std::string& data) { return Decoder(data).Decode(); }
+
+}  // namespace stw
