@@ -137,6 +137,12 @@ system_dlls=" kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll ole32.d
 # such "known" DLLs only and loads the others from the system folder.
 known_dlls=" kernel32.dll user32.dll advapi32.dll shell32.dll msvcrt.dll gdi32.dll ole32.dll oleaut32.dll
   comdlg32.dll shlwapi.dll "
+# One space between names, none but spaces around them: a name at a line's
+# end would not match " name ".
+# shellcheck disable=SC2086
+system_dlls=" $(printf '%s ' $system_dlls)"
+# shellcheck disable=SC2086
+known_dlls=" $(printf '%s ' $known_dlls)"
 
 check_imports() {  # build dirs...
   local bad=0 count=0 exe dll dlls lower

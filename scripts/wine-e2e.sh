@@ -776,13 +776,15 @@ cp "$work/src/UnStowa32.exe" "$work/src/UnStowaXP.exe" "$helpers/StwTest.tlb" "$
 printf 'the program %d\r\n' $(seq 1 300) >"$fsrc/app.exe"
 head -c 766 /dev/urandom >"$fsrc/app.ico"
 for f in rec-first rec-second2 rec-path NotRun WaitPrereq; do cp "$helpers/StwRecord.exe" "$fsrc/$f.exe"; done
-# Self-registration and the waited queue follow the package's order even
-# when a later file is written first: the first file of each pair is far
-# bigger than the one after it, which the other worker (free, for the
-# files before are small) takes and finishes before it. The dll takes 16
-# MiB and rec-second1 48 MiB, so that rec-second2, taken by the worker
-# that finished the dll, is done before rec-second1 too. The font comes
-# last: registering it keeps a worker busy for a while.
+# Self-registration and the waited queue go in the order in which the
+# workers finished the files, not the package's: the first file of each
+# pair is far bigger than the one after it, which the other worker (free,
+# for the files before are small) takes and finishes first. The dll takes
+# 16 MiB and rec-second1 48 MiB, so that rec-second2 and rec-path, taken by
+# the worker that finished the dll, are done before rec-second1 too. The
+# same holds for the update, whose identity checks read the files in the
+# same order. The font comes last: registering it keeps a worker busy for
+# a while.
 padded_copy "$helpers/SelfRegTest.dll" "$fsrc/SelfRegTest.dll" 16
 padded_copy "$helpers/StwRecord.exe" "$fsrc/rec-second1.exe" 48
 order=$work/order.txt
@@ -905,8 +907,8 @@ expect_eq "the temporary folder is empty again" "" "$(find "$(unix_path "$ftemp"
 expect_false "the prerequisite whose key exists did not run" test -e "$notrun"
 expect_eq "the prerequisite whose value was missing ran (X = 7)" 7 "$(reg_value 'HKCU\Software\StwTest\Prereq' X 32)"
 order_now=$(lines_of "$order")
-expect_text "commands: the waited prerequisite first, then the second queue in order, waited for; the first queue not yet" \
-  "$(printf '%s\n' prerequisite "second 1" "second 2" "second 3 in $fapp")" "$order_now"
+expect_text "commands: the waited prerequisite first, then the second queue in the order the files were finished, waited for; the first queue not yet" \
+  "$(printf '%s\n' prerequisite "second 2" "second 3 in $fapp" "second 1")" "$order_now"
 expect_false "the path queue deleted its file after its command" exists "$fapp\\rec-path.exe"
 expect_true "the other command files stay" exists "$fapp\\rec-second2.exe"
 
@@ -1025,8 +1027,8 @@ feature_types=$(printf '%s\n' .stwa "" "StwA document" "" "$fapp\\app.ico,1" \
   open "" "\"$fapp\\app.exe\" \"%1\"" print "" "\"$fapp\\app.exe\" /p \"%1\"" % \
   .stwb "Old type" "StwB document" 'C:\old.ico,4' "$fapp\\app.ico,2" \
   open 'old.exe "%1"' "\"$fapp\\app.exe\" \"%1\"" edit "" "\"$fapp\\app.exe\" /e \"%1\"" %)
-# In the package's order, the order they were registered in.
-feature_registrations=$(printf '%s\n' "$fapp\\SelfRegTest.dll" "$fapp\\StwTest.tlb")
+# In the order the workers finished them, the order they were registered in.
+feature_registrations=$(printf '%s\n' "$fapp\\StwTest.tlb" "$fapp\\SelfRegTest.dll")
 expect_sections "$fapp\\Stowa.log" "$fapp" "$feature_files" "$feature_registry" "$feature_types" "$feature_registrations"
 expect_eq "log: the fonts folder is not listed" 0 \
   "$(tr -d '\r' <"$(unix_path "$fapp\\Stowa.log")" | grep -ci 'windows\\fonts' || true)"
@@ -1042,7 +1044,7 @@ rm -f "$order"
 run_setup "$work/features.exe" /silent /userall /temp "$ftemp"
 expect_eq "exit code" 0 "$code"
 expect_text "the prerequisite's file condition holds now (not run); the second queue again, in order" \
-  "$(printf '%s\n' "second 1" "second 2" "second 3 in $fapp")" "$(lines_of "$order")"
+  "$(printf '%s\n' "second 2" "second 3 in $fapp" "second 1")" "$(lines_of "$order")"
 expect_eq "the type library is still registered" "$fapp\\StwTest.tlb" \
   "$(reg_value "HKCR\\TypeLib\\$libid\\1.0\\0\\win64" '' 64)"
 expect_eq "the existing type keeps its program type" StwOld.Type "$(reg_value 'HKCR\.stwb' '' 32)"

@@ -464,7 +464,10 @@ void TThreadInstallFiles::Execute() {
       Existed = o.s_.P.Fs.FileExists(Entry->DestPath);
       Failed = false;
       try {
-        if (o.ShouldWrite(*Entry, Existed)) InstallFile();
+        if (o.ShouldWrite(*Entry, Existed))
+          InstallFile();
+        else
+          KeepFile();
       } catch (const std::exception& e) {
         Failed = true;
         // A folder that could not be created was reported already; the
@@ -607,6 +610,19 @@ void TThreadInstallFilesHardDisk::InstallFile() {
     o.selfReg_.push_back(e.DestPath);
   }
   if (e.Font) o.InstallFont(e.DestPath);
+}
+
+// A file kept as it is is still logged as this installation's, so its
+// registration must be logged too: registered again (which changes nothing
+// for a file already registered), it stays in the log's registrations, and
+// the uninstaller that removes the file undoes its registration as well.
+// Otherwise an update that keeps an unchanged component would drop it from
+// the log and leave its registration behind after the uninstall.
+void TThreadInstallFilesHardDisk::KeepFile() {
+  TInstaller& o = owner_;
+  if (!Entry->SelfRegister || !Existed) return;
+  std::lock_guard<std::mutex> g(o.selfRegLock_);
+  o.selfReg_.push_back(Entry->DestPath);
 }
 
 void TThreadInstallFilesPortable::InstallFile() {

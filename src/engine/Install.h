@@ -36,6 +36,9 @@ class TThreadInstallFiles {
 
  protected:
   virtual void InstallFile() = 0;
+  // The file already there stays (the same bytes, or newer by the
+  // overwrite rules).
+  virtual void KeepFile() {}
   virtual void AfterInstallFile() = 0;
   TInstaller& owner_;
   TFileData* Entry = nullptr;
@@ -52,6 +55,7 @@ class TThreadInstallFilesHardDisk : public TThreadInstallFiles {
 
  protected:
   void InstallFile() override;
+  void KeepFile() override;
   void AfterInstallFile() override;
   // Puts the current entry's file in place; true when it had to wait for
   // the next restart (only with `fallback`).
@@ -66,6 +70,7 @@ class TThreadInstallFilesPortable : public TThreadInstallFilesHardDisk {
 
  protected:
   void InstallFile() override;
+  void KeepFile() override {}
   void AfterInstallFile() override {}
 };
 

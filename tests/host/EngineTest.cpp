@@ -376,6 +376,13 @@ TEST_F(EngineTest, TypeLibrariesAndSelfRegisteringFilesAreRegisteredAndLogged) {
                                                   regsvr32 + " /s \"" + App("slow.dll") + "\""}));
   EXPECT_EQ(SectionLines(3), (std::vector<std::string>{App("thing.tlb"), App("fast.dll"), App("slow.dll")}));
 
+  // An update that keeps the unchanged files registers them again and so
+  // keeps them in the log, for the uninstaller to unregister.
+  registered.clear();
+  ASSERT_EQ(Run(setup, {"/silent"}), kExitSuccess);
+  EXPECT_EQ(registered.size(), 2u);
+  EXPECT_EQ(SectionLines(3), (std::vector<std::string>{App("thing.tlb"), App("fast.dll"), App("slow.dll")}));
+
   // A registration that takes too long is reported and not logged.
   TearDown();
   SetUp();

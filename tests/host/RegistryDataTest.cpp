@@ -483,9 +483,12 @@ TEST_F(RegistryDataPackage, ABuiltPackageCarriesTheStreamAndInspectShowsIt) {
   EXPECT_EQ(shown["Registry"], json::parse(kManifestRegistry));
 
   // Damaged data are shown as such, and the package still inspects.
+  // Another file: the reader keeps the first one open, and Windows renames
+  // nothing over an open file.
   man.registryData = Root("HKEY_CURRENT_USER", "") + Tag(1) + Str("HKEY_AUTO") + Tag(42);
-  BuildPackage(man, m.Native(file));
-  auto d = OpenAndRead(m, file);
+  const std::string damaged = m.Work() + "registry-damaged.exe";
+  BuildPackage(man, m.Native(damaged));
+  auto d = OpenAndRead(m, damaged);
   EXPECT_EQ(DefinitionToJson(d->pkg, d->def)["Registry"],
             (json{{"damaged", "The registry data hold an unknown tag 42 in a key body at byte 33."}}));
 }
