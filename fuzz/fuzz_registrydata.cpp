@@ -26,39 +26,12 @@
 #include "builder/RegistryDataWriter.h"
 #include "engine/RegistryData.h"
 #include "platform/host/HostPlatform.h"
+#include "platform/NullRegistry.h"
 
 using namespace stw;
 using namespace stw::fuzz;
 
 namespace {
-
-// Every call fails: the walk must still read the whole stream and log
-// what it says, and the log depends on nothing but the stream.
-class NullRegistry : public IRegistry {
- public:
-  bool KeyExists(RegRoot, const std::string&, RegView) override { return false; }
-  bool CreateKey(RegRoot, const std::string&, RegView) override { return false; }
-  bool CanWrite(RegRoot, const std::string&, RegView) override { return false; }
-  std::optional<std::string> ReadString(RegRoot, const std::string&, const std::string&, RegView) override {
-    return std::nullopt;
-  }
-  std::optional<uint32_t> ReadDword(RegRoot, const std::string&, const std::string&, RegView) override {
-    return std::nullopt;
-  }
-  bool WriteString(RegRoot, const std::string&, const std::string&, const std::string&, RegView) override {
-    return false;
-  }
-  bool WriteDword(RegRoot, const std::string&, const std::string&, uint32_t, RegView) override { return false; }
-  bool DeleteValue(RegRoot, const std::string&, const std::string&, RegView) override { return false; }
-  bool WriteBinary(RegRoot, const std::string&, const std::string&, const std::string&, RegView) override {
-    return false;
-  }
-  std::optional<RegValue> QueryValue(RegRoot, const std::string&, const std::string&, RegView) override {
-    return std::nullopt;
-  }
-  std::vector<std::string> SubkeyNames(RegRoot, const std::string&, size_t, RegView) override { return {}; }
-  bool DeleteKey(RegRoot, const std::string&, RegView) override { return false; }
-};
 
 // The message of the ESetupException that `f` raises, "" when it returns.
 template <class F>

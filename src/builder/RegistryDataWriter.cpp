@@ -5,30 +5,13 @@
 #include "base/Errors.h"
 #include "base/Text.h"
 #include "package/DataStream.h"
+#include "package/RegistryStream.h"
 
 namespace stw {
 
 namespace {
 
-enum : uint8_t {
-  kTagRoot = 1,
-  kTagSubkey = 1,
-  kTagWholeKey = 2,
-  kTagDefaultValue = 3,
-  kTagValueName = 4,
-  kTagKeepExisting = 5,
-  kTagLogOnly = 6,
-  kTagString = 7,
-  kTagDword = 8,
-  kTagBinary = 9,
-  kTagEnd = 255,
-};
-
-// The same limit as the setup's: deeper keys are damage there.
-constexpr int kMaxDepth = 64;
-
-const char* const kRoots[] = {"HKEY_AUTO", "HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
-                              "HKEY_USERS"};
+using namespace registry_stream;
 
 bool KnownRoot(const std::string& name) {
   for (const char* r : kRoots)
@@ -85,7 +68,7 @@ class Writer {
     for (size_t i = 0; i < keys.size(); ++i) {
       const RegistryKeySpec& k = keys[i];
       const std::string kat = at + ".keys[" + std::to_string(i) + "]";
-      if (depth >= kMaxDepth) Fail(kat, "keys nest deeper than " + std::to_string(kMaxDepth) + " levels");
+      if (depth >= kMaxKeyDepth) Fail(kat, "keys nest deeper than " + std::to_string(kMaxKeyDepth) + " levels");
       if (k.name.empty()) Fail(kat, "a key needs a name");
       CheckName(k.name, kat);
       Tag(kTagSubkey);
@@ -179,7 +162,7 @@ class Decoder {
           RegistryKeySpec k;
           k.name = String();
           CheckName(k.name, at);
-          if (depth >= kMaxDepth) Damaged("nest keys deeper than " + std::to_string(kMaxDepth) + " levels", at);
+          if (depth >= kMaxKeyDepth) Damaged("nest keys deeper than " + std::to_string(kMaxKeyDepth) + " levels", at);
           Body(k.values, k.keys, k.wholeKey, depth + 1);
           keys.push_back(std::move(k));
           break;

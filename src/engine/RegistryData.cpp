@@ -6,24 +6,13 @@
 #include "base/Errors.h"
 #include "base/Text.h"
 #include "package/DataStream.h"
+#include "package/RegistryStream.h"
 
 namespace stw {
 
 namespace {
 
-enum : uint8_t {
-  kTagRoot = 1,  // the only tag of the top level
-  kTagSubkey = 1,
-  kTagWholeKey = 2,
-  kTagDefaultValue = 3,
-  kTagValueName = 4,
-  kTagKeepExisting = 5,
-  kTagLogOnly = 6,
-  kTagString = 7,
-  kTagDword = 8,
-  kTagBinary = 9,
-  kTagEnd = 255,
-};
+using namespace registry_stream;
 
 [[noreturn]] void Damaged(const std::string& what, size_t at) {
   throw ESetupException("The setup package is damaged: the registry data " + what + " at byte " + std::to_string(at) +
@@ -85,13 +74,6 @@ struct PendingValue {
   std::string display;
   bool keepExisting = false;
 };
-
-// The root names as the stream spells them, in upper case as the log does.
-constexpr const char* kAuto = "HKEY_AUTO";
-constexpr const char* kClassesRoot = "HKEY_CLASSES_ROOT";
-constexpr const char* kCurrentUser = "HKEY_CURRENT_USER";
-constexpr const char* kLocalMachine = "HKEY_LOCAL_MACHINE";
-constexpr const char* kUsers = "HKEY_USERS";
 
 // Short enough for a message box, whatever the damaged bytes hold.
 std::string Quoted(const std::string& s) {
@@ -185,8 +167,8 @@ class Walker {
         case kTagSubkey: {
           const std::string name = r_.String("a key name");
           CheckName(name, "a key name", at);
-          if (depth >= kMaxRegistryKeyDepth)
-            Damaged("nest keys deeper than " + std::to_string(kMaxRegistryKeyDepth) + " levels", at);
+          if (depth >= kMaxKeyDepth)
+            Damaged("nest keys deeper than " + std::to_string(kMaxKeyDepth) + " levels", at);
           Key sub{key.root, Joined(key.path, name), key.logPath + "\\" + name, false};
           // Below a key that failed nothing can be created; the body is
           // still read, for the stream goes on after it.

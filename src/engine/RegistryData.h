@@ -74,7 +74,4 @@ void ApplyRegistryData(const std::string& data, const RegistryDataTarget& target
 // half-way through the registry.
 void CheckRegistryData(const std::string& data);
 
-// How deep keys may nest below their root.
-constexpr int kMaxRegistryKeyDepth = 64;
-
 }  // namespace stw

@@ -18,6 +18,7 @@
 #include "builder/Manifest.h"
 #include "builder/RegistryDataWriter.h"
 #include "engine/RegistryData.h"
+#include "platform/NullRegistry.h"
 
 using namespace stw;
 using namespace stw::test;
@@ -66,34 +67,6 @@ std::string Raised(const std::function<void()>& f) {
   }
   return {};
 }
-
-// A registry where every call fails, as for a user without any rights:
-// the walk must still read the whole stream and log what it says.
-class NullRegistry : public IRegistry {
- public:
-  bool KeyExists(RegRoot, const std::string&, RegView) override { return false; }
-  bool CreateKey(RegRoot, const std::string&, RegView) override { return false; }
-  bool CanWrite(RegRoot, const std::string&, RegView) override { return false; }
-  std::optional<std::string> ReadString(RegRoot, const std::string&, const std::string&, RegView) override {
-    return std::nullopt;
-  }
-  std::optional<uint32_t> ReadDword(RegRoot, const std::string&, const std::string&, RegView) override {
-    return std::nullopt;
-  }
-  bool WriteString(RegRoot, const std::string&, const std::string&, const std::string&, RegView) override {
-    return false;
-  }
-  bool WriteDword(RegRoot, const std::string&, const std::string&, uint32_t, RegView) override { return false; }
-  bool DeleteValue(RegRoot, const std::string&, const std::string&, RegView) override { return false; }
-  bool WriteBinary(RegRoot, const std::string&, const std::string&, const std::string&, RegView) override {
-    return false;
-  }
-  std::optional<RegValue> QueryValue(RegRoot, const std::string&, const std::string&, RegView) override {
-    return std::nullopt;
-  }
-  std::vector<std::string> SubkeyNames(RegRoot, const std::string&, size_t, RegView) override { return {}; }
-  bool DeleteKey(RegRoot, const std::string&, RegView) override { return false; }
-};
 
 std::vector<std::string> Apply(IRegistry& reg, const std::string& data, bool allUsers,
                                std::function<std::string(const std::string&)> expand = {},

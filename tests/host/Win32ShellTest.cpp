@@ -18,6 +18,7 @@
 #include "TestSupport.h"
 #include "base/Text.h"
 #include "platform/Factory.h"
+#include "platform/win32/Win32Common.h"
 #include "platform/win32/Windows.h"
 
 #include <aclapi.h>
@@ -31,10 +32,7 @@ using namespace stw::test;
 
 namespace {
 
-std::wstring Wide(const std::string& utf8) {
-  const std::u16string s = Utf8ToUtf16(utf8);
-  return std::wstring(s.begin(), s.end());
-}
+using win32::Wide;
 
 // The bytes of UTF-16LE text, as the registry and shell links store it.
 std::string Utf16Bytes(const std::string& utf8) {

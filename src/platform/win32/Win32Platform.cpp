@@ -7,6 +7,7 @@
 #include "platform/Platform.h"
 
 #include "platform/win32/Windows.h"
+#include "platform/win32/Win32Common.h"
 
 #include <sddl.h>
 
@@ -32,29 +33,10 @@
 namespace stw {
 namespace {
 
-std::wstring Wide(std::string_view utf8) {
-  const std::u16string s = Utf8ToUtf16(utf8);
-  return std::wstring(s.begin(), s.end());
-}
-
-std::string Narrow(std::wstring_view wide) {
-  return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
-}
-
-// The system's text for an error code, without the line end that
-// FormatMessage appends.
-std::string SystemMessage(DWORD code) {
-  wchar_t* buffer = nullptr;
-  const DWORD n = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-      reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::wstring text;
-  if (n != 0 && buffer) text.assign(buffer, n);
-  if (buffer) LocalFree(buffer);
-  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) text.pop_back();
-  if (text.empty()) return "system error " + std::to_string(code);
-  return Narrow(text);
-}
+using win32::Narrow;
+using win32::SystemMessage;
+using win32::SystemRoutine;
+using win32::Wide;
 
 // Owns a file handle; INVALID_HANDLE_VALUE means none.
 class Handle {
@@ -233,23 +215,6 @@ std::wstring FillWide(F&& call) {
     buffer.assign(static_cast<size_t>(n) + 1, L'\0');  // n: the size needed
   }
   return {};
-}
-
-// A routine of a system DLL that this program does not import statically.
-// Only DLLs that the system itself keeps loaded ("known" DLLs: kernel32,
-// user32, advapi32, shell32, msvcrt) may be static imports: any other one
-// would be looked for beside the program first, before the program could
-// restrict the search, so a version.dll planted beside an installer in a
-// downloads folder would run with the installer's rights. These are
-// loaded from the system folder by their full path when first needed.
-template <typename Fn>
-Fn SystemRoutine(const wchar_t* dll, const char* name) {
-  wchar_t folder[MAX_PATH + 1];
-  const UINT n = GetSystemDirectoryW(folder, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return nullptr;
-  const std::wstring path = std::wstring(folder, n) + L"\\" + dll;
-  const HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-  return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
 }
 
 struct VersionRoutines {

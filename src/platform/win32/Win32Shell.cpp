@@ -10,6 +10,7 @@
 #include "platform/Platform.h"
 
 #include "platform/win32/Windows.h"
+#include "platform/win32/Win32Common.h"
 
 #include <aclapi.h>
 #include <objbase.h>
@@ -31,43 +32,10 @@
 namespace stw {
 namespace {
 
-std::wstring Wide(std::string_view utf8) {
-  const std::u16string s = Utf8ToUtf16(utf8);
-  return std::wstring(s.begin(), s.end());
-}
-
-std::string Narrow(std::wstring_view wide) {
-  return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
-}
-
-// The system's text for an error code or an HRESULT, without the line end
-// that FormatMessage appends; the number itself when the system has no text.
-std::string SystemMessage(DWORD code) {
-  wchar_t* buffer = nullptr;
-  const DWORD n =
-      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::wstring text;
-  if (n != 0 && buffer) text.assign(buffer, n);
-  if (buffer) LocalFree(buffer);
-  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) text.pop_back();
-  if (!text.empty()) return Narrow(text);
-  char number[32];
-  std::snprintf(number, sizeof number, "system error 0x%08lX", static_cast<unsigned long>(code));
-  return number;
-}
-
-// A routine of a system DLL that is not a static import, from the copy in
-// the system folder (see the file's comment). nullptr when it is missing.
-template <typename Fn>
-Fn SystemRoutine(const wchar_t* dll, const char* name) {
-  wchar_t folder[MAX_PATH + 1];
-  const UINT n = GetSystemDirectoryW(folder, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return nullptr;
-  const std::wstring path = std::wstring(folder, n) + L"\\" + dll;
-  const HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-  return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
-}
+using win32::Narrow;
+using win32::SystemMessage;
+using win32::SystemRoutine;
+using win32::Wide;
 
 struct Routines {
   decltype(&::CoInitializeEx) coInitializeEx = SystemRoutine<decltype(coInitializeEx)>(L"ole32.dll", "CoInitializeEx");
