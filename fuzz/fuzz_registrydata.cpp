@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     }
   }
 
-  std::vector<RegistryRootSpec> tree;
+  std::vector<RegistryRootEntry> tree;
   const std::string decoded = Raised([&] { tree = DecodeRegistryData(data); });
   STW_EXPECT(decoded.empty() == checked.empty(), decoded + " / " + checked);
   if (checked.empty()) {

@@ -65,9 +65,9 @@ std::string VersionText(uint64_t v) {
 
 // The registry entries in the form of the manifest's "registry", so that
 // they read as they were written and can be copied into a manifest.
-json RegistryValues(const std::vector<RegistryValueSpec>& values) {
+json RegistryValues(const std::vector<RegistryValueEntry>& values) {
   json list = json::array();
-  for (const RegistryValueSpec& v : values) {
+  for (const RegistryValueEntry& v : values) {
     json j = json::object();
     if (v.isDefault)
       j["default"] = true;
@@ -75,16 +75,16 @@ json RegistryValues(const std::vector<RegistryValueSpec>& values) {
       j["name"] = v.name;
     if (v.keepExisting) j["keepExisting"] = true;
     switch (v.type) {
-      case RegistryValueSpec::Type::None:
+      case RegistryValueEntry::Type::None:
         j["logOnly"] = true;
         break;
-      case RegistryValueSpec::Type::String:
+      case RegistryValueEntry::Type::String:
         j["string"] = v.text;
         break;
-      case RegistryValueSpec::Type::Dword:
+      case RegistryValueEntry::Type::Dword:
         j["dword"] = v.dword;
         break;
-      case RegistryValueSpec::Type::Binary:
+      case RegistryValueEntry::Type::Binary:
         j["binary"] = Hex(v.bytes);
         break;
     }
@@ -93,9 +93,9 @@ json RegistryValues(const std::vector<RegistryValueSpec>& values) {
   return list;
 }
 
-json RegistryKeys(const std::vector<RegistryKeySpec>& keys) {
+json RegistryKeys(const std::vector<RegistryKeyEntry>& keys) {
   json list = json::array();
-  for (const RegistryKeySpec& k : keys) {
+  for (const RegistryKeyEntry& k : keys) {
     json j = {{"name", k.name}};
     if (k.wholeKey) j["wholeKey"] = true;
     if (!k.values.empty()) j["values"] = RegistryValues(k.values);
@@ -108,14 +108,14 @@ json RegistryKeys(const std::vector<RegistryKeySpec>& keys) {
 // Damaged data are shown as such: inspecting a package must not fail on
 // what only the setup refuses.
 json Registry(const std::string& data) {
-  std::vector<RegistryRootSpec> roots;
+  std::vector<RegistryRootEntry> roots;
   try {
     roots = DecodeRegistryData(data);
   } catch (const ESetupException& e) {
     return {{"damaged", e.what()}};
   }
   json list = json::array();
-  for (const RegistryRootSpec& r : roots) {
+  for (const RegistryRootEntry& r : roots) {
     json j = {{"root", r.root}};
     if (r.wholeKey) j["wholeKey"] = true;
     if (!r.values.empty()) j["values"] = RegistryValues(r.values);

@@ -143,18 +143,18 @@ std::string Joined(const json& v) {
 // itself are checked by the writer, which names entries the same way.
 class RegistryReader {
  public:
-  std::vector<RegistryRootSpec> Roots(const json& j) {
+  std::vector<RegistryRootEntry> Roots(const json& j) {
     if (!j.is_array()) Fail("registry", "a list of roots");
-    std::vector<RegistryRootSpec> roots;
+    std::vector<RegistryRootEntry> roots;
     for (size_t i = 0; i < j.size(); ++i) {
       const std::string at = "registry[" + std::to_string(i) + "]";
       const json& r = j[i];
       Members(r, at, {"root", "values", "keys"});
-      RegistryRootSpec spec;
+      RegistryRootEntry entry;
       if (!r.contains("root")) Fail(at, "a root needs \"root\"");
-      spec.root = Text(r["root"], at + ".root");
-      Content(r, at, spec.values, spec.keys);
-      roots.push_back(std::move(spec));
+      entry.root = Text(r["root"], at + ".root");
+      Content(r, at, entry.values, entry.keys);
+      roots.push_back(std::move(entry));
     }
     return roots;
   }
@@ -183,8 +183,8 @@ class RegistryReader {
     return v[key].get<bool>();
   }
 
-  void Content(const json& v, const std::string& at, std::vector<RegistryValueSpec>& values,
-               std::vector<RegistryKeySpec>& keys) {
+  void Content(const json& v, const std::string& at, std::vector<RegistryValueEntry>& values,
+               std::vector<RegistryKeyEntry>& keys) {
     if (v.contains("values")) {
       const json& list = v["values"];
       if (!list.is_array()) Fail(at + ".values", "a list of values");
@@ -198,42 +198,42 @@ class RegistryReader {
     }
   }
 
-  RegistryKeySpec Key(const json& k, const std::string& at) {
+  RegistryKeyEntry Key(const json& k, const std::string& at) {
     Members(k, at, {"name", "wholeKey", "values", "keys"});
-    RegistryKeySpec spec;
+    RegistryKeyEntry entry;
     if (!k.contains("name")) Fail(at, "a key needs \"name\"");
-    spec.name = Text(k["name"], at + ".name");
-    spec.wholeKey = Flag(k, "wholeKey", at);
-    Content(k, at, spec.values, spec.keys);
-    return spec;
+    entry.name = Text(k["name"], at + ".name");
+    entry.wholeKey = Flag(k, "wholeKey", at);
+    Content(k, at, entry.values, entry.keys);
+    return entry;
   }
 
-  static RegistryValueSpec Value(const json& v, const std::string& at) {
-    using T = RegistryValueSpec::Type;
+  static RegistryValueEntry Value(const json& v, const std::string& at) {
+    using T = RegistryValueEntry::Type;
     Members(v, at, {"name", "default", "keepExisting", "logOnly", "string", "dword", "binary"});
-    RegistryValueSpec spec;
-    spec.isDefault = Flag(v, "default", at);
-    if (v.contains("name")) spec.name = Text(v["name"], at + ".name");
-    if (spec.isDefault == v.contains("name")) Fail(at, "a value needs either \"name\" or \"default\": true");
-    spec.keepExisting = Flag(v, "keepExisting", at);
-    spec.logOnly = Flag(v, "logOnly", at);
+    RegistryValueEntry entry;
+    entry.isDefault = Flag(v, "default", at);
+    if (v.contains("name")) entry.name = Text(v["name"], at + ".name");
+    if (entry.isDefault == v.contains("name")) Fail(at, "a value needs either \"name\" or \"default\": true");
+    entry.keepExisting = Flag(v, "keepExisting", at);
+    entry.logOnly = Flag(v, "logOnly", at);
     const int data = v.contains("string") + v.contains("dword") + v.contains("binary");
-    if (spec.logOnly && data > 0) Fail(at, "a log-only value carries no \"string\", \"dword\" or \"binary\"");
-    if (!spec.logOnly && data != 1) Fail(at, "a value needs exactly one of \"string\", \"dword\" and \"binary\"");
+    if (entry.logOnly && data > 0) Fail(at, "a log-only value carries no \"string\", \"dword\" or \"binary\"");
+    if (!entry.logOnly && data != 1) Fail(at, "a value needs exactly one of \"string\", \"dword\" and \"binary\"");
     if (v.contains("string")) {
-      spec.type = T::String;
-      spec.text = Text(v["string"], at + ".string");
+      entry.type = T::String;
+      entry.text = Text(v["string"], at + ".string");
     } else if (v.contains("dword")) {
-      spec.type = T::Dword;
+      entry.type = T::Dword;
       const json& d = v["dword"];
       if (!d.is_number_integer() || (d.is_number_unsigned() ? d.get<uint64_t>() > 0xFFFFFFFFull : d.get<int64_t>() < 0))
         Fail(at + ".dword", "a whole number from 0 to 4294967295");
-      spec.dword = static_cast<uint32_t>(d.get<uint64_t>());
+      entry.dword = static_cast<uint32_t>(d.get<uint64_t>());
     } else if (v.contains("binary")) {
-      spec.type = T::Binary;
-      spec.bytes = Hex(Text(v["binary"], at + ".binary"), at + ".binary");
+      entry.type = T::Binary;
+      entry.bytes = Hex(Text(v["binary"], at + ".binary"), at + ".binary");
     }
-    return spec;
+    return entry;
   }
 
   // Two hex digits a byte; spaces between the bytes are allowed for

@@ -23,9 +23,9 @@ bool KnownRoot(const std::string& name) {
 
 class Writer {
  public:
-  std::string Encode(const std::vector<RegistryRootSpec>& roots) {
+  std::string Encode(const std::vector<RegistryRootEntry>& roots) {
     for (size_t i = 0; i < roots.size(); ++i) {
-      const RegistryRootSpec& r = roots[i];
+      const RegistryRootEntry& r = roots[i];
       const std::string at = "registry[" + std::to_string(i) + "]";
       if (!KnownRoot(r.root))
         Fail(at, "the root \"" + r.root +
@@ -62,11 +62,11 @@ class Writer {
   }
 
   // A key's values and subkeys and its end; the key's own name is written.
-  void Content(const std::vector<RegistryValueSpec>& values, const std::vector<RegistryKeySpec>& keys,
+  void Content(const std::vector<RegistryValueEntry>& values, const std::vector<RegistryKeyEntry>& keys,
                const std::string& at, int depth) {
     for (size_t i = 0; i < values.size(); ++i) Value(values[i], at + ".values[" + std::to_string(i) + "]");
     for (size_t i = 0; i < keys.size(); ++i) {
-      const RegistryKeySpec& k = keys[i];
+      const RegistryKeyEntry& k = keys[i];
       const std::string kat = at + ".keys[" + std::to_string(i) + "]";
       if (depth >= kMaxKeyDepth) Fail(kat, "keys nest deeper than " + std::to_string(kMaxKeyDepth) + " levels");
       if (k.name.empty()) Fail(kat, "a key needs a name");
@@ -79,8 +79,8 @@ class Writer {
     Tag(kTagEnd);
   }
 
-  void Value(const RegistryValueSpec& v, const std::string& at) {
-    using T = RegistryValueSpec::Type;
+  void Value(const RegistryValueEntry& v, const std::string& at) {
+    using T = RegistryValueEntry::Type;
     if (v.isDefault) {
       if (!v.name.empty()) Fail(at, "the default value has no name, yet \"" + v.name + "\" is given");
       Tag(kTagDefaultValue);
@@ -130,11 +130,11 @@ class Decoder {
  public:
   explicit Decoder(std::string_view data) : d_(data) {}
 
-  std::vector<RegistryRootSpec> Decode() {
-    std::vector<RegistryRootSpec> roots;
+  std::vector<RegistryRootEntry> Decode() {
+    std::vector<RegistryRootEntry> roots;
     while (pos_ < d_.size() && static_cast<uint8_t>(d_[pos_]) == kTagRoot) {
       ++pos_;
-      RegistryRootSpec r;
+      RegistryRootEntry r;
       const size_t at = pos_;
       r.root = String();
       if (!KnownRoot(r.root)) Damaged("name an unknown root", at);
@@ -145,9 +145,9 @@ class Decoder {
   }
 
  private:
-  void Body(std::vector<RegistryValueSpec>& values, std::vector<RegistryKeySpec>& keys, bool& wholeKey, int depth) {
-    using T = RegistryValueSpec::Type;
-    RegistryValueSpec v;
+  void Body(std::vector<RegistryValueEntry>& values, std::vector<RegistryKeyEntry>& keys, bool& wholeKey, int depth) {
+    using T = RegistryValueEntry::Type;
+    RegistryValueEntry v;
     bool named = false;
     for (;;) {
       const size_t at = pos_;
@@ -159,7 +159,7 @@ class Decoder {
         case kTagEnd:
           return;
         case kTagSubkey: {
-          RegistryKeySpec k;
+          RegistryKeyEntry k;
           k.name = String();
           CheckName(k.name, at);
           if (depth >= kMaxKeyDepth) Damaged("nest keys deeper than " + std::to_string(kMaxKeyDepth) + " levels", at);
@@ -231,8 +231,8 @@ class Decoder {
 
 }  // namespace
 
-std::string EncodeRegistryData(const std::vector<RegistryRootSpec>& roots) { return Writer().Encode(roots); }
+std::string EncodeRegistryData(const std::vector<RegistryRootEntry>& roots) { return Writer().Encode(roots); }
 
-std::vector<RegistryRootSpec> DecodeRegistryData(const std::string& data) { return Decoder(data).Decode(); }
+std::vector<RegistryRootEntry> DecodeRegistryData(const std::string& data) { return Decoder(data).Decode(); }
 
 }  // namespace stw

@@ -8,7 +8,7 @@
 
 namespace stw {
 
-struct RegistryValueSpec {
+struct RegistryValueEntry {
   bool isDefault = false;  // the key's unnamed value; `name` stays empty
   std::string name;  // may hold folder variables
   // Written only when the value does not exist yet; a value that existed
@@ -22,22 +22,22 @@ struct RegistryValueSpec {
   std::string bytes;  // Binary
 };
 
-struct RegistryKeySpec {
+struct RegistryKeyEntry {
   std::string name;  // below its parent; may hold backslashes
   bool wholeKey = false;  // the uninstaller removes the key with all below it
-  std::vector<RegistryValueSpec> values;
-  std::vector<RegistryKeySpec> keys;
+  std::vector<RegistryValueEntry> values;
+  std::vector<RegistryKeyEntry> keys;
 };
 
-struct RegistryRootSpec {
+struct RegistryRootEntry {
   // HKEY_AUTO (the local machine for all users, else the current user),
   // HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or HKEY_USERS.
   std::string root;
   // Only ever read from a stream: the writer refuses to have a whole root
   // removed by the uninstaller.
   bool wholeKey = false;
-  std::vector<RegistryValueSpec> values;  // of the root key itself
-  std::vector<RegistryKeySpec> keys;
+  std::vector<RegistryValueEntry> values;  // of the root key itself
+  std::vector<RegistryKeyEntry> keys;
 };
 
 // Writes the stream: per key its name, the whole-key mark, its values, its
@@ -46,7 +46,7 @@ struct RegistryRootSpec {
 // value without a name or without data, data on a log-only value, a name
 // with a tab, a line break or a zero, a text longer than 65535 bytes, keys
 // nested deeper than 64 levels; and a whole root to be removed.
-std::string EncodeRegistryData(const std::vector<RegistryRootSpec>& roots);
+std::string EncodeRegistryData(const std::vector<RegistryRootEntry>& roots);
 
 // Reads a stream back into the tree, for showing a package's entries.
 // Entries come back in the writer's order (per key the whole-key mark, the
@@ -54,6 +54,6 @@ std::string EncodeRegistryData(const std::vector<RegistryRootSpec>& roots);
 // value follows is dropped, as the setup passes it over, and so is what
 // follows the last root record. Throws ESetupException where the setup
 // would.
-std::vector<RegistryRootSpec> DecodeRegistryData(const std::string& data);
+std::vector<RegistryRootEntry> DecodeRegistryData(const std::string& data);
 
 }  // namespace stw

@@ -243,20 +243,20 @@ TEST(RegistryData, AWalkWithoutRightsLogsAllAndWritesNothing) {
 
 // ---------------------------------------------------------------- the writer (both builds)
 
-std::vector<RegistryRootSpec> SampleTree() {
-  using T = RegistryValueSpec::Type;
-  RegistryValueSpec path{false, "Path", false, false, T::String, "%APPFOLDER%", 0, ""};
-  RegistryValueSpec def{true, "", false, false, T::String, "x", 0, ""};
-  RegistryValueSpec count{false, "Count", false, false, T::Dword, "", 5, ""};
-  RegistryValueSpec bin{false, "Bin", false, false, T::Binary, "", 0, std::string("\x00\xff\x10", 3)};
-  RegistryValueSpec keep{false, "Keep", true, false, T::String, "a", 0, ""};
-  RegistryValueSpec gone{false, "Gone", false, true, T::None, "", 0, ""};
-  RegistryValueSpec empty{false, "Empty", false, false, T::Binary, "", 0, ""};
-  RegistryKeySpec sub{"Sub", false, {RegistryValueSpec{false, "Deep", false, false, T::Dword, "", 0xFFFFFFFF, ""}}, {}};
-  RegistryKeySpec demo{"Software\\Demo", true, {path, def, count, bin, keep, gone}, {sub}};
-  RegistryKeySpec cls{".demo", false, {def}, {}};
-  return {RegistryRootSpec{"HKEY_AUTO", false, {}, {demo}},
-          RegistryRootSpec{"HKEY_CLASSES_ROOT", false, {empty}, {cls}}};
+std::vector<RegistryRootEntry> SampleTree() {
+  using T = RegistryValueEntry::Type;
+  RegistryValueEntry path{false, "Path", false, false, T::String, "%APPFOLDER%", 0, ""};
+  RegistryValueEntry def{true, "", false, false, T::String, "x", 0, ""};
+  RegistryValueEntry count{false, "Count", false, false, T::Dword, "", 5, ""};
+  RegistryValueEntry bin{false, "Bin", false, false, T::Binary, "", 0, std::string("\x00\xff\x10", 3)};
+  RegistryValueEntry keep{false, "Keep", true, false, T::String, "a", 0, ""};
+  RegistryValueEntry gone{false, "Gone", false, true, T::None, "", 0, ""};
+  RegistryValueEntry empty{false, "Empty", false, false, T::Binary, "", 0, ""};
+  RegistryKeyEntry sub{"Sub", false, {RegistryValueEntry{false, "Deep", false, false, T::Dword, "", 0xFFFFFFFF, ""}}, {}};
+  RegistryKeyEntry demo{"Software\\Demo", true, {path, def, count, bin, keep, gone}, {sub}};
+  RegistryKeyEntry cls{".demo", false, {def}, {}};
+  return {RegistryRootEntry{"HKEY_AUTO", false, {}, {demo}},
+          RegistryRootEntry{"HKEY_CLASSES_ROOT", false, {empty}, {cls}}};
 }
 
 // SampleTree as the layout spells it.
@@ -268,7 +268,7 @@ std::string SampleBytes() {
          Root("HKEY_CLASSES_ROOT", Name("Empty") + Bin("") + Key(".demo", kDefault + Sz("x")));
 }
 
-void ExpectSameValues(const std::vector<RegistryValueSpec>& a, const std::vector<RegistryValueSpec>& b,
+void ExpectSameValues(const std::vector<RegistryValueEntry>& a, const std::vector<RegistryValueEntry>& b,
                       const std::string& at) {
   ASSERT_EQ(a.size(), b.size()) << at;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -283,7 +283,7 @@ void ExpectSameValues(const std::vector<RegistryValueSpec>& a, const std::vector
   }
 }
 
-void ExpectSameKeys(const std::vector<RegistryKeySpec>& a, const std::vector<RegistryKeySpec>& b,
+void ExpectSameKeys(const std::vector<RegistryKeyEntry>& a, const std::vector<RegistryKeyEntry>& b,
                     const std::string& at) {
   ASSERT_EQ(a.size(), b.size()) << at;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -294,7 +294,7 @@ void ExpectSameKeys(const std::vector<RegistryKeySpec>& a, const std::vector<Reg
   }
 }
 
-void ExpectSameTree(const std::vector<RegistryRootSpec>& a, const std::vector<RegistryRootSpec>& b) {
+void ExpectSameTree(const std::vector<RegistryRootEntry>& a, const std::vector<RegistryRootEntry>& b) {
   ASSERT_EQ(a.size(), b.size());
   for (size_t i = 0; i < a.size(); ++i) {
     EXPECT_EQ(a[i].root, b[i].root);
@@ -337,10 +337,10 @@ TEST(RegistryDataWriter, ReadsBackWhatItWrote) {
 }
 
 TEST(RegistryDataWriter, RefusesWhatTheSetupWouldRefuse) {
-  using T = RegistryValueSpec::Type;
-  auto fails = [](std::vector<RegistryRootSpec> roots) { return Raised([&] { EncodeRegistryData(roots); }); };
-  auto withValue = [](RegistryValueSpec v) {
-    return std::vector<RegistryRootSpec>{{"HKEY_CURRENT_USER", false, {}, {RegistryKeySpec{"K", false, {v}, {}}}}};
+  using T = RegistryValueEntry::Type;
+  auto fails = [](std::vector<RegistryRootEntry> roots) { return Raised([&] { EncodeRegistryData(roots); }); };
+  auto withValue = [](RegistryValueEntry v) {
+    return std::vector<RegistryRootEntry>{{"HKEY_CURRENT_USER", false, {}, {RegistryKeyEntry{"K", false, {v}, {}}}}};
   };
   EXPECT_EQ(fails({{"HKEY_NOWHERE", false, {}, {}}}),
             "registry[0]: the root \"HKEY_NOWHERE\" is none of HKEY_AUTO, HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, "
@@ -359,14 +359,14 @@ TEST(RegistryDataWriter, RefusesWhatTheSetupWouldRefuse) {
   EXPECT_EQ(fails(withValue({false, "n", false, false, T::String, std::string(65536, 'x'), 0, ""})),
             "registry[0].keys[0].values[0]: the string is longer than 65535 bytes");
   EXPECT_EQ(Raised([] {
-              EncodeRegistryData({{"HKEY_CURRENT_USER", false, {}, {RegistryKeySpec{"", false, {}, {}}}}});
+              EncodeRegistryData({{"HKEY_CURRENT_USER", false, {}, {RegistryKeyEntry{"", false, {}, {}}}}});
             }),
             "registry[0].keys[0]: a key needs a name");
   // 64 levels are written, 65 refused.
-  RegistryKeySpec k{"K", false, {}, {}};
-  for (int i = 1; i < 64; ++i) k = RegistryKeySpec{"K", false, {}, {k}};
+  RegistryKeyEntry k{"K", false, {}, {}};
+  for (int i = 1; i < 64; ++i) k = RegistryKeyEntry{"K", false, {}, {k}};
   EXPECT_EQ(fails({{"HKEY_CURRENT_USER", false, {}, {k}}}), "");
-  k = RegistryKeySpec{"K", false, {}, {k}};
+  k = RegistryKeyEntry{"K", false, {}, {k}};
   std::string at = "registry[0]";
   for (int i = 0; i < 65; ++i) at += ".keys[0]";
   EXPECT_EQ(fails({{"HKEY_CURRENT_USER", false, {}, {k}}}), at + ": keys nest deeper than 64 levels");
