@@ -1,0 +1,289 @@
+#include "forms/Forms.h"
+
+#include <algorithm>
+
+namespace stw::forms {
+
+const char* KindName(Kind k) {
+  switch (k) {
+    case Kind::Button: return "Button";
+    case Kind::Label: return "Label";
+    case Kind::LinkLabel: return "LinkLabel";
+    case Kind::Edit: return "Edit";
+    case Kind::CheckBox: return "CheckBox";
+    case Kind::Tree: return "Tree";
+    case Kind::ReportList: return "ReportList";
+    case Kind::RichEdit: return "RichEdit";
+    case Kind::Memo: return "Memo";
+    case Kind::ProgressBar: return "ProgressBar";
+  }
+  return "?";
+}
+
+const char* PropertyName(Property p) {
+  switch (p) {
+    case Property::Bounds: return "Bounds";
+    case Property::Caption: return "Caption";
+    case Property::Hint: return "Hint";
+    case Property::Visible: return "Visible";
+    case Property::Enabled: return "Enabled";
+    case Property::Font: return "Font";
+    case Property::Colour: return "Colour";
+    case Property::TabOrder: return "TabOrder";
+    case Property::Default: return "Default";
+    case Property::Cancel: return "Cancel";
+    case Property::Shield: return "Shield";
+    case Property::Checked: return "Checked";
+    case Property::Text: return "Text";
+    case Property::Nodes: return "Nodes";
+    case Property::Rows: return "Rows";
+    case Property::Range: return "Range";
+    case Property::Position: return "Position";
+    case Property::Focus: return "Focus";
+  }
+  return "?";
+}
+
+// ---------------------------------------------------------------- control
+
+Control::Control(Form& form, Kind kind, std::string name) : form_(form), kind_(kind), name_(std::move(name)) {}
+
+void Control::Changed(Property p) { form_.backend_.Changed(*this, p); }
+
+// Each setter tells the backend only of a real change, so that a page that
+// sets what it shows on every visit costs the real windows nothing.
+template <class T>
+static bool Assign(T& field, const T& value) {
+  if (field == value) return false;
+  field = value;
+  return true;
+}
+
+void Control::SetBounds(const Bounds& b) {
+  if (Assign(bounds_, b)) Changed(Property::Bounds);
+}
+void Control::SetCaption(const std::string& s) {
+  if (Assign(caption_, s)) Changed(Property::Caption);
+}
+void Control::SetHint(const std::string& s) {
+  if (Assign(hint_, s)) Changed(Property::Hint);
+}
+void Control::SetVisible(bool v) {
+  if (!Assign(visible_, v)) return;
+  Changed(Property::Visible);
+  // A hidden control keeps no focus: it moves on as Tab would move it.
+  if (!v && form_.focused_ == this) form_.FocusNext(false);
+}
+void Control::SetEnabled(bool v) {
+  if (!Assign(enabled_, v)) return;
+  Changed(Property::Enabled);
+  if (!v && form_.focused_ == this) form_.FocusNext(false);
+}
+void Control::SetFont(const Font& f) {
+  if (Assign(font_, f)) Changed(Property::Font);
+}
+void Control::SetColour(Colour c) {
+  if (Assign(colour_, c)) Changed(Property::Colour);
+}
+void Control::SetTabOrder(int t) {
+  if (Assign(tabOrder_, t)) Changed(Property::TabOrder);
+}
+
+void Control::Click() {
+  // What the user cannot reach does not react, whoever clicks.
+  if (!visible_ || !enabled_) return;
+  if (OnClick) OnClick();
+}
+
+void Button::SetDefault(bool v) {
+  if (!Assign(default_, v)) return;
+  Changed(Property::Default);
+  // One default button per form.
+  if (v)
+    for (const auto& c : form().controls())
+      if (c.get() != this && c->kind() == Kind::Button) static_cast<Button&>(*c).SetDefault(false);
+}
+void Button::SetCancel(bool v) {
+  if (Assign(cancel_, v)) Changed(Property::Cancel);
+}
+void Button::SetShield(bool v) {
+  if (Assign(shield_, v)) Changed(Property::Shield);
+}
+
+void CheckBox::SetChecked(bool v) {
+  if (Assign(checked_, v)) Changed(Property::Checked);
+}
+void CheckBox::Toggle() {
+  if (!visible() || !enabled()) return;
+  SetChecked(!checked_);
+  Click();
+}
+
+void TextControl::SetText(const std::string& s) {
+  if (Assign(text_, s)) Changed(Property::Text);
+}
+void TextControl::Type(const std::string& s) {
+  if (readOnly_ || !visible() || !enabled()) return;
+  SetText(s);
+  if (OnChange) OnChange();
+}
+
+void Tree::SetNodes(std::vector<TreeNode> nodes) {
+  nodes_ = std::move(nodes);
+  selected_.clear();
+  Changed(Property::Nodes);
+}
+
+const TreeNode* Tree::Node(const std::vector<size_t>& path) const {
+  if (path.empty()) return nullptr;
+  const std::vector<TreeNode>* level = &nodes_;
+  const TreeNode* n = nullptr;
+  for (size_t i : path) {
+    if (i >= level->size()) return nullptr;
+    n = &(*level)[i];
+    level = &n->children;
+  }
+  return n;
+}
+
+TreeNode* Tree::MutableNode(const std::vector<size_t>& path) { return const_cast<TreeNode*>(Node(path)); }
+
+void Tree::SetStateImage(const std::vector<size_t>& path, int image) {
+  TreeNode* n = MutableNode(path);
+  if (n && Assign(n->stateImage, image)) Changed(Property::Nodes);
+}
+
+void Tree::Select(const std::vector<size_t>& path) {
+  if (!Node(path) || path == selected_) return;
+  selected_ = path;
+  Changed(Property::Nodes);
+  if (OnSelect) OnSelect();
+}
+
+void Tree::ClickState(const std::vector<size_t>& path) {
+  if (!visible() || !enabled() || !Node(path)) return;
+  if (OnStateClick) OnStateClick(path);
+}
+
+void ReportList::SetRows(std::vector<std::vector<std::string>> rows) {
+  rows_ = std::move(rows);
+  Changed(Property::Rows);
+}
+
+void ProgressBar::SetMaximum(uint64_t m) {
+  if (!Assign(max_, m)) return;
+  Changed(Property::Range);
+  if (pos_ > max_) SetPosition(max_);
+}
+void ProgressBar::SetPosition(uint64_t p) {
+  if (Assign(pos_, std::min(p, max_))) Changed(Property::Position);
+}
+
+// ---------------------------------------------------------------- form
+
+Control* Form::Find(const std::string& name) const {
+  for (const auto& c : controls_)
+    if (c->name() == name) return c.get();
+  return nullptr;
+}
+
+void Form::SetCaption(const std::string& s) {
+  if (Assign(caption_, s)) backend_.FormChanged(*this, Property::Caption);
+}
+void Form::SetBounds(const Bounds& b) {
+  if (Assign(bounds_, b)) backend_.FormChanged(*this, Property::Bounds);
+}
+
+bool Form::SetFocus(Control* c) {
+  if (c && !c->CanFocus()) return false;
+  if (focused_ == c) return true;
+  focused_ = c;
+  backend_.FormChanged(*this, Property::Focus);
+  return true;
+}
+
+void Form::FocusNext(bool backward) {
+  std::vector<Control*> order;
+  for (const auto& c : controls_)
+    if (c->CanFocus() || c.get() == focused_) order.push_back(c.get());
+  // Stable: controls with the same tab order keep the order they were made in.
+  std::stable_sort(order.begin(), order.end(),
+                   [](const Control* a, const Control* b) { return a->tabOrder() < b->tabOrder(); });
+  const auto at = std::find(order.begin(), order.end(), focused_);
+  const size_t n = order.size();
+  size_t start = at == order.end() ? (backward ? 0 : n - 1) : static_cast<size_t>(at - order.begin());
+  for (size_t step = 1; step <= n; ++step) {
+    Control* c = order[backward ? (start + n - step) % n : (start + step) % n];
+    if (c->CanFocus()) {
+      SetFocus(c);
+      return;
+    }
+  }
+  SetFocus(nullptr);
+}
+
+Button* Form::FindButton(bool (Button::*flag)() const) const {
+  for (const auto& c : controls_)
+    if (c->kind() == Kind::Button && c->visible() && c->enabled() && (static_cast<Button&>(*c).*flag)())
+      return static_cast<Button*>(c.get());
+  return nullptr;
+}
+
+bool Form::Press(Key k) {
+  switch (k) {
+    case Key::Tab:
+    case Key::ShiftTab:
+      if (controls_.empty()) return false;
+      FocusNext(k == Key::ShiftTab);
+      return focused_ != nullptr;
+    case Key::Enter: {
+      if (focused_ && (focused_->kind() == Kind::Button || focused_->kind() == Kind::LinkLabel)) {
+        focused_->Click();
+        return true;
+      }
+      if (Button* b = FindButton(&Button::isDefault)) {
+        b->Click();
+        return true;
+      }
+      return false;
+    }
+    case Key::Escape:
+      if (Button* b = FindButton(&Button::isCancel)) {
+        b->Click();
+        return true;
+      }
+      if (OnCancel) {
+        OnCancel();
+        return true;
+      }
+      return false;
+    case Key::Space:
+      if (!focused_) return false;
+      if (focused_->kind() == Kind::CheckBox) {
+        static_cast<CheckBox*>(focused_)->Toggle();
+        return true;
+      }
+      if (focused_->kind() == Kind::Tree) {
+        Tree* t = static_cast<Tree*>(focused_);
+        if (t->selected().empty()) return false;
+        t->ClickState(t->selected());
+        return true;
+      }
+      if (focused_->kind() == Kind::Button) {
+        focused_->Click();
+        return true;
+      }
+      return false;
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------- headless
+
+void HeadlessBackend::Created(Control& c) { events.push_back(std::string("created ") + KindName(c.kind()) + " " + c.name()); }
+
+void HeadlessBackend::Changed(Control& c, Property p) { events.push_back(c.name() + "." + PropertyName(p)); }
+
+void HeadlessBackend::FormChanged(Form&, Property p) { events.push_back(std::string("form.") + PropertyName(p)); }
+
+}  // namespace stw::forms

@@ -1,0 +1,313 @@
+// The wizard's controls as plain objects: a form owns its controls, each
+// with a position, a caption, a hint, visibility, enabled state, font,
+// colour, tab order and events. Every property change is handed to the
+// form's backend, which mirrors it into real windows (Win32) or only
+// records it (headless, for the tests). The wizard sees only this header.
+//
+// The keyboard rules of a dialog live here too, so that both backends
+// share them: Tab and Shift+Tab move the focus along the tab order over
+// the visible, enabled controls that take the focus; Enter clicks the
+// focused button or else the default button; Esc clicks the cancel button
+// or else runs the form's cancel action; Space toggles a focused check box
+// or the selected node of a focused tree.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace stw::forms {
+
+struct Bounds {
+  int left = 0, top = 0, width = 0, height = 0;
+  bool operator==(const Bounds&) const = default;
+};
+
+struct Font {
+  std::string name = "Tahoma";
+  int height = 8;  // points
+  bool bold = false;
+  bool underline = false;
+  bool operator==(const Font&) const = default;
+};
+
+// 0x00BBGGRR, as the system stores colours; kDefaultColour leaves the
+// control's own.
+using Colour = uint32_t;
+constexpr Colour kDefaultColour = 0xFF000000u;
+
+enum class Kind { Button, Label, LinkLabel, Edit, CheckBox, Tree, ReportList, RichEdit, Memo, ProgressBar };
+const char* KindName(Kind k);
+
+// What changed, for the backend.
+enum class Property {
+  Bounds, Caption, Hint, Visible, Enabled, Font, Colour, TabOrder,  // every control
+  Default, Cancel, Shield,                                          // button
+  Checked,                                                          // check box
+  Text,                                                             // edit, rich edit, memo
+  Nodes,                                                            // tree: nodes, their states and icons
+  Rows,                                                             // report list
+  Range, Position,                                                  // progress bar
+  Focus,
+};
+
+class Form;
+
+class Control {
+ public:
+  Control(Form& form, Kind kind, std::string name);
+  Control(const Control&) = delete;
+  Control& operator=(const Control&) = delete;
+  virtual ~Control() = default;
+
+  Kind kind() const { return kind_; }
+  const std::string& name() const { return name_; }
+  Form& form() const { return form_; }
+
+  const Bounds& bounds() const { return bounds_; }
+  void SetBounds(const Bounds& b);
+  void SetPosition(int left, int top) { SetBounds({left, top, bounds_.width, bounds_.height}); }
+  const std::string& caption() const { return caption_; }
+  void SetCaption(const std::string& s);
+  const std::string& hint() const { return hint_; }
+  void SetHint(const std::string& s);
+  bool visible() const { return visible_; }
+  void SetVisible(bool v);
+  bool enabled() const { return enabled_; }
+  void SetEnabled(bool v);
+  const Font& font() const { return font_; }
+  void SetFont(const Font& f);
+  Colour colour() const { return colour_; }
+  void SetColour(Colour c);
+  int tabOrder() const { return tabOrder_; }
+  void SetTabOrder(int t);
+
+  // Whether the control takes the focus from the keyboard at all.
+  virtual bool TabStop() const { return true; }
+  // Visible and enabled, and so is the form's page it lies on.
+  bool CanFocus() const { return TabStop() && visible_ && enabled_; }
+
+  // Clicked with the mouse, or by the keyboard rules above.
+  std::function<void()> OnClick;
+  void Click();
+
+ protected:
+  void Changed(Property p);
+
+ private:
+  Form& form_;
+  Kind kind_;
+  std::string name_;
+  Bounds bounds_;
+  std::string caption_, hint_;
+  bool visible_ = true, enabled_ = true;
+  Font font_;
+  Colour colour_ = kDefaultColour;
+  int tabOrder_ = 0;
+};
+
+class Button : public Control {
+ public:
+  Button(Form& f, std::string name) : Control(f, Kind::Button, std::move(name)) {}
+  bool isDefault() const { return default_; }
+  void SetDefault(bool v);
+  bool isCancel() const { return cancel_; }
+  void SetCancel(bool v);
+  // The shield that says the action asks for administrator rights.
+  bool shield() const { return shield_; }
+  void SetShield(bool v);
+
+ private:
+  bool default_ = false, cancel_ = false, shield_ = false;
+};
+
+class Label : public Control {
+ public:
+  Label(Form& f, std::string name, Kind k = Kind::Label) : Control(f, k, std::move(name)) {}
+  bool TabStop() const override { return false; }
+};
+
+// A label that reads as a link and acts on a click (or Enter when it has
+// the focus, which it takes unlike a plain label).
+class LinkLabel : public Label {
+ public:
+  LinkLabel(Form& f, std::string name) : Label(f, std::move(name), Kind::LinkLabel) {}
+  bool TabStop() const override { return true; }
+};
+
+class CheckBox : public Control {
+ public:
+  CheckBox(Form& f, std::string name) : Control(f, Kind::CheckBox, std::move(name)) {}
+  bool checked() const { return checked_; }
+  // Does not run OnClick: that is for the user's toggles.
+  void SetChecked(bool v);
+  // The user's toggle: the state flips, then OnClick runs.
+  void Toggle();
+
+ private:
+  bool checked_ = false;
+};
+
+// Edit, read-only rich edit and memo: controls whose content is a text.
+class TextControl : public Control {
+ public:
+  TextControl(Form& f, Kind k, std::string name) : Control(f, k, std::move(name)) {}
+  const std::string& text() const { return text_; }
+  void SetText(const std::string& s);
+  // The user typed: the text changes, then OnChange runs.
+  void Type(const std::string& s);
+  std::function<void()> OnChange;
+  bool readOnly() const { return readOnly_; }
+  void SetReadOnly(bool v) { readOnly_ = v; }
+  // Rich text (RTF) rather than plain text, for the rich edit.
+  bool rich = false;
+
+ private:
+  std::string text_;
+  bool readOnly_ = false;
+};
+
+class Edit : public TextControl {
+ public:
+  Edit(Form& f, std::string name) : TextControl(f, Kind::Edit, std::move(name)) {}
+};
+class RichEdit : public TextControl {
+ public:
+  RichEdit(Form& f, std::string name) : TextControl(f, Kind::RichEdit, std::move(name)) { SetReadOnly(true); }
+};
+class Memo : public TextControl {
+ public:
+  Memo(Form& f, std::string name) : TextControl(f, Kind::Memo, std::move(name)) {}
+};
+
+struct TreeNode {
+  std::string text;
+  int stateImage = 0;  // index into the tree's state images; 0: none
+  int icon = -1;       // index into the tree's icons; -1: none
+  bool expanded = false;
+  uint64_t data = 0;  // the owner's own: what the node stands for
+  std::vector<TreeNode> children;
+};
+
+class Tree : public Control {
+ public:
+  Tree(Form& f, std::string name) : Control(f, Kind::Tree, std::move(name)) {}
+  const std::vector<TreeNode>& nodes() const { return nodes_; }
+  void SetNodes(std::vector<TreeNode> nodes);
+  // A node by its path of child indices from the top level; nullptr when
+  // the path leads nowhere.
+  const TreeNode* Node(const std::vector<size_t>& path) const;
+  void SetStateImage(const std::vector<size_t>& path, int image);
+  const std::vector<size_t>& selected() const { return selected_; }
+  void Select(const std::vector<size_t>& path);
+  // The pixel size of a state image, which the owner chooses by DPI.
+  int stateImageSize = 16;
+  // A click on a node's state image, or Space on the selected node.
+  std::function<void(const std::vector<size_t>& path)> OnStateClick;
+  std::function<void()> OnSelect;
+  void ClickState(const std::vector<size_t>& path);
+
+ private:
+  TreeNode* MutableNode(const std::vector<size_t>& path);
+  std::vector<TreeNode> nodes_;
+  std::vector<size_t> selected_;
+};
+
+class ReportList : public Control {
+ public:
+  ReportList(Form& f, std::string name) : Control(f, Kind::ReportList, std::move(name)) {}
+  std::vector<std::string> columns;
+  const std::vector<std::vector<std::string>>& rows() const { return rows_; }
+  void SetRows(std::vector<std::vector<std::string>> rows);
+
+ private:
+  std::vector<std::vector<std::string>> rows_;
+};
+
+class ProgressBar : public Control {
+ public:
+  ProgressBar(Form& f, std::string name) : Control(f, Kind::ProgressBar, std::move(name)) {}
+  bool TabStop() const override { return false; }
+  uint64_t maximum() const { return max_; }
+  uint64_t position() const { return pos_; }
+  void SetMaximum(uint64_t m);
+  // Kept within 0..maximum.
+  void SetPosition(uint64_t p);
+
+ private:
+  uint64_t max_ = 100, pos_ = 0;
+};
+
+// Told of everything that happens to a form's controls.
+class IBackend {
+ public:
+  virtual ~IBackend() = default;
+  virtual void Created(Control& c) = 0;
+  virtual void Changed(Control& c, Property p) = 0;
+  virtual void FormChanged(Form& f, Property p) = 0;
+};
+
+enum class Key { Tab, ShiftTab, Enter, Escape, Space };
+
+class Form {
+ public:
+  explicit Form(IBackend& backend) : backend_(backend) {}
+  Form(const Form&) = delete;
+  Form& operator=(const Form&) = delete;
+
+  // Makes a control that the form owns for its whole life.
+  template <class T>
+  T& Add(const std::string& name) {
+    auto c = std::make_unique<T>(*this, name);
+    T& ref = *c;
+    ref.SetTabOrder(static_cast<int>(controls_.size()));
+    controls_.push_back(std::move(c));
+    backend_.Created(ref);
+    return ref;
+  }
+  const std::vector<std::unique_ptr<Control>>& controls() const { return controls_; }
+  // nullptr when no control has that name.
+  Control* Find(const std::string& name) const;
+
+  const std::string& caption() const { return caption_; }
+  void SetCaption(const std::string& s);
+  const Bounds& bounds() const { return bounds_; }
+  void SetBounds(const Bounds& b);
+
+  Control* focused() const { return focused_; }
+  // Ignored for a control that cannot take the focus.
+  bool SetFocus(Control* c);
+  // The dialog's keyboard rules (see the file's comment); true when the
+  // key did something.
+  bool Press(Key k);
+  // Esc when no visible, enabled cancel button is there, and the close box.
+  std::function<void()> OnCancel;
+
+  IBackend& backend() const { return backend_; }
+
+ private:
+  friend class Control;
+  void FocusNext(bool backward);
+  Button* FindButton(bool (Button::*flag)() const) const;
+
+  IBackend& backend_;
+  std::vector<std::unique_ptr<Control>> controls_;
+  std::string caption_;
+  Bounds bounds_;
+  Control* focused_ = nullptr;
+};
+
+// The backend of the tests: it records what it was told, one line each,
+// and keeps no windows.
+class HeadlessBackend : public IBackend {
+ public:
+  void Created(Control& c) override;
+  void Changed(Control& c, Property p) override;
+  void FormChanged(Form& f, Property p) override;
+  std::vector<std::string> events;
+};
+
+const char* PropertyName(Property p);
+
+}  // namespace stw::forms

@@ -1,0 +1,174 @@
+// The control model with the headless backend: what the backend is told,
+// and the dialog's keyboard rules that both backends share.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "forms/Forms.h"
+
+using namespace stw::forms;
+
+namespace {
+
+struct Page {
+  HeadlessBackend backend;
+  Form form{backend};
+  Edit& folder = form.Add<Edit>("EditFolder");
+  Label& note = form.Add<Label>("LabelNote");
+  CheckBox& desktop = form.Add<CheckBox>("CheckDesktop");
+  Button& back = form.Add<Button>("BtnBack");
+  Button& next = form.Add<Button>("BtnNext");
+  Button& exit = form.Add<Button>("BtnExit");
+  std::vector<std::string> clicks;
+  Page() {
+    next.SetDefault(true);
+    exit.SetCancel(true);
+    for (Button* b : {&back, &next, &exit}) b->OnClick = [this, b] { clicks.push_back(b->name()); };
+  }
+  std::string Focused() const { return form.focused() ? form.focused()->name() : "(none)"; }
+};
+
+}  // namespace
+
+TEST(Forms, TheBackendHearsOfRealChangesOnly) {
+  HeadlessBackend backend;
+  Form form(backend);
+  Button& b = form.Add<Button>("BtnInstall");
+  b.SetCaption("&Install");
+  b.SetCaption("&Install");  // the same again: nothing to mirror
+  b.SetBounds({10, 20, 75, 25});
+  b.SetVisible(false);
+  b.SetShield(true);
+  form.SetCaption("Setup");
+  EXPECT_EQ(backend.events, (std::vector<std::string>{"created Button BtnInstall", "BtnInstall.Caption",
+                                                      "BtnInstall.Bounds", "BtnInstall.Visible", "BtnInstall.Shield",
+                                                      "form.Caption"}));
+  EXPECT_EQ(form.Find("BtnInstall"), &b);
+  EXPECT_EQ(form.Find("BtnNone"), nullptr);
+}
+
+TEST(Forms, TabFollowsTheTabOrderOverWhatCanTakeTheFocus) {
+  Page p;
+  // The label never takes the focus; a hidden or disabled control neither.
+  std::vector<std::string> seen;
+  for (int i = 0; i < 5; ++i) {
+    p.form.Press(Key::Tab);
+    seen.push_back(p.Focused());
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"EditFolder", "CheckDesktop", "BtnBack", "BtnNext", "BtnExit"}));
+  p.form.Press(Key::Tab);
+  EXPECT_EQ(p.Focused(), "EditFolder");  // round again
+  p.form.Press(Key::ShiftTab);
+  EXPECT_EQ(p.Focused(), "BtnExit");
+
+  p.back.SetEnabled(false);
+  p.desktop.SetVisible(false);
+  p.form.SetFocus(&p.folder);
+  p.form.Press(Key::Tab);
+  EXPECT_EQ(p.Focused(), "BtnNext");
+
+  // Tab order, not creation order, decides.
+  p.exit.SetTabOrder(-1);
+  p.form.SetFocus(&p.folder);
+  p.form.Press(Key::ShiftTab);
+  EXPECT_EQ(p.Focused(), "BtnExit");
+
+  // The focused control that goes away hands the focus on, as Tab would
+  // (round to the first in the tab order).
+  p.form.SetFocus(&p.next);
+  p.next.SetVisible(false);
+  EXPECT_EQ(p.Focused(), "BtnExit");
+  EXPECT_FALSE(p.form.SetFocus(&p.next));
+  EXPECT_FALSE(p.form.SetFocus(&p.note));
+}
+
+TEST(Forms, EnterClicksTheDefaultAndEscTheCancelButton) {
+  Page p;
+  p.form.SetFocus(&p.folder);
+  p.form.Press(Key::Enter);
+  p.form.Press(Key::Escape);
+  // A focused button takes Enter itself.
+  p.form.SetFocus(&p.back);
+  p.form.Press(Key::Enter);
+  EXPECT_EQ(p.clicks, (std::vector<std::string>{"BtnNext", "BtnExit", "BtnBack"}));
+
+  // One default button per form; a disabled one is not clicked.
+  p.back.SetDefault(true);
+  EXPECT_FALSE(p.next.isDefault());
+  p.back.SetEnabled(false);
+  p.clicks.clear();
+  p.form.SetFocus(&p.folder);
+  EXPECT_FALSE(p.form.Press(Key::Enter));
+  EXPECT_TRUE(p.clicks.empty());
+
+  // Without a cancel button Esc is the form's cancel action.
+  bool cancelled = false;
+  p.form.OnCancel = [&] { cancelled = true; };
+  p.exit.SetVisible(false);
+  EXPECT_TRUE(p.form.Press(Key::Escape));
+  EXPECT_TRUE(cancelled);
+  EXPECT_TRUE(p.clicks.empty());
+}
+
+TEST(Forms, SpaceTogglesACheckBoxAndATreeNodesState) {
+  Page p;
+  int toggles = 0;
+  p.desktop.OnClick = [&] { ++toggles; };
+  p.form.SetFocus(&p.desktop);
+  p.form.Press(Key::Space);
+  EXPECT_TRUE(p.desktop.checked());
+  p.desktop.SetChecked(false);  // the program's own change runs no handler
+  EXPECT_EQ(toggles, 1);
+
+  Tree& tree = p.form.Add<Tree>("TreeComponents");
+  TreeNode main{"Program", 2, -1, true, 0, {}};
+  main.children.push_back({"Help", 1, 3, false, 7, {}});
+  tree.SetNodes({main});
+  std::vector<std::vector<size_t>> clicked;
+  tree.OnStateClick = [&](const std::vector<size_t>& path) {
+    clicked.push_back(path);
+    tree.SetStateImage(path, tree.Node(path)->stateImage == 1 ? 2 : 1);
+  };
+  p.form.SetFocus(&tree);
+  EXPECT_FALSE(p.form.Press(Key::Space));  // nothing selected yet
+  tree.Select({0, 0});
+  p.form.Press(Key::Space);
+  tree.ClickState({0});
+  tree.ClickState({0, 5});  // no such node: nothing happens
+  EXPECT_EQ(clicked, (std::vector<std::vector<size_t>>{{0, 0}, {0}}));
+  EXPECT_EQ(tree.Node({0, 0})->stateImage, 2);
+  EXPECT_EQ(tree.Node({0})->stateImage, 1);
+  EXPECT_EQ(tree.Node({0, 0})->data, 7u);
+  EXPECT_EQ(tree.Node({1}), nullptr);
+}
+
+TEST(Forms, WhatTheUserCannotReachDoesNotReact) {
+  Page p;
+  p.next.SetEnabled(false);
+  p.next.Click();
+  p.exit.SetVisible(false);
+  p.exit.Click();
+  EXPECT_TRUE(p.clicks.empty());
+
+  int changes = 0;
+  p.folder.OnChange = [&] { ++changes; };
+  p.folder.Type("C:\\Program Files\\Demo");
+  EXPECT_EQ(p.folder.text(), "C:\\Program Files\\Demo");
+  p.folder.SetReadOnly(true);
+  p.folder.Type("D:\\Other");
+  EXPECT_EQ(p.folder.text(), "C:\\Program Files\\Demo");
+  EXPECT_EQ(changes, 1);
+
+  RichEdit& licence = p.form.Add<RichEdit>("MemoLicense");
+  EXPECT_TRUE(licence.readOnly());
+  licence.Type("edited");
+  EXPECT_EQ(licence.text(), "");
+
+  ProgressBar& gauge = p.form.Add<ProgressBar>("ProgressBar1");
+  gauge.SetMaximum(1000);
+  gauge.SetPosition(2000);
+  EXPECT_EQ(gauge.position(), 1000u);
+  gauge.SetMaximum(10);
+  EXPECT_EQ(gauge.position(), 10u);
+}
