@@ -80,13 +80,7 @@ bool TInstaller::Install() {
     OpenSharedDlls();
     RemoveLeftovers();
 
-    s_.BytesTotal = 0;
-    for (const TFileData* f : files_) s_.BytesTotal += static_cast<uint64_t>(pkg_.Tables.FileSizes[f->DataIndex]);
-    if (!files_.empty()) {
-      progress_.Stage("files", s_.BytesTotal / 1024);
-      RunWorkers<TThreadInstallFilesHardDisk>();
-      progress_.Complete();
-    }
+    InstallFiles<TThreadInstallFilesHardDisk>();
     CreateShortcuts();
     RemoveObsoleteFiles();
     CloseSection();
@@ -756,7 +750,17 @@ void TInstaller::RemoveFile(const std::string& path) {
   }
 }
 
-// The portable routine runs the pool with its own workers.
-template void TInstaller::RunWorkers<TThreadInstallFilesPortable>();
+template <class Worker>
+void TInstaller::InstallFiles() {
+  s_.BytesTotal = 0;
+  for (const TFileData* f : files_) s_.BytesTotal += static_cast<uint64_t>(pkg_.Tables.FileSizes[f->DataIndex]);
+  if (files_.empty()) return;
+  progress_.Stage("files", s_.BytesTotal / 1024);
+  RunWorkers<Worker>();
+  progress_.Complete();
+}
+
+// The portable routine runs the file stage with its own workers.
+template void TInstaller::InstallFiles<TThreadInstallFilesPortable>();
 
 }  // namespace stw

@@ -125,6 +125,10 @@ class TInstaller {
   void RemoveLeftovers();
   template <class Worker>
   void RunWorkers();
+  // The file stage: every file's bytes counted, the pool of `Worker`s run
+  // with its progress stage.
+  template <class Worker>
+  void InstallFiles();
   void RemoveObsoleteFiles();
   void RegisterUninstall();
   void SaveLog();

@@ -10,13 +10,7 @@ void TInstaller::InstallPortable() {
   installed_.Clear();
   log_.clear();
   ApplyComponents();
-  s_.BytesTotal = 0;
-  for (const TFileData* f : files_) s_.BytesTotal += static_cast<uint64_t>(pkg_.Tables.FileSizes[f->DataIndex]);
-  if (!files_.empty()) {
-    progress_.Stage("files", s_.BytesTotal / 1024);
-    RunWorkers<TThreadInstallFilesPortable>();
-    progress_.Complete();
-  }
+  InstallFiles<TThreadInstallFilesPortable>();
   WriteRemovableMarker();
   RunCommands();
 }
