@@ -4,7 +4,6 @@
 
 #include "base/Errors.h"
 #include "base/Text.h"
-#include "package/DataStream.h"
 #include "package/RegistryStream.h"
 
 namespace stw {
@@ -120,119 +119,8 @@ class Writer {
   std::string out_;
 };
 
-// ---------------------------------------------------------------- reading
-
-[[noreturn]] void Damaged(const std::string& what, size_t at) {
-  throw ESetupException("The registry data " + what + " at byte " + std::to_string(at) + ".");
-}
-
-class Decoder {
- public:
-  explicit Decoder(std::string_view data) : d_(data) {}
-
-  std::vector<RegistryRootEntry> Decode() {
-    std::vector<RegistryRootEntry> roots;
-    while (pos_ < d_.size() && static_cast<uint8_t>(d_[pos_]) == kTagRoot) {
-      ++pos_;
-      RegistryRootEntry r;
-      const size_t at = pos_;
-      r.root = String();
-      if (!KnownRoot(r.root)) Damaged("name an unknown root", at);
-      Body(r.values, r.keys, r.wholeKey, 0);
-      roots.push_back(std::move(r));
-    }
-    return roots;
-  }
-
- private:
-  void Body(std::vector<RegistryValueEntry>& values, std::vector<RegistryKeyEntry>& keys, bool& wholeKey, int depth) {
-    using T = RegistryValueEntry::Type;
-    RegistryValueEntry v;
-    bool named = false;
-    for (;;) {
-      const size_t at = pos_;
-      if (pos_ >= d_.size()) Damaged("end inside a key body", at);
-      const uint8_t tag = static_cast<uint8_t>(d_[pos_++]);
-      if (tag >= kTagKeepExisting && tag <= kTagBinary && !named)
-        Damaged("give tag " + std::to_string(tag) + " to a value that tag 3 or 4 did not name", at);
-      switch (tag) {
-        case kTagEnd:
-          return;
-        case kTagSubkey: {
-          RegistryKeyEntry k;
-          k.name = String();
-          CheckName(k.name, at);
-          if (depth >= kMaxKeyDepth) Damaged("nest keys deeper than " + std::to_string(kMaxKeyDepth) + " levels", at);
-          Body(k.values, k.keys, k.wholeKey, depth + 1);
-          keys.push_back(std::move(k));
-          break;
-        }
-        case kTagWholeKey:
-          wholeKey = true;
-          break;
-        case kTagDefaultValue:
-          v = {};
-          v.isDefault = true;
-          named = true;
-          break;
-        case kTagValueName:
-          v = {};
-          v.name = String();
-          CheckName(v.name, at);
-          named = true;
-          break;
-        case kTagKeepExisting:
-          v.keepExisting = true;
-          break;
-        case kTagLogOnly:
-        case kTagString:
-        case kTagDword:
-        case kTagBinary:
-          v.logOnly = tag == kTagLogOnly;
-          v.type = tag == kTagLogOnly  ? T::None
-                   : tag == kTagString ? T::String
-                   : tag == kTagDword  ? T::Dword
-                                       : T::Binary;
-          if (tag == kTagString) v.text = String();
-          if (tag == kTagDword) v.dword = LoadU32(Take(4, at));
-          if (tag == kTagBinary) {
-            const uint32_t n = LoadU32(Take(4, at));
-            v.bytes.assign(reinterpret_cast<const char*>(Take(n, at)), n);
-          }
-          values.push_back(std::move(v));
-          v = {};
-          named = false;
-          break;
-        default:
-          Damaged("hold an unknown tag " + std::to_string(tag) + " in a key body", at);
-      }
-    }
-  }
-
-  std::string String() {
-    const size_t at = pos_;
-    const uint16_t n = LoadU16(Take(2, at));
-    return std::string(reinterpret_cast<const char*>(Take(n, at)), n);
-  }
-  const uint8_t* Take(size_t n, size_t at) {
-    if (n > d_.size() - pos_) Damaged("run past their end", at);
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(d_.data()) + pos_;
-    pos_ += n;
-    return p;
-  }
-  static void CheckName(const std::string& name, size_t at) {
-    if (name.find_first_of(std::string_view("\t\r\n\0", 4)) != std::string::npos)
-      Damaged("have a name with a tab, a line break or a zero", at);
-  }
-
-  std::string_view d_;
-  size_t pos_ = 0;
-};
-
 }  // namespace
 
 std::string EncodeRegistryData(const std::vector<RegistryRootEntry>& roots) { return Writer().Encode(roots); }
-
-std::vector<RegistryRootEntry> DecodeRegistryData(const std::string& data) { return Decoder(data).Decode(); }
 
 }  // namespace stw

@@ -63,15 +63,14 @@ struct RegistryDataTarget {
 // exception: HKEY_USERS in a current-user installation goes to, and is
 // logged under, HKEY_CURRENT_USER.
 // Registry calls that fail are passed over; a key that cannot be created
-// gets none of the values below it, which are still logged. Raises
-// ESetupException on damaged data, possibly after writing what came before
-// the damage: call CheckRegistryData first.
+// gets none of the values below it, which are still logged. The stream is
+// read whole first: damaged data raise ESetupException before anything is
+// written.
 void ApplyRegistryData(const std::string& data, const RegistryDataTarget& target, TSortedStrings& log);
 
-// Walks the stream as ApplyRegistryData does without touching any registry
-// and raises the same ESetupException where it would. So the installation
-// refuses damaged data before it writes anything, instead of stopping
-// half-way through the registry.
+// Reads the stream as ApplyRegistryData does without touching any registry
+// and raises the same ESetupException where it would, so that the
+// installation refuses damaged data before it writes anything at all.
 void CheckRegistryData(const std::string& data);
 
 }  // namespace stw
