@@ -93,16 +93,22 @@ json RegistryValues(const std::vector<RegistryValueEntry>& values) {
   return list;
 }
 
+// What a root and a key both hold: the whole-key mark, values, subkeys.
+template <class Entry>
+json RegistryContent(json j, const Entry& e);
+
 json RegistryKeys(const std::vector<RegistryKeyEntry>& keys) {
   json list = json::array();
-  for (const RegistryKeyEntry& k : keys) {
-    json j = {{"name", k.name}};
-    if (k.wholeKey) j["wholeKey"] = true;
-    if (!k.values.empty()) j["values"] = RegistryValues(k.values);
-    if (!k.keys.empty()) j["keys"] = RegistryKeys(k.keys);
-    list.push_back(j);
-  }
+  for (const RegistryKeyEntry& k : keys) list.push_back(RegistryContent({{"name", k.name}}, k));
   return list;
+}
+
+template <class Entry>
+json RegistryContent(json j, const Entry& e) {
+  if (e.wholeKey) j["wholeKey"] = true;
+  if (!e.values.empty()) j["values"] = RegistryValues(e.values);
+  if (!e.keys.empty()) j["keys"] = RegistryKeys(e.keys);
+  return j;
 }
 
 // Damaged data are shown as such: inspecting a package must not fail on
@@ -115,13 +121,7 @@ json Registry(const std::string& data) {
     return {{"damaged", e.what()}};
   }
   json list = json::array();
-  for (const RegistryRootEntry& r : roots) {
-    json j = {{"root", r.root}};
-    if (r.wholeKey) j["wholeKey"] = true;
-    if (!r.values.empty()) j["values"] = RegistryValues(r.values);
-    if (!r.keys.empty()) j["keys"] = RegistryKeys(r.keys);
-    list.push_back(j);
-  }
+  for (const RegistryRootEntry& r : roots) list.push_back(RegistryContent({{"root", r.root}}, r));
   return list;
 }
 
