@@ -40,13 +40,18 @@ const char* PropertyName(Property p) {
     case Property::Range: return "Range";
     case Property::Position: return "Position";
     case Property::Focus: return "Focus";
+    case Property::Style: return "Style";
+    case Property::Taskbar: return "Taskbar";
+    case Property::Bands: return "Bands";
+    case Property::SystemMenu: return "SystemMenu";
   }
   return "?";
 }
 
 // ---------------------------------------------------------------- control
 
-Control::Control(Form& form, Kind kind, std::string name) : form_(form), kind_(kind), name_(std::move(name)) {}
+Control::Control(Form& form, Kind kind, std::string name)
+    : form_(form), kind_(kind), name_(std::move(name)), font_(form.font()) {}
 
 void Control::Changed(Property p) { form_.backend_.Changed(*this, p); }
 
@@ -110,6 +115,47 @@ void Button::SetShield(bool v) {
   if (Assign(shield_, v)) Changed(Property::Shield);
 }
 
+void Label::SetAlign(Align a) {
+  if (Assign(align_, a)) Changed(Property::Style);
+}
+
+void Label::SetWordWrap(bool v) {
+  if (Assign(wordWrap_, v)) Changed(Property::Style);
+}
+
+void Label::SetTransparent(bool v) {
+  if (Assign(transparent_, v)) Changed(Property::Style);
+}
+
+void Label::AutoSize() {
+  const Size s = form().MeasureText(font(), caption());
+  SetBounds({bounds().left, bounds().top, s.width, s.height});
+}
+
+void LinkLabel::MouseEnter() {
+  normal_ = colour();
+  SetColour(pressed_ ? colorClick : colorMoveOver);
+}
+
+void LinkLabel::MouseLeave() { SetColour(normal_); }
+
+void LinkLabel::MouseDown() {
+  pressed_ = true;
+  SetColour(colorClick);
+}
+
+void LinkLabel::MouseUp(int x, int y) {
+  // A release on the label, its right and bottom edges included, is a
+  // click; dragged off and released elsewhere, it is not.
+  if (x >= 0 && x <= bounds().width && y >= 0 && y <= bounds().height) {
+    if (pressed_ && OnOpen) OnOpen(url.empty() ? caption() : url);
+    SetColour(colorMoveOver);
+  } else {
+    SetColour(normal_);
+  }
+  pressed_ = false;
+}
+
 void CheckBox::SetChecked(bool v) {
   if (Assign(checked_, v)) Changed(Property::Checked);
 }
@@ -165,6 +211,21 @@ void Tree::ClickState(const std::vector<size_t>& path) {
   if (OnStateClick) OnStateClick(path);
 }
 
+void Tree::SetShowLines(bool v) {
+  if (Assign(showLines_, v)) Changed(Property::Style);
+}
+
+void Tree::ExpandAll(bool expand) {
+  std::function<void(std::vector<TreeNode>&)> walk = [&](std::vector<TreeNode>& level) {
+    for (TreeNode& n : level) {
+      n.expanded = expand && !n.children.empty();
+      walk(n.children);
+    }
+  };
+  walk(nodes_);
+  Changed(Property::Nodes);
+}
+
 void ReportList::SetRows(std::vector<std::vector<std::string>> rows) {
   rows_ = std::move(rows);
   Changed(Property::Rows);
@@ -179,7 +240,119 @@ void ProgressBar::SetPosition(uint64_t p) {
   if (Assign(pos_, std::min(p, max_))) Changed(Property::Position);
 }
 
+// ---------------------------------------------------------------- dispatcher
+
+void Dispatcher::Post(std::function<void()> fn) {
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    auto call = std::make_shared<Call>();
+    call->fn = std::move(fn);
+    queue_.push_back(std::move(call));
+  }
+  backend_.Wake();
+}
+
+void Dispatcher::Synchronize(const std::function<void()>& fn) {
+  if (OnMainThread()) {
+    fn();
+    return;
+  }
+  auto call = std::make_shared<Call>();
+  call->fn = fn;
+  call->waited = true;
+  std::unique_lock<std::mutex> g(lock_);
+  queue_.push_back(call);
+  g.unlock();
+  backend_.Wake();
+  g.lock();
+  ran_.wait(g, [&] { return call->done; });
+  if (call->error) std::rethrow_exception(call->error);
+}
+
+bool Dispatcher::Service() {
+  // Only what is queued now: a call that queues another does not keep the
+  // main thread here for ever.
+  std::deque<std::shared_ptr<Call>> now;
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    now.swap(queue_);
+  }
+  for (auto& call : now) {
+    try {
+      call->fn();
+    } catch (...) {
+      // A waiting worker gets its own exception back; one that posted and
+      // went on has nobody to hear it, and the main thread must go on.
+      if (call->waited) call->error = std::current_exception();
+    }
+    std::lock_guard<std::mutex> g(lock_);
+    call->done = true;
+  }
+  if (!now.empty()) ran_.notify_all();
+  return !now.empty();
+}
+
 // ---------------------------------------------------------------- form
+
+Form::~Form() {
+  // The windows go first, while the controls they mirror still exist.
+  for (auto it = controls_.rbegin(); it != controls_.rend(); ++it) backend_.Destroyed(**it);
+  controls_.clear();
+  dispatcher_.Service();
+}
+
+void Form::Remove(Control& c) {
+  if (focused_ == &c) focused_ = nullptr;
+  for (auto it = controls_.begin(); it != controls_.end(); ++it) {
+    if (it->get() != &c) continue;
+    backend_.Destroyed(c);
+    controls_.erase(it);
+    return;
+  }
+}
+
+void Form::SetBands(bool on, Colour top, Colour bottom) {
+  if (bands_ == on && bandTop_ == top && bandBottom_ == bottom) return;
+  bands_ = on;
+  bandTop_ = top;
+  bandBottom_ = bottom;
+  backend_.FormChanged(*this, Property::Bands);
+}
+
+void Form::SetTaskbarProgress(TaskbarState state, uint64_t value, uint64_t maximum) {
+  if (taskbarState_ == state && taskbarValue_ == value && taskbarMaximum_ == maximum) return;
+  taskbarState_ = state;
+  taskbarValue_ = value;
+  taskbarMaximum_ = maximum;
+  backend_.FormChanged(*this, Property::Taskbar);
+}
+
+void Form::AddSystemMenuItem(int id, const std::string& caption) {
+  systemMenu_.push_back({id, caption});
+  backend_.FormChanged(*this, Property::SystemMenu);
+}
+
+void Form::Hover(Control* c) {
+  if (OnHover) OnHover(c);
+}
+
+void Form::Show() {
+  if (shown_) return;
+  shown_ = true;
+  backend_.FormChanged(*this, Property::Visible);
+}
+
+void Form::Close() {
+  if (closed_) return;
+  closed_ = true;
+  shown_ = false;
+  backend_.FormChanged(*this, Property::Visible);
+}
+
+void Form::CloseQuery() {
+  if (!CanClose || CanClose()) Close();
+}
+
 
 Control* Form::Find(const std::string& name) const {
   for (const auto& c : controls_)
@@ -281,6 +454,16 @@ bool Form::Press(Key k) {
 // ---------------------------------------------------------------- headless
 
 void HeadlessBackend::Created(Control& c) { events.push_back(std::string("created ") + KindName(c.kind()) + " " + c.name()); }
+
+void HeadlessBackend::Destroyed(Control& c) { events.push_back("destroyed " + c.name()); }
+
+Size HeadlessBackend::MeasureText(const Font& f, const std::string& text) {
+  int chars = 0;
+  for (unsigned char ch : text)
+    if ((ch & 0xC0) != 0x80) ++chars;  // one per UTF-8 character
+  const int size = f.height > 0 ? f.height : 8;
+  return {chars * 6 * size / 8, 13 * size / 8};
+}
 
 void HeadlessBackend::Changed(Control& c, Property p) { events.push_back(c.name() + "." + PropertyName(p)); }
 

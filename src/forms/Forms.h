@@ -11,10 +11,15 @@
 // or else runs the form's cancel action; Space toggles a focused check box
 // or the selected node of a focused tree.
 #pragma once
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace stw::forms {
@@ -50,6 +55,16 @@ enum class Property {
   Rows,                                                             // report list
   Range, Position,                                                  // progress bar
   Focus,
+  Style,     // label: alignment, word wrap, transparency; tree: lines
+  Taskbar,   // form: the taskbar button's progress
+  Bands,     // form: the background bands
+  SystemMenu,  // form: an item was added to the system menu
+};
+
+enum class Align { Left, Right, Center };
+
+struct Size {
+  int width = 0, height = 0;
 };
 
 class Form;
@@ -93,6 +108,7 @@ class Control {
   void Click();
 
  protected:
+  friend class Form;
   void Changed(Property p);
 
  private:
@@ -126,14 +142,43 @@ class Label : public Control {
  public:
   Label(Form& f, std::string name, Kind k = Kind::Label) : Control(f, k, std::move(name)) {}
   bool TabStop() const override { return false; }
+  Align align() const { return align_; }
+  void SetAlign(Align a);
+  bool wordWrap() const { return wordWrap_; }
+  void SetWordWrap(bool v);
+  // Drawn over the form's background (its bands) rather than on its own.
+  bool transparent() const { return transparent_; }
+  void SetTransparent(bool v);
+  // Sizes the label to its caption in its font (single line).
+  void AutoSize();
+
+ private:
+  Align align_ = Align::Left;
+  bool wordWrap_ = false, transparent_ = false;
 };
 
-// A label that reads as a link and acts on a click (or Enter when it has
-// the focus, which it takes unlike a plain label).
+// A label that reads as a link: it changes colour under the mouse, and a
+// press released on it opens `url` (the caption when that is empty)
+// through OnOpen. Unlike a plain label it takes the focus, and Enter then
+// opens it too. The backend reports the mouse through the Mouse* calls;
+// coordinates are relative to the label.
 class LinkLabel : public Label {
  public:
-  LinkLabel(Form& f, std::string name) : Label(f, std::move(name), Kind::LinkLabel) {}
+  LinkLabel(Form& f, std::string name) : Label(f, std::move(name), Kind::LinkLabel) { SetColour(0xFF0000); }
   bool TabStop() const override { return true; }
+  std::string url;
+  Colour colorMoveOver = 0xFF0000;  // blue
+  Colour colorClick = 0x0000FF;     // red
+  std::function<void(const std::string& address)> OnOpen;
+  void MouseEnter();
+  void MouseLeave();
+  void MouseDown();
+  void MouseUp(int x, int y);
+  bool pressed() const { return pressed_; }
+
+ private:
+  Colour normal_ = 0xFF0000;
+  bool pressed_ = false;
 };
 
 class CheckBox : public Control {
@@ -181,10 +226,15 @@ class Memo : public TextControl {
   Memo(Form& f, std::string name) : TextControl(f, Kind::Memo, std::move(name)) {}
 };
 
+// What a tree node's icon shows; a file's icon is the system's icon for
+// the node's `iconFile` name.
+enum class TreeIcon { None, Component, Folder, File, Shortcut, InternetShortcut };
+
 struct TreeNode {
   std::string text;
   int stateImage = 0;  // index into the tree's state images; 0: none
-  int icon = -1;       // index into the tree's icons; -1: none
+  TreeIcon icon = TreeIcon::None;
+  std::string iconFile;  // File and Shortcut: the name whose icon is shown
   bool expanded = false;
   uint64_t data = 0;  // the owner's own: what the node stands for
   std::vector<TreeNode> children;
@@ -203,6 +253,11 @@ class Tree : public Control {
   void Select(const std::vector<size_t>& path);
   // The pixel size of a state image, which the owner chooses by DPI.
   int stateImageSize = 16;
+  // Lines between the nodes and the buttons that fold them.
+  bool showLines() const { return showLines_; }
+  void SetShowLines(bool v);
+  // Unfolds (or folds) every node.
+  void ExpandAll(bool expand);
   // A click on a node's state image, or Space on the selected node.
   std::function<void(const std::vector<size_t>& path)> OnStateClick;
   std::function<void()> OnSelect;
@@ -211,13 +266,19 @@ class Tree : public Control {
  private:
   TreeNode* MutableNode(const std::vector<size_t>& path);
   std::vector<TreeNode> nodes_;
+  bool showLines_ = false;
   std::vector<size_t> selected_;
 };
 
 class ReportList : public Control {
  public:
   ReportList(Form& f, std::string name) : Control(f, Kind::ReportList, std::move(name)) {}
-  std::vector<std::string> columns;
+  struct Column {
+    std::string caption;
+    int width = 0;
+    bool rightAligned = false;
+  };
+  std::vector<Column> columns;
   const std::vector<std::vector<std::string>>& rows() const { return rows_; }
   void SetRows(std::vector<std::vector<std::string>> rows);
 
@@ -244,15 +305,54 @@ class IBackend {
  public:
   virtual ~IBackend() = default;
   virtual void Created(Control& c) = 0;
+  // The control is about to go: its window goes with it.
+  virtual void Destroyed(Control& c) = 0;
   virtual void Changed(Control& c, Property p) = 0;
   virtual void FormChanged(Form& f, Property p) = 0;
+  // The size of a one-line text in a font, in pixels.
+  virtual Size MeasureText(const Font& f, const std::string& text) = 0;
+  // A call is waiting in the form's dispatcher: have the main thread run
+  // Dispatcher::Service soon. Called from any thread.
+  virtual void Wake() {}
 };
+
+// Calls handed to the main (user-interface) thread. Post queues a call and
+// returns; Synchronize queues it and waits until the main thread has run
+// it (an exception it raises comes back to the caller), and runs it at
+// once when called on the main thread. The main thread runs the queue
+// whenever it pumps its messages. Thread-safe.
+class Dispatcher {
+ public:
+  explicit Dispatcher(IBackend& backend) : backend_(backend), main_(std::this_thread::get_id()) {}
+  void Post(std::function<void()> fn);
+  void Synchronize(const std::function<void()>& fn);
+  // Runs what is queued now; true when something ran. Main thread only.
+  bool Service();
+  bool OnMainThread() const { return std::this_thread::get_id() == main_; }
+
+ private:
+  struct Call {
+    std::function<void()> fn;
+    bool done = false;
+    std::exception_ptr error;
+    bool waited = false;
+  };
+  IBackend& backend_;
+  std::thread::id main_;
+  std::mutex lock_;
+  std::condition_variable ran_;
+  std::deque<std::shared_ptr<Call>> queue_;
+};
+
+// The taskbar button's progress.
+enum class TaskbarState { None, Normal, Error };
 
 enum class Key { Tab, ShiftTab, Enter, Escape, Space };
 
 class Form {
  public:
-  explicit Form(IBackend& backend) : backend_(backend) {}
+  explicit Form(IBackend& backend) : backend_(backend), dispatcher_(backend) {}
+  ~Form();
   Form(const Form&) = delete;
   Form& operator=(const Form&) = delete;
 
@@ -266,14 +366,61 @@ class Form {
     backend_.Created(ref);
     return ref;
   }
+  // Removes a control made at run time (its window too).
+  void Remove(Control& c);
   const std::vector<std::unique_ptr<Control>>& controls() const { return controls_; }
   // nullptr when no control has that name.
   Control* Find(const std::string& name) const;
 
   const std::string& caption() const { return caption_; }
   void SetCaption(const std::string& s);
+  // Left and top of the window on the screen; width and height of its
+  // client area.
   const Bounds& bounds() const { return bounds_; }
   void SetBounds(const Bounds& b);
+  Size MeasureText(const Font& f, const std::string& text) { return backend_.MeasureText(f, text); }
+  // The form's own font, which new controls get.
+  const Font& font() const { return font_; }
+  void SetFont(const Font& f) { font_ = f; }
+
+  // The background painted as horizontal bands from `top` to `bottom`.
+  bool bands() const { return bands_; }
+  Colour bandTop() const { return bandTop_; }
+  Colour bandBottom() const { return bandBottom_; }
+  void SetBands(bool on, Colour top, Colour bottom);
+
+  // The taskbar button's progress (Windows 7 and later).
+  TaskbarState taskbarState() const { return taskbarState_; }
+  uint64_t taskbarValue() const { return taskbarValue_; }
+  uint64_t taskbarMaximum() const { return taskbarMaximum_; }
+  void SetTaskbarProgress(TaskbarState state, uint64_t value, uint64_t maximum);
+
+  // Items added to the window's system menu, after a separator, and the
+  // call when one is chosen (its id).
+  struct MenuItem {
+    int id;
+    std::string caption;
+  };
+  const std::vector<MenuItem>& systemMenu() const { return systemMenu_; }
+  void AddSystemMenuItem(int id, const std::string& caption);
+  std::function<void(int id)> OnSystemCommand;
+
+  // The mouse moved over a control (nullptr: over no control); the owner's
+  // hint handler shows its hint.
+  void Hover(Control* c);
+  std::function<void(Control* c)> OnHover;
+
+  // The form is shown until Close; the backend ends its message loop then.
+  bool shown() const { return shown_; }
+  void Show();
+  void Close();
+  bool closed() const { return closed_; }
+  // The user asks to close the window (its close box, Alt+F4): Close only
+  // when CanClose says yes (unset: always).
+  void CloseQuery();
+  std::function<bool()> CanClose;
+
+  Dispatcher& dispatcher() { return dispatcher_; }
 
   Control* focused() const { return focused_; }
   // Ignored for a control that cannot take the focus.
@@ -292,10 +439,18 @@ class Form {
   Button* FindButton(bool (Button::*flag)() const) const;
 
   IBackend& backend_;
+  Dispatcher dispatcher_;
   std::vector<std::unique_ptr<Control>> controls_;
   std::string caption_;
   Bounds bounds_;
+  Font font_;
   Control* focused_ = nullptr;
+  bool bands_ = false;
+  Colour bandTop_ = 0, bandBottom_ = 0;
+  TaskbarState taskbarState_ = TaskbarState::None;
+  uint64_t taskbarValue_ = 0, taskbarMaximum_ = 0;
+  std::vector<MenuItem> systemMenu_;
+  bool shown_ = false, closed_ = false;
 };
 
 // The backend of the tests: it records what it was told, one line each,
@@ -303,9 +458,15 @@ class Form {
 class HeadlessBackend : public IBackend {
  public:
   void Created(Control& c) override;
+  void Destroyed(Control& c) override;
   void Changed(Control& c, Property p) override;
   void FormChanged(Form& f, Property p) override;
+  // Text is measured as a fixed-pitch font would be: 6 pixels a character
+  // at 8 points, the height 13 pixels, both in proportion to the size.
+  Size MeasureText(const Font& f, const std::string& text) override;
+  void Wake() override { ++wakes; }
   std::vector<std::string> events;
+  int wakes = 0;
 };
 
 const char* PropertyName(Property p);

@@ -122,8 +122,8 @@ TEST(Forms, SpaceTogglesACheckBoxAndATreeNodesState) {
   EXPECT_EQ(toggles, 1);
 
   Tree& tree = p.form.Add<Tree>("TreeComponents");
-  TreeNode main{"Program", 2, -1, true, 0, {}};
-  main.children.push_back({"Help", 1, 3, false, 7, {}});
+  TreeNode main{"Program", 2, TreeIcon::Component, "", true, 0, {}};
+  main.children.push_back({"Help", 1, TreeIcon::File, "help.chm", false, 7, {}});
   tree.SetNodes({main});
   std::vector<std::vector<size_t>> clicked;
   tree.OnStateClick = [&](const std::vector<size_t>& path) {

@@ -247,6 +247,25 @@ Win32Backend::~Win32Backend() = default;
 
 void Win32Backend::Created(Control& c) { impl_->Create(c); }
 
+void Win32Backend::Destroyed(Control& c) {
+  const auto it = impl_->windows.find(&c);
+  if (it == impl_->windows.end()) return;
+  impl_->controls.erase(it->second);
+  DestroyWindow(it->second);
+  impl_->windows.erase(it);
+}
+
+Size Win32Backend::MeasureText(const Font& f, const std::string& text) {
+  const HDC dc = GetDC(nullptr);
+  const HGDIOBJ old = SelectObject(dc, impl_->FontFor(f));
+  const std::wstring w = Wide(text);
+  SIZE s{};
+  GetTextExtentPoint32W(dc, w.c_str(), static_cast<int>(w.size()), &s);
+  SelectObject(dc, old);
+  ReleaseDC(nullptr, dc);
+  return {s.cx, s.cy};
+}
+
 void Win32Backend::Changed(Control& c, Property p) {
   const auto it = impl_->windows.find(&c);
   if (it != impl_->windows.end()) impl_->Mirror(c, it->second, p);

@@ -18,8 +18,10 @@ class Win32Backend : public IBackend {
   Win32Backend();
   ~Win32Backend() override;
   void Created(Control& c) override;
+  void Destroyed(Control& c) override;
   void Changed(Control& c, Property p) override;
   void FormChanged(Form& f, Property p) override;
+  Size MeasureText(const Font& f, const std::string& text) override;
 
   // The window of a control or of the form (an HWND); nullptr before it
   // exists.
