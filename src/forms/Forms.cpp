@@ -349,6 +349,20 @@ void Form::Close() {
   backend_.FormChanged(*this, Property::Visible);
 }
 
+int Form::ShowModal() {
+  modalResult_ = 0;
+  closed_ = false;
+  shown_ = true;
+  backend_.FormChanged(*this, Property::Visible);
+  backend_.RunModal(*this);
+  if (modalResult_ == 0) modalResult_ = 2;
+  shown_ = false;
+  backend_.FormChanged(*this, Property::Visible);
+  return modalResult_;
+}
+
+void Form::EndModal(int result) { modalResult_ = result; }
+
 void Form::CloseQuery() {
   if (!CanClose || CanClose()) Close();
 }
@@ -454,6 +468,11 @@ bool Form::Press(Key k) {
 // ---------------------------------------------------------------- headless
 
 void HeadlessBackend::Created(Control& c) { events.push_back(std::string("created ") + KindName(c.kind()) + " " + c.name()); }
+
+void HeadlessBackend::RunModal(Form& f) {
+  events.push_back("modal " + f.caption());
+  if (onModal) onModal(f);
+}
 
 void HeadlessBackend::Destroyed(Control& c) { events.push_back("destroyed " + c.name()); }
 

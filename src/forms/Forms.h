@@ -314,6 +314,9 @@ class IBackend {
   // A call is waiting in the form's dispatcher: have the main thread run
   // Dispatcher::Service soon. Called from any thread.
   virtual void Wake() {}
+  // Shows the form as a modal dialog and returns when EndModal was called
+  // (or the form was closed).
+  virtual void RunModal(Form& f) = 0;
 };
 
 // Calls handed to the main (user-interface) thread. Post queues a call and
@@ -420,6 +423,15 @@ class Form {
   void CloseQuery();
   std::function<bool()> CanClose;
 
+  // A modal dialog: ShowModal returns the result given to EndModal, or 2
+  // (cancel) when the dialog was closed otherwise.
+  int ShowModal();
+  void EndModal(int result);
+  int modalResult() const { return modalResult_; }
+
+  // The window moved to a screen of another resolution (pixels per inch).
+  std::function<void(int ppi)> OnDpiChanged;
+
   Dispatcher& dispatcher() { return dispatcher_; }
 
   Control* focused() const { return focused_; }
@@ -451,6 +463,7 @@ class Form {
   uint64_t taskbarValue_ = 0, taskbarMaximum_ = 0;
   std::vector<MenuItem> systemMenu_;
   bool shown_ = false, closed_ = false;
+  int modalResult_ = 0;
 };
 
 // The backend of the tests: it records what it was told, one line each,
@@ -465,6 +478,10 @@ class HeadlessBackend : public IBackend {
   // at 8 points, the height 13 pixels, both in proportion to the size.
   Size MeasureText(const Font& f, const std::string& text) override;
   void Wake() override { ++wakes; }
+  // Plays the user of a modal dialog: it sees the form and ends it (with
+  // EndModal); unset, or when it does not end it, the dialog is cancelled.
+  void RunModal(Form& f) override;
+  std::function<void(Form&)> onModal;
   std::vector<std::string> events;
   int wakes = 0;
 };

@@ -15,6 +15,8 @@ std::unique_ptr<IFileSystem> CreateNativeFileSystem(const std::string& machineRo
 std::unique_ptr<IRegistry> CreateNativeRegistry(const std::string& machineRoot = {});
 std::unique_ptr<ISystem> CreateNativeSystem(const std::string& machineRoot = {});
 std::unique_ptr<IShell> CreateNativeShell(const std::string& machineRoot = {});
+// Windows only: the desktop of the wizard window.
+std::unique_ptr<IDesktop> CreateNativeDesktop();
 
 // Message boxes for command-line tools: the text goes to standard error and
 // no answer can be given (IDNONE_), so prompts fail instead of waiting.

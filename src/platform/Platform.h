@@ -240,15 +240,36 @@ class ISystem {
   virtual bool UacEnabled() = 0;
 };
 
+// The desktop services of the wizard window.
+class IDesktop {
+ public:
+  virtual ~IDesktop() = default;
+  // Whether a top-level window with exactly this title (when `title` is
+  // not empty) and of this class (when `windowClass` is not empty) exists.
+  virtual bool WindowExists(const std::string& title, const std::string& windowClass) = 0;
+  // Hands a file (a document, a folder, a program) to the shell: `verb`
+  // "" for the default, `folder` the working folder ("" for none), `show`
+  // a show command (SW_SHOW 5, SW_SHOWMAXIMIZED 3). False when refused.
+  virtual bool ShellExecute(const std::string& file, const std::string& verb, const std::string& parameters,
+                            const std::string& folder, int show) = 0;
+  // Enables the shutdown privilege of the process and asks the system to
+  // restart; false when either is refused.
+  virtual bool RestartSystem() = 0;
+  // The roots of the logical drives, "C:\" and so on, in drive order.
+  virtual std::vector<std::string> LogicalDrives() = 0;
+};
+
 // Buttons and icons of a message box; the values are those of Windows.
 enum MessageBoxStyle : unsigned {
   MB_OK_ = 0x0,
   MB_YESNO_ = 0x4,
+  MB_RETRYCANCEL_ = 0x5,
   MB_ICONERROR_ = 0x10,
   MB_ICONQUESTION_ = 0x20,
+  MB_ICONEXCLAMATION_ = 0x30,
   MB_ICONINFORMATION_ = 0x40,
 };
-enum MessageBoxAnswer : int { IDNONE_ = 0, IDOK_ = 1, IDYES_ = 6, IDNO_ = 7 };
+enum MessageBoxAnswer : int { IDNONE_ = 0, IDOK_ = 1, IDCANCEL_ = 2, IDRETRY_ = 4, IDYES_ = 6, IDNO_ = 7 };
 
 class IDialogs {
  public:

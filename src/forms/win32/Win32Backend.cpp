@@ -292,6 +292,16 @@ void Win32Backend::FormChanged(Form& f, Property p) {
   }
 }
 
+void Win32Backend::RunModal(Form& f) {
+  impl_->EnsureWindow(f);
+  ShowWindow(impl_->window, SW_SHOW);
+  while (f.modalResult() == 0 && !f.closed() && impl_->window) {
+    WaitMessage();
+    PumpMessages();
+  }
+  if (impl_->window) ShowWindow(impl_->window, SW_HIDE);
+}
+
 void* Win32Backend::WindowOf(const Control& c) const {
   const auto it = impl_->windows.find(&c);
   return it == impl_->windows.end() ? nullptr : it->second;

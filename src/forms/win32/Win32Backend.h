@@ -22,6 +22,7 @@ class Win32Backend : public IBackend {
   void Changed(Control& c, Property p) override;
   void FormChanged(Form& f, Property p) override;
   Size MeasureText(const Font& f, const std::string& text) override;
+  void RunModal(Form& f) override;
 
   // The window of a control or of the form (an HWND); nullptr before it
   // exists.

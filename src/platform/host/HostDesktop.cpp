@@ -1,0 +1,63 @@
+#include "platform/host/HostDesktop.h"
+
+#include <algorithm>
+
+namespace stw {
+
+void HostDesktop::AddWindow(const std::string& title, const std::string& windowClass) {
+  std::lock_guard<std::mutex> g(mutex_);
+  windows.push_back({title, windowClass});
+}
+
+void HostDesktop::CloseWindow(const std::string& title, const std::string& windowClass) {
+  std::lock_guard<std::mutex> g(mutex_);
+  for (auto it = windows.begin(); it != windows.end(); ++it)
+    if (it->title == title && it->windowClass == windowClass) {
+      windows.erase(it);
+      return;
+    }
+}
+
+void HostDesktop::RefuseOpen(const std::string& file) {
+  std::lock_guard<std::mutex> g(mutex_);
+  refused_.push_back(file);
+}
+
+void HostDesktop::SetDrives(std::vector<std::string> roots) {
+  std::lock_guard<std::mutex> g(mutex_);
+  drives_ = std::move(roots);
+}
+
+std::vector<std::string> HostDesktop::Events() const {
+  std::lock_guard<std::mutex> g(mutex_);
+  return events_;
+}
+
+bool HostDesktop::WindowExists(const std::string& title, const std::string& windowClass) {
+  std::lock_guard<std::mutex> g(mutex_);
+  return std::any_of(windows.begin(), windows.end(), [&](const Window& w) {
+    return (title.empty() || w.title == title) && (windowClass.empty() || w.windowClass == windowClass);
+  });
+}
+
+bool HostDesktop::ShellExecute(const std::string& file, const std::string& verb, const std::string& parameters,
+                               const std::string& folder, int show) {
+  std::lock_guard<std::mutex> g(mutex_);
+  const bool refused = std::find(refused_.begin(), refused_.end(), file) != refused_.end();
+  events_.push_back("shell\t" + file + "\t" + verb + "\t" + parameters + "\t" + folder + "\t" +
+                    std::to_string(show) + (refused ? "\tfailed" : ""));
+  return !refused;
+}
+
+bool HostDesktop::RestartSystem() {
+  std::lock_guard<std::mutex> g(mutex_);
+  events_.push_back("restart");
+  return true;
+}
+
+std::vector<std::string> HostDesktop::LogicalDrives() {
+  std::lock_guard<std::mutex> g(mutex_);
+  return drives_;
+}
+
+}  // namespace stw

@@ -1,0 +1,41 @@
+// The desktop of the simulated machine: the top-level windows a test puts
+// there, a record of what was handed to the shell, and the restarts that
+// were asked for (none happens). Thread-safe.
+#pragma once
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace stw {
+
+class HostDesktop : public IDesktop {
+ public:
+  struct Window {
+    std::string title, windowClass;
+  };
+  void AddWindow(const std::string& title, const std::string& windowClass);
+  // Removes the first window with this title and class.
+  void CloseWindow(const std::string& title, const std::string& windowClass);
+  // Files the shell refuses to open (compared as given).
+  void RefuseOpen(const std::string& file);
+  void SetDrives(std::vector<std::string> roots);
+  // "shell<TAB>file<TAB>verb<TAB>parameters<TAB>folder<TAB>show", "restart".
+  std::vector<std::string> Events() const;
+
+  bool WindowExists(const std::string& title, const std::string& windowClass) override;
+  bool ShellExecute(const std::string& file, const std::string& verb, const std::string& parameters,
+                    const std::string& folder, int show) override;
+  bool RestartSystem() override;
+  std::vector<std::string> LogicalDrives() override;
+
+ private:
+  std::vector<Window> windows;
+  mutable std::mutex mutex_;
+  std::vector<std::string> events_, refused_;
+  std::vector<std::string> drives_{"C:\\"};
+};
+
+}  // namespace stw

@@ -1,0 +1,63 @@
+// The desktop services of the wizard window on Windows.
+#include "platform/Factory.h"
+#include "platform/win32/Win32Common.h"
+#include "platform/win32/Windows.h"
+
+#include <shellapi.h>
+
+namespace stw {
+
+using win32::Wide;
+
+namespace {
+
+class Win32Desktop : public IDesktop {
+ public:
+  bool WindowExists(const std::string& title, const std::string& windowClass) override {
+    const std::wstring t = Wide(title), c = Wide(windowClass);
+    return FindWindowW(c.empty() ? nullptr : c.c_str(), t.empty() ? nullptr : t.c_str()) != nullptr;
+  }
+
+  bool ShellExecute(const std::string& file, const std::string& verb, const std::string& parameters,
+                    const std::string& folder, int show) override {
+    const std::wstring f = Wide(file), v = Wide(verb), p = Wide(parameters), d = Wide(folder);
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = v.empty() ? nullptr : v.c_str();
+    info.lpFile = f.c_str();
+    info.lpParameters = p.empty() ? nullptr : p.c_str();
+    info.lpDirectory = d.empty() ? nullptr : d.c_str();
+    info.nShow = show;
+    return ShellExecuteExW(&info) != FALSE;
+  }
+
+  bool RestartSystem() override {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return false;
+    TOKEN_PRIVILEGES tp{};
+    tp.PrivilegeCount = 1;
+    tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    const bool named = LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &tp.Privileges[0].Luid) != FALSE;
+    const bool enabled =
+        named && AdjustTokenPrivileges(token, FALSE, &tp, 0, nullptr, nullptr) && GetLastError() == ERROR_SUCCESS;
+    CloseHandle(token);
+    if (!enabled) return false;
+    return ExitWindowsEx(EWX_REBOOT, SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_FLAG_PLANNED) != FALSE;
+  }
+
+  std::vector<std::string> LogicalDrives() override {
+    wchar_t buffer[512];
+    const DWORD n = GetLogicalDriveStringsW(static_cast<DWORD>(std::size(buffer)), buffer);
+    std::vector<std::string> roots;
+    if (n == 0 || n >= std::size(buffer)) return roots;
+    for (const wchar_t* p = buffer; *p; p += wcslen(p) + 1) roots.push_back(win32::Narrow(p));
+    return roots;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<IDesktop> CreateNativeDesktop() { return std::make_unique<Win32Desktop>(); }
+
+}  // namespace stw
