@@ -300,6 +300,17 @@ class ProgressBar : public Control {
   uint64_t max_ = 100, pos_ = 0;
 };
 
+// The screen a form is shown on: its resolution, the monitor and its work
+// area (the monitor less the taskbars), the window's frame (window size
+// less client size) and the colour depth.
+struct Screen {
+  int ppi = 96;
+  int monitorWidth = 1024, monitorHeight = 768;
+  int workLeft = 0, workTop = 0, workWidth = 1024, workHeight = 728;
+  int frameWidth = 6, frameHeight = 28;
+  int bitsPerPixel = 32;
+};
+
 // Told of everything that happens to a form's controls.
 class IBackend {
  public:
@@ -317,6 +328,8 @@ class IBackend {
   // Shows the form as a modal dialog and returns when EndModal was called
   // (or the form was closed).
   virtual void RunModal(Form& f) = 0;
+  // The screen that shows (or will show) the form.
+  virtual Screen ScreenOf(Form& f) = 0;
 };
 
 // Calls handed to the main (user-interface) thread. Post queues a call and
@@ -482,6 +495,8 @@ class HeadlessBackend : public IBackend {
   // EndModal); unset, or when it does not end it, the dialog is cancelled.
   void RunModal(Form& f) override;
   std::function<void(Form&)> onModal;
+  Screen ScreenOf(Form&) override { return screen; }
+  Screen screen;
   std::vector<std::string> events;
   int wakes = 0;
 };

@@ -302,6 +302,31 @@ void Win32Backend::RunModal(Form& f) {
   if (impl_->window) ShowWindow(impl_->window, SW_HIDE);
 }
 
+Screen Win32Backend::ScreenOf(Form& f) {
+  impl_->EnsureWindow(f);
+  Screen s;
+  const HDC dc = GetDC(nullptr);
+  s.ppi = GetDeviceCaps(dc, LOGPIXELSY);
+  s.bitsPerPixel = GetDeviceCaps(dc, BITSPIXEL) * GetDeviceCaps(dc, PLANES);
+  ReleaseDC(nullptr, dc);
+  MONITORINFO mi{};
+  mi.cbSize = sizeof mi;
+  if (GetMonitorInfoW(MonitorFromWindow(impl_->window, MONITOR_DEFAULTTONEAREST), &mi)) {
+    s.monitorWidth = mi.rcMonitor.right - mi.rcMonitor.left;
+    s.monitorHeight = mi.rcMonitor.bottom - mi.rcMonitor.top;
+    s.workLeft = mi.rcWork.left;
+    s.workTop = mi.rcWork.top;
+    s.workWidth = mi.rcWork.right - mi.rcWork.left;
+    s.workHeight = mi.rcWork.bottom - mi.rcWork.top;
+  }
+  RECT w{}, c{};
+  GetWindowRect(impl_->window, &w);
+  GetClientRect(impl_->window, &c);
+  s.frameWidth = (w.right - w.left) - (c.right - c.left);
+  s.frameHeight = (w.bottom - w.top) - (c.bottom - c.top);
+  return s;
+}
+
 void* Win32Backend::WindowOf(const Control& c) const {
   const auto it = impl_->windows.find(&c);
   return it == impl_->windows.end() ? nullptr : it->second;

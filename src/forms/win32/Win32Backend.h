@@ -23,6 +23,7 @@ class Win32Backend : public IBackend {
   void FormChanged(Form& f, Property p) override;
   Size MeasureText(const Font& f, const std::string& text) override;
   void RunModal(Form& f) override;
+  Screen ScreenOf(Form& f) override;
 
   // The window of a control or of the form (an HWND); nullptr before it
   // exists.
