@@ -251,7 +251,14 @@ class Tree : public Control {
   void SetStateImage(const std::vector<size_t>& path, int image);
   const std::vector<size_t>& selected() const { return selected_; }
   void Select(const std::vector<size_t>& path);
-  // The pixel size of a state image, which the owner chooses by DPI.
+  // The state images, image 1 first: square pictures of `size` pixels, row
+  // by row from the top, each 0xAARRGGBB with premultiplied alpha. Set
+  // before the nodes; the owner chooses the size by the screen.
+  struct Picture {
+    int size = 0;
+    std::vector<uint32_t> pixels;
+  };
+  std::vector<Picture> statePictures;
   int stateImageSize = 16;
   // Lines between the nodes and the buttons that fold them.
   bool showLines() const { return showLines_; }
