@@ -257,6 +257,8 @@ class IDesktop {
   virtual bool RestartSystem() = 0;
   // The roots of the logical drives, "C:\" and so on, in drive order.
   virtual std::vector<std::string> LogicalDrives() = 0;
+  // A day (days since 1899-12-30) in the user's short date format.
+  virtual std::string FormatShortDate(int32_t dayNumber) = 0;
 };
 
 // Buttons and icons of a message box; the values are those of Windows.

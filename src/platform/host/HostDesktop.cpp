@@ -1,6 +1,9 @@
 #include "platform/host/HostDesktop.h"
 
 #include <algorithm>
+#include <cstdio>
+
+#include "base/Text.h"
 
 namespace stw {
 
@@ -58,6 +61,14 @@ bool HostDesktop::RestartSystem() {
 std::vector<std::string> HostDesktop::LogicalDrives() {
   std::lock_guard<std::mutex> g(mutex_);
   return drives_;
+}
+
+std::string HostDesktop::FormatShortDate(int32_t dayNumber) {
+  int y = 0, m = 0, d = 0;
+  DateFromDayNumber(dayNumber, y, m, d);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", y, m, d);
+  return text;
 }
 
 }  // namespace stw

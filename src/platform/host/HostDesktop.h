@@ -30,6 +30,8 @@ class HostDesktop : public IDesktop {
                     const std::string& folder, int show) override;
   bool RestartSystem() override;
   std::vector<std::string> LogicalDrives() override;
+  // As ISO 8601 (yyyy-mm-dd): the simulated user's format.
+  std::string FormatShortDate(int32_t dayNumber) override;
 
  private:
   std::vector<Window> windows;

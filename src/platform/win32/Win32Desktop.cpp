@@ -1,4 +1,5 @@
 // The desktop services of the wizard window on Windows.
+#include "base/Text.h"
 #include "platform/Factory.h"
 #include "platform/win32/Win32Common.h"
 #include "platform/win32/Windows.h"
@@ -53,6 +54,19 @@ class Win32Desktop : public IDesktop {
     if (n == 0 || n >= std::size(buffer)) return roots;
     for (const wchar_t* p = buffer; *p; p += wcslen(p) + 1) roots.push_back(win32::Narrow(p));
     return roots;
+  }
+
+  std::string FormatShortDate(int32_t dayNumber) override {
+    int y = 0, m = 0, d = 0;
+    DateFromDayNumber(dayNumber, y, m, d);
+    SYSTEMTIME st{};
+    st.wYear = static_cast<WORD>(y);
+    st.wMonth = static_cast<WORD>(m);
+    st.wDay = static_cast<WORD>(d);
+    wchar_t text[128];
+    if (!GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &st, nullptr, text, static_cast<int>(std::size(text))))
+      return std::to_string(y) + "-" + std::to_string(m) + "-" + std::to_string(d);
+    return win32::Narrow(text);
   }
 };
 
