@@ -63,6 +63,7 @@ int TSetupRun::Main() {
   try {
     FormCreate();
     if (HasSwitch("silent") || HasSwitch("s")) return SilentRun();
+    if (Interactive) return Interactive(*this);
     // The wizard window is not part of this program yet: an interactive
     // start says so instead of doing nothing.
     dlg.MessageBox("This setup program installs only silently. Start it again with the switch /silent.",

@@ -2,6 +2,7 @@
 // first sections read), the start-up sequence, the silent run and the
 // clean-up. The wizard window builds on the same steps.
 #pragma once
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,14 +12,6 @@
 #include "wizard/EarlierInstallation.h"
 
 namespace stw {
-
-// Exit codes for unattended use, as deployment tools read them.
-enum ExitCode : int {
-  kExitSuccess = 0,
-  kExitCancelled = 1602,
-  kExitFailed = 1603,  // also: refused before anything was written
-  kExitRestartNeeded = 3010,
-};
 
 // Message boxes of a run: every text also goes to standard error (so a
 // script sees what happened); with the switch suppressmsgboxes no box is
@@ -52,6 +45,12 @@ class TSetupRun {
 
   void CheckInstallRights();
   bool HasSwitch(const std::string& name) const;
+
+  // The run with the wizard's window (started without /silent): given the
+  // run after FormCreate, it runs the start-up sequence and the window and
+  // returns the exit code. Unset: the program says that it installs only
+  // silently.
+  std::function<int(TSetupRun&)> Interactive;
 
   TSetupState S;
   TEarlierVerdict Verdict;

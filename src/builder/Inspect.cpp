@@ -271,7 +271,7 @@ json DefinitionToJson(const TSetupPackage& pkg, const TSetupDefinition& d) {
 }
 
 std::vector<std::string> DefaultInterfaceStrings() {
-  std::vector<std::string> s(94);
+  std::vector<std::string> s(103);
   s[0] = "%s Setup";
   s[1] = "Welcome to the installation of";
   s[2] = "on this computer.";
@@ -288,6 +288,9 @@ std::vector<std::string> DefaultInterfaceStrings() {
   s[13] = "Leave the setup without installing";
   s[14] = "This product cannot be installed on this computer";
   s[15] = "with the rights of the current user.";
+  s[16] = "Please read the licence agreement:";
+  s[17] = "I &accept";
+  s[18] = "I &decline";
   s[19] = "&Print";
   s[29] = "< &Back";
   s[30] = "&Next >";
@@ -296,12 +299,21 @@ std::vector<std::string> DefaultInterfaceStrings() {
   s[33] = "Common files folder";
   s[34] = "Start menu folder";
   s[35] = "User data folder";
+  s[36] = "Register these file types:";
+  s[37] = "OK";
+  s[38] = "Cancel";
+  s[39] = "Space needed: %s (%d %% of the free space)";
   s[40] = "Show details";
   s[42] = "Installing %s";
   s[43] = "Creating the shortcut to %s";
   s[44] = "Writing registry entries";
   s[45] = "Registering file types";
   s[46] = "Removing files that are no longer needed";
+  s[47] = "%s has been installed.";
+  s[48] = "&Done";
+  s[49] = "Restart the computer to complete the installation.";
+  s[50] = "Restart &now";
+  s[51] = "Restart &later";
   s[52] = "Please make volume %d of the installation available, then press OK.";
   s[53] = "%s is installed on this computer.";
   s[54] = "This setup installs a newer release.";
@@ -321,15 +333,38 @@ std::vector<std::string> DefaultInterfaceStrings() {
   s[68] = "Uninstall %s";
   s[69] = "An error occurred during the installation of %s:";
   s[70] = "Do you want to continue the installation?";
+  s[71] = "The installation was stopped.";
+  s[72] = "%s has been installed, with errors.";
   s[73] = "Some folders could not be created.";
   s[75] = "The file %s could not be read from the installation package. The package may be damaged; please "
           "contact %s.";
   s[76] = "The file %s could not be created.";
   s[77] = "The folder %s could not be created.";
+  s[78] = "This folder is not valid. Please enter a complete path on an existing drive.";
+  s[79] = "Drive %s does not have enough free space: %s needed, %s free.";
+  s[80] = "&Portable";
+  s[81] = "Install on a removable drive";
+  s[82] = "Please choose a drive:";
+  s[83] = "Drive";
+  s[84] = "Name";
+  s[85] = "Free";
+  s[86] = "(not ready)";
+  s[87] = "Show all drives";
+  s[88] = "Folder on the drive:";
   s[89] = "This product needs the Microsoft .NET Framework %s, which is not installed on this computer.";
   s[90] = "Its installer is running. Press Next when it has finished.";
   s[91] = "You can download it from this address:";
   s[92] = "This product needs %s, which is not installed on this computer.";
+  s[93] = "Only a portable installation is possible.";
+  s[94] = "%s cannot be installed while it is running.";
+  s[95] = "A program of this product is running.";
+  s[96] = "The window \"%s\" is open.";
+  s[97] = "Close it, then press Retry.";
+  s[98] = "&Current user";
+  s[99] = "Install %s for yourself only";
+  s[100] = "Install %s for yourself only (administrator rights are still needed)";
+  s[101] = "&All users";
+  s[102] = "Install %s for everybody who uses this computer";
   for (size_t i = 0; i < s.size(); ++i)
     if (s[i].empty()) s[i] = "Text " + std::to_string(i);
   return s;

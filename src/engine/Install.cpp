@@ -34,12 +34,7 @@ bool IsAbsolutePath(const std::string& p) { return IsBareDrive(p) || IsCompleteP
 TInstaller::TInstaller(TSetupState& state, IInstallProgress& progress)
     : s_(state), progress_(progress), pkg_(state.Package) {}
 
-std::string TInstaller::FileNameOf(uint16_t index) const {
-  const size_t t = pkg_.TempFileNames.size();
-  if (index < t) return pkg_.TempFileNames[index];
-  const size_t k = index - t;
-  return k < s_.Def.PackageFileNames.size() ? s_.Def.PackageFileNames[k] : std::string();
-}
+std::string TInstaller::FileNameOf(uint16_t index) const { return s_.FileNameOf(index); }
 
 // ---------------------------------------------------------------- the routine
 
@@ -391,7 +386,9 @@ void TInstaller::ReportError(const std::string& text, bool fromWorker) {
   errorShown_ = true;
   const std::string message = FormatPattern(s_.IString(kStrErrorIntro), {s_.Def.AppName}) + "\r\r" + text + "\r\r" +
                               s_.IString(kStrErrorQuestion);
+  progress_.ErrorState(true);
   const int answer = s_.P.Dialogs.MessageBox(message, s_.WindowCaption(), MB_YESNO_ | MB_ICONERROR_);
+  progress_.ErrorState(false);
   if (answer == IDYES_) return;
   // "No", and an unattended run where nobody can answer, both stop.
   aborted_ = true;
@@ -399,6 +396,8 @@ void TInstaller::ReportError(const std::string& text, bool fromWorker) {
 }
 
 // ---------------------------------------------------------------- worker pool
+
+void IInstallProgress::Idle(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 template <class Worker>
 void TInstaller::RunWorkers() {
@@ -435,7 +434,7 @@ void TInstaller::RunWorkers() {
       if (!files.empty()) ReportError(files, true);
     }
     if (done) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    progress_.Idle(10);
   }
   for (auto& t : threads) t.join();
   workers.clear();

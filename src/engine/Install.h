@@ -22,6 +22,11 @@ class IInstallProgress {
   virtual void Status(const std::string& text) {}
   virtual void Advance(uint64_t amount) {}  // gauge units of the stage
   virtual void Complete() {}
+  // The main thread waits for the workers: a window pumps its messages
+  // here (and runs the workers' calls to it); up to `ms` milliseconds.
+  virtual void Idle(int ms);
+  // The error question is shown (true) or answered (false).
+  virtual void ErrorState(bool shown) {}
 };
 
 class TInstaller;

@@ -43,6 +43,14 @@ enum : int {
   kStrPrerequisiteMissing = 92,
 };
 
+// Exit codes of the setup, as deployment tools read them.
+enum ExitCode : int {
+  kExitSuccess = 0,
+  kExitCancelled = 1602,
+  kExitFailed = 1603,  // also: refused before anything was written
+  kExitRestartNeeded = 3010,
+};
+
 constexpr const char* kHandshakeKey = "Software\\Orvane\\Carrovit";
 constexpr const char* kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 constexpr const char* kSharedDllsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
@@ -92,6 +100,9 @@ struct TSetupState {
     return Def.UserType == 1 ? "HKEY_LOCAL_MACHINE\\" : "HKEY_CURRENT_USER\\";
   }
   std::string IString(int n) const { return Package.IString(n); }
+  // The file name of a data index: a support file's below their count,
+  // else an installable file's; "" for an index beyond both.
+  std::string FileNameOf(uint16_t dataIndex) const;
 };
 
 }  // namespace stw

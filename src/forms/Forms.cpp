@@ -1,6 +1,7 @@
 #include "forms/Forms.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace stw::forms {
 
@@ -97,7 +98,7 @@ void Control::SetTabOrder(int t) {
 void Control::Click() {
   // What the user cannot reach does not react, whoever clicks.
   if (!visible_ || !enabled_) return;
-  if (OnClick) OnClick();
+  if (OnClick) form_.Guard(OnClick);
 }
 
 void Button::SetDefault(bool v) {
@@ -148,7 +149,7 @@ void LinkLabel::MouseUp(int x, int y) {
   // A release on the label, its right and bottom edges included, is a
   // click; dragged off and released elsewhere, it is not.
   if (x >= 0 && x <= bounds().width && y >= 0 && y <= bounds().height) {
-    if (pressed_ && OnOpen) OnOpen(url.empty() ? caption() : url);
+    if (pressed_ && OnOpen) form().Guard([&] { OnOpen(url.empty() ? caption() : url); });
     SetColour(colorMoveOver);
   } else {
     SetColour(normal_);
@@ -171,7 +172,7 @@ void TextControl::SetText(const std::string& s) {
 void TextControl::Type(const std::string& s) {
   if (readOnly_ || !visible() || !enabled()) return;
   SetText(s);
-  if (OnChange) OnChange();
+  if (OnChange) form().Guard(OnChange);
 }
 
 void Tree::SetNodes(std::vector<TreeNode> nodes) {
@@ -203,12 +204,12 @@ void Tree::Select(const std::vector<size_t>& path) {
   if (!Node(path) || path == selected_) return;
   selected_ = path;
   Changed(Property::Nodes);
-  if (OnSelect) OnSelect();
+  if (OnSelect) form().Guard(OnSelect);
 }
 
 void Tree::ClickState(const std::vector<size_t>& path) {
   if (!visible() || !enabled() || !Node(path)) return;
-  if (OnStateClick) OnStateClick(path);
+  if (OnStateClick) form().Guard([&] { OnStateClick(path); });
 }
 
 void Tree::SetShowLines(bool v) {
@@ -249,6 +250,7 @@ void Dispatcher::Post(std::function<void()> fn) {
     call->fn = std::move(fn);
     queue_.push_back(std::move(call));
   }
+  queued_.notify_all();
   backend_.Wake();
 }
 
@@ -263,10 +265,16 @@ void Dispatcher::Synchronize(const std::function<void()>& fn) {
   std::unique_lock<std::mutex> g(lock_);
   queue_.push_back(call);
   g.unlock();
+  queued_.notify_all();
   backend_.Wake();
   g.lock();
   ran_.wait(g, [&] { return call->done; });
   if (call->error) std::rethrow_exception(call->error);
+}
+
+bool Dispatcher::WaitForCalls(int ms) {
+  std::unique_lock<std::mutex> g(lock_);
+  return queued_.wait_for(g, std::chrono::milliseconds(ms), [&] { return !queue_.empty(); });
 }
 
 bool Dispatcher::Service() {
@@ -330,6 +338,17 @@ void Form::SetTaskbarProgress(TaskbarState state, uint64_t value, uint64_t maxim
 void Form::AddSystemMenuItem(int id, const std::string& caption) {
   systemMenu_.push_back({id, caption});
   backend_.FormChanged(*this, Property::SystemMenu);
+}
+
+void Form::Guard(const std::function<void()>& handler) {
+  // A handler's exception must not unwind through the system's window
+  // procedure: it goes to the form's owner instead.
+  try {
+    handler();
+  } catch (...) {
+    if (!OnError) throw;
+    OnError(std::current_exception());
+  }
 }
 
 void Form::Hover(Control* c) {

@@ -316,6 +316,8 @@ struct Screen {
   int workLeft = 0, workTop = 0, workWidth = 1024, workHeight = 728;
   int frameWidth = 6, frameHeight = 28;
   int bitsPerPixel = 32;
+  // The system's colours of a button's highlight and shadow (0x00BBGGRR).
+  Colour buttonHighlight = 0xFFFFFF, buttonShadow = 0xA0A0A0;
 };
 
 // Told of everything that happens to a form's controls.
@@ -335,6 +337,9 @@ class IBackend {
   // Shows the form as a modal dialog and returns when EndModal was called
   // (or the form was closed).
   virtual void RunModal(Form& f) = 0;
+  // Lets the windows handle the messages waiting for them; returns at once
+  // when none is.
+  virtual void Pump() {}
   // The screen that shows (or will show) the form.
   virtual Screen ScreenOf(Form& f) = 0;
 };
@@ -351,6 +356,9 @@ class Dispatcher {
   void Synchronize(const std::function<void()>& fn);
   // Runs what is queued now; true when something ran. Main thread only.
   bool Service();
+  // Waits up to `ms` milliseconds for a call to be queued; true when one
+  // is waiting. Main thread only.
+  bool WaitForCalls(int ms);
   bool OnMainThread() const { return std::this_thread::get_id() == main_; }
 
  private:
@@ -363,7 +371,7 @@ class Dispatcher {
   IBackend& backend_;
   std::thread::id main_;
   std::mutex lock_;
-  std::condition_variable ran_;
+  std::condition_variable ran_, queued_;
   std::deque<std::shared_ptr<Call>> queue_;
 };
 
@@ -427,6 +435,11 @@ class Form {
   const std::vector<MenuItem>& systemMenu() const { return systemMenu_; }
   void AddSystemMenuItem(int id, const std::string& caption);
   std::function<void(int id)> OnSystemCommand;
+
+  // Runs an event handler; an exception it raises goes to OnError (when
+  // set), so that no handler's failure unwinds through a window procedure.
+  void Guard(const std::function<void()>& handler);
+  std::function<void(std::exception_ptr)> OnError;
 
   // The mouse moved over a control (nullptr: over no control); the owner's
   // hint handler shows its hint.

@@ -250,7 +250,7 @@ class IDesktop {
   // Hands a file (a document, a folder, a program) to the shell: `verb`
   // "" for the default, `folder` the working folder ("" for none), `show`
   // a show command (SW_SHOW 5, SW_SHOWMAXIMIZED 3). False when refused.
-  virtual bool ShellExecute(const std::string& file, const std::string& verb, const std::string& parameters,
+  virtual bool ShellOpen(const std::string& file, const std::string& verb, const std::string& parameters,
                             const std::string& folder, int show) = 0;
   // Enables the shutdown privilege of the process and asks the system to
   // restart; false when either is refused.

@@ -43,7 +43,7 @@ bool HostDesktop::WindowExists(const std::string& title, const std::string& wind
   });
 }
 
-bool HostDesktop::ShellExecute(const std::string& file, const std::string& verb, const std::string& parameters,
+bool HostDesktop::ShellOpen(const std::string& file, const std::string& verb, const std::string& parameters,
                                const std::string& folder, int show) {
   std::lock_guard<std::mutex> g(mutex_);
   const bool refused = std::find(refused_.begin(), refused_.end(), file) != refused_.end();

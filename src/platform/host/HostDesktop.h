@@ -26,7 +26,7 @@ class HostDesktop : public IDesktop {
   std::vector<std::string> Events() const;
 
   bool WindowExists(const std::string& title, const std::string& windowClass) override;
-  bool ShellExecute(const std::string& file, const std::string& verb, const std::string& parameters,
+  bool ShellOpen(const std::string& file, const std::string& verb, const std::string& parameters,
                     const std::string& folder, int show) override;
   bool RestartSystem() override;
   std::vector<std::string> LogicalDrives() override;

@@ -19,7 +19,7 @@ class Win32Desktop : public IDesktop {
     return FindWindowW(c.empty() ? nullptr : c.c_str(), t.empty() ? nullptr : t.c_str()) != nullptr;
   }
 
-  bool ShellExecute(const std::string& file, const std::string& verb, const std::string& parameters,
+  bool ShellOpen(const std::string& file, const std::string& verb, const std::string& parameters,
                     const std::string& folder, int show) override {
     const std::wstring f = Wide(file), v = Wide(verb), p = Wide(parameters), d = Wide(folder);
     SHELLEXECUTEINFOW info{};
