@@ -1,0 +1,888 @@
+// The setup window driven headless: packages built by the builder, the
+// start-up sequence against the simulated machine, then the wizard's pages
+// through the control model, as a user would click them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "InstallFixture.h"
+#include "forms/Forms.h"
+#include "platform/host/HostDesktop.h"
+#include "wizard/FolderBrowser.h"
+#include "wizard/SetupWizard.h"
+#include "wizard/StateImages.h"
+
+namespace stw::test {
+namespace {
+
+using forms::Bounds;
+using forms::Control;
+
+class WizardTest : public InstallTest {
+ protected:
+  HostDesktop desktop;
+  forms::HeadlessBackend backend;
+  forms::HeadlessBackend* dialogBackend = nullptr;
+  std::function<void(forms::Form&)> onBrowse;
+  std::unique_ptr<TRunDialogs> runDialogs;
+  std::unique_ptr<TSetupRun> run;
+  std::unique_ptr<TSetupWizard> w;
+
+  void TearDown() override {
+    w.reset();
+    run.reset();
+    InstallTest::TearDown();
+  }
+
+  // The wizard of an installer, on its start page.
+  TSetupWizard& Open(const PackageManifest& m, std::vector<std::string> switches = {}) {
+    const std::string installer = Build(m);
+    std::vector<std::string> args = {"C:\\Temp\\setup.exe", installer};
+    args.insert(args.end(), switches.begin(), switches.end());
+    w.reset();
+    run.reset();
+    runDialogs = std::make_unique<TRunDialogs>(dialogs, false, false);
+    run = std::make_unique<TSetupRun>(TPlatform{fs, reg, sys, *runDialogs, shell}, args);
+    run->S.SetupFile = installer;
+    run->FormCreate();
+    w = std::make_unique<TSetupWizard>(run->S, backend, desktop, [this] {
+      auto b = std::make_unique<forms::HeadlessBackend>();
+      dialogBackend = b.get();
+      b->onModal = [this](forms::Form& f) {
+        if (onBrowse) onBrowse(f);
+      };
+      return b;
+    });
+    w->Sleep = [](int) {};
+    w->FormCreate();
+    run->StartupSequence();
+    w->AfterStartup(run->Verdict);
+    return *w;
+  }
+  // Runs what the window's message queue would: the posted close.
+  void Pump() { w->form.dispatcher().Service(); }
+
+  std::vector<std::string> Visible(const std::vector<std::string>& names) {
+    std::vector<std::string> seen;
+    for (const std::string& n : names) {
+      const Control* c = w->form.Find(n);
+      if (c && c->visible()) seen.push_back(n);
+    }
+    return seen;
+  }
+  int Top(const std::string& name) { return w->form.Find(name)->bounds().top; }
+  std::string Caption(const std::string& name) { return w->form.Find(name)->caption(); }
+  std::vector<std::string> StartButtons() {
+    return Visible({"BtnInstall", "BtnReadme", "BtnComponents", "BtnAdvanced", "BtnExit"});
+  }
+};
+
+// The window font as designed (Tahoma 8 at 96 dpi: 11 pixels), so the
+// positions are the design's.
+PackageManifest Designed(PackageManifest m) {
+  m.formFont = TFontRecord{"Tahoma", 0, 8, 0, 1};
+  return m;
+}
+
+// The manifest without its licence: the support files before the product's
+// move the data indices of the files down by one.
+PackageManifest ShiftDown(PackageManifest m);
+PackageManifest NoLicence(PackageManifest m) {
+  m.licence.reset();
+  return ShiftDown(m);
+}
+PackageManifest NoReadme(PackageManifest m) {
+  m.readme.reset();
+  return ShiftDown(m);
+}
+PackageManifest ShiftDown(PackageManifest m) {
+  std::function<void(BuildFolder&)> shift = [&](BuildFolder& f) {
+    for (auto& it : f.items) {
+      if (it.kind == BuildItem::File) --it.file.DataIndex;
+      if (it.kind == BuildItem::Shortcut) --it.shortcut.Target;
+    }
+    for (auto& child : f.folders) shift(child);
+  };
+  for (auto& c : m.components) shift(c.root);
+  return m;
+}
+
+// A product with two optional components, a readme and a licence.
+PackageManifest Choice() {
+  PackageManifest m = Designed(SampleManifest());
+  m.components[0].optional = true;
+  return m;
+}
+
+// ---------------------------------------------------------------- the window
+
+TEST_F(WizardTest, TheControlsStandWhereTheDesignPutsThem) {
+  TSetupWizard& wz = Open(Choice());
+  EXPECT_EQ(wz.form.bounds().width, 512);
+  EXPECT_EQ(wz.form.bounds().height, 301);
+  const std::vector<std::pair<std::string, Bounds>> design = {
+      {"BtnInstall", {49, 126, 200, 29}},     {"BtnReadme", {49, 161, 200, 29}},
+      {"BtnComponents", {49, 196, 200, 29}},  {"BtnAdvanced", {49, 231, 200, 29}},
+      {"BtnExit", {49, 266, 200, 29}},        {"MemoLicense", {7, 7, 498, 238}},
+      {"TreeComponents", {7, 7, 498, 182}},   {"MemoComponent", {7, 190, 498, 56}},
+      {"ListDrive", {7, 77, 498, 113}},       {"EditFolder", {7, 231, 498, 21}},
+      {"BtnBack", {49, 266, 106, 29}},        {"BtnPrint", {168, 266, 71, 29}},
+      {"BtnLicenseYes", {252, 266, 120, 29}}, {"BtnLicenseNo", {385, 266, 120, 29}},
+      {"CheckComponentsDetail", {161, 273, 120, 17}}, {"BtnProceed", {287, 266, 106, 29}},
+      {"BtnAbort", {399, 266, 106, 29}},      {"BtnDone", {196, 140, 120, 29}},
+      {"BtnRebootNow", {129, 175, 120, 29}},  {"BtnRebootLater", {262, 175, 120, 29}},
+      {"CheckAllDrives", {7, 193, 498, 15}},  {"LabelHint", {259, 126, 246, 134}},
+  };
+  for (const auto& [name, b] : design) EXPECT_EQ(wz.form.Find(name)->bounds(), b) << name;
+  // The tab order is the table's.
+  const std::vector<std::string> order = {"BtnInstall",     "BtnReadme",     "BtnComponents", "BtnAdvanced",
+                                          "BtnExit",        "BtnUserCurrent", "BtnUserAll",   "MemoLicense",
+                                          "TreeComponents", "MemoComponent", "ListDrive",     "EditFolder",
+                                          "BtnBack",        "BtnPrint",      "BtnLicenseYes", "BtnLicenseNo",
+                                          "CheckComponentsDetail", "BtnProceed", "BtnAbort",  "BtnDone",
+                                          "BtnRebootNow",   "BtnRebootLater", "CheckAllDrives"};
+  for (size_t i = 0; i < order.size(); ++i) EXPECT_EQ(wz.form.Find(order[i])->tabOrder(), static_cast<int>(i));
+  EXPECT_EQ(wz.form.caption(), "Test Works Test Product 2.5 Setup");
+  EXPECT_EQ(Caption("BtnBack"), "< &Back");
+  EXPECT_EQ(Caption("CheckComponentsDetail"), "Show details");
+  EXPECT_EQ(wz.form.Find("BtnInstall")->hint(), "Install Test Works Test Product 2.5 with the standard settings");
+  ASSERT_EQ(wz.form.systemMenu().size(), 1u);
+  EXPECT_EQ(wz.form.systemMenu()[0].caption, "About Pakvestor");
+  wz.form.OnSystemCommand(1);
+  ASSERT_FALSE(dialogs.shown.empty());
+  EXPECT_EQ(dialogs.shown.back().title, "About Pakvestor");
+  // The hint of the control under the mouse.
+  wz.form.Hover(&wz.BtnExit);
+  EXPECT_EQ(wz.LabelHint.caption(), "Leave the setup without installing");
+}
+
+TEST_F(WizardTest, TheWelcomeTextRunsInThreeLinesWithLinks) {
+  TSetupWizard& wz = Open(Choice());
+  ASSERT_GE(wz.WelcomeLabels.size(), 6u);
+  std::vector<std::string> captions;
+  for (auto* l : wz.WelcomeLabels) captions.push_back(l->caption());
+  EXPECT_EQ(captions, (std::vector<std::string>{"Welcome to the installation of ", "Test Works", "Test Product 2.5",
+                                                " on this computer.", "Release date: 2025-12-09 ", "Welcome line"}));
+  // Line 1 starts at the margin, its labels one after the other with a
+  // space's gap after the publisher; lines 2 and 3 below at the margin.
+  const auto& l = wz.WelcomeLabels;
+  EXPECT_EQ(l[0]->bounds().left, 7);
+  EXPECT_EQ(l[0]->bounds().top, 7);
+  EXPECT_EQ(l[1]->bounds().left, 7 + l[0]->bounds().width);
+  EXPECT_EQ(l[2]->bounds().left, l[1]->bounds().left + l[1]->bounds().width + 6);
+  EXPECT_EQ(l[3]->bounds().left, l[2]->bounds().left + l[2]->bounds().width);
+  EXPECT_EQ(l[4]->bounds().left, 7);
+  EXPECT_EQ(l[4]->bounds().top, 7 + l[0]->bounds().height);
+  EXPECT_EQ(l[5]->bounds().top, l[4]->bounds().top + l[4]->bounds().height);
+  auto& publisher = static_cast<forms::LinkLabel&>(*l[1]);
+  EXPECT_EQ(publisher.kind(), forms::Kind::LinkLabel);
+  EXPECT_EQ(publisher.hint(), "https://example.invalid\rTest Works");
+  EXPECT_TRUE(publisher.font().underline);
+  // A press released on the label opens it; dragged off, nothing.
+  publisher.MouseDown();
+  publisher.MouseUp(500, 2);
+  EXPECT_TRUE(desktop.Events().empty());
+  publisher.MouseDown();
+  publisher.MouseUp(publisher.bounds().width, publisher.bounds().height);  // the edges count
+  ASSERT_EQ(desktop.Events().size(), 1u);
+  EXPECT_EQ(desktop.Events()[0], "shell\thttps://example.invalid\topen\t\t\t1");
+}
+
+TEST_F(WizardTest, TheWindowGrowsWithTheScreensResolution) {
+  backend.screen.ppi = 144;
+  backend.screen.monitorWidth = backend.screen.workWidth = 1600;
+  backend.screen.monitorHeight = 1200;
+  backend.screen.workHeight = 1160;
+  TSetupWizard& wz = Open(Choice());
+  // 8 points at 144 dpi are 16 pixels, less than the design's 11 at this
+  // resolution (17): the form is scaled by 17 / 11.
+  EXPECT_TRUE(wz.Scale.scaled);
+  EXPECT_EQ(wz.Scale.fontHeight, 17);
+  EXPECT_EQ(wz.form.bounds().width, MulDivRound(512, 17, 11));
+  EXPECT_EQ(wz.form.bounds().height, MulDivRound(301, 17, 11));
+  EXPECT_EQ(wz.BtnInstall.bounds(), (Bounds{MulDivRound(49, 17, 11), MulDivRound(126, 17, 11),
+                                            MulDivRound(200, 17, 11), MulDivRound(29, 17, 11)}));
+  EXPECT_EQ(wz.Scale.lineUnit, MulDivRound(28, 17, 11));
+  EXPECT_EQ(wz.ListDrive.columns[1].width, MulDivRound(300, 17, 11));
+  // The state images in the size the tree's icons call for at 144 dpi.
+  wz.BtnComponents.Click();
+  EXPECT_EQ(wz.TreeComponents.stateImageSize, 24);
+  ASSERT_EQ(wz.TreeComponents.statePictures.size(), 5u);
+  EXPECT_EQ(wz.TreeComponents.statePictures[0].size, 24);
+}
+
+TEST_F(WizardTest, TheBandsComeWhenThePackageAsksAndTheScreenHasColours) {
+  PackageManifest m = Choice();
+  m.paintGradient = 1;
+  EXPECT_TRUE(Open(m).form.bands());
+  backend.screen.bitsPerPixel = 8;
+  EXPECT_FALSE(Open(m).form.bands());
+  backend.screen.bitsPerPixel = 32;
+  m.paintGradient = 0;
+  EXPECT_FALSE(Open(m).form.bands());
+  EXPECT_EQ(BandColour(0xFFFFFF, 0x000000, 4, 0), 0xFFFFFFu);
+  EXPECT_EQ(BandColour(0xFFFFFF, 0x000000, 4, 1), 0xBFBFBFu);
+  EXPECT_EQ(BandColour(0x0000FF, 0xFF0000, 3, 2), 0xAA0055u);  // each channel on its own
+}
+
+// ---------------------------------------------------------------- start page variants
+
+TEST_F(WizardTest, StartPageVariantsCloseTheirGaps) {
+  PackageManifest m = Choice();
+  Open(m);
+  EXPECT_EQ(StartButtons(), (std::vector<std::string>{"BtnInstall", "BtnReadme", "BtnComponents", "BtnAdvanced", "BtnExit"}));
+
+  Open(NoReadme(m));
+  EXPECT_EQ(StartButtons(), (std::vector<std::string>{"BtnInstall", "BtnComponents", "BtnAdvanced", "BtnExit"}));
+  EXPECT_EQ(Top("BtnComponents"), 161);
+  EXPECT_EQ(Top("BtnAdvanced"), 196);
+  EXPECT_EQ(Top("BtnExit"), 231);
+
+  // Neither optional components nor advanced options: Install, Readme,
+  // Exit, without gaps.
+  m = Designed(SampleManifest());
+  m.showAdvanced = 0;
+  m.components[1].optional = false;
+  Open(m);
+  EXPECT_EQ(StartButtons(), (std::vector<std::string>{"BtnInstall", "BtnReadme", "BtnExit"}));
+  EXPECT_EQ(Top("BtnExit"), 196);
+
+  // A portable-only package: the portable button and Exit, under the
+  // readme's slot.
+  m = Choice();
+  m.portableMode = 1;
+  Open(m, {"/portable"});
+  EXPECT_EQ(StartButtons(), (std::vector<std::string>{"BtnInstall", "BtnReadme", "BtnExit"}));
+  EXPECT_EQ(Caption("BtnInstall"), "&Portable");
+  EXPECT_EQ(w->BtnInstall.hint(), "Install on a removable drive");
+  EXPECT_EQ(Top("BtnExit"), 196);
+
+  // Portable as a choice: the components button becomes it.
+  Open(m);
+  EXPECT_EQ(Caption("BtnComponents"), "&Portable");
+  EXPECT_EQ(StartButtons(), (std::vector<std::string>{"BtnInstall", "BtnReadme", "BtnComponents", "BtnAdvanced", "BtnExit"}));
+}
+
+TEST_F(WizardTest, WithoutTheRightsOnlyNotesAndExitRemain) {
+  sys.Set("admin", "0");
+  PackageManifest m = Choice();
+  m.userType = 1;  // all users only
+  TSetupWizard& wz = Open(m);
+  EXPECT_FALSE(wz.BtnInstall.enabled());
+  EXPECT_FALSE(wz.BtnComponents.enabled());
+  EXPECT_FALSE(wz.BtnAdvanced.enabled());
+  ASSERT_EQ(wz.RightsNotes.size(), 2u);
+  EXPECT_EQ(wz.RightsNotes[0]->caption(), "This product cannot be installed on this computer");
+  EXPECT_EQ(wz.RightsNotes[1]->caption(), "with the rights of the current user.");
+  EXPECT_EQ(wz.RightsNotes[1]->bounds().top, wz.RightsNotes[0]->bounds().top + wz.RightsNotes[0]->bounds().height);
+  EXPECT_EQ(wz.form.focused(), &wz.BtnReadme);
+}
+
+// ---------------------------------------------------------------- checks
+
+TEST_F(WizardTest, RunningApplicationsAreReportedOneAfterTheOther) {
+  PackageManifest m = Choice();
+  m.setupOptionBits = 8;  // with window titles
+  m.windowTitles = "Test Product;\"Test Notes\"";
+  desktop.AddWindow("Test Product", "TP");
+  desktop.AddWindow("Test Notes", "TN");
+  TSetupWizard& wz = Open(m);
+  std::vector<std::string> texts;
+  // Retry with the first window still open asks again; closing it moves
+  // on to the second; Cancel ends the setup without installing.
+  int shown = 0;
+  dialogs.onShow = [&](const ScriptedDialogs::Shown& s) {
+    texts.push_back(s.text);
+    ++shown;
+    if (shown == 2) desktop.CloseWindow("Test Product", "TP");
+  };
+  dialogs.Answer(IDRETRY_);
+  dialogs.Answer(IDRETRY_);
+  dialogs.Answer(IDCANCEL_);
+  wz.BtnInstall.Click();
+  ASSERT_EQ(texts.size(), 3u);
+  EXPECT_EQ(texts[0],
+            "Test Works Test Product 2.5 cannot be installed while it is running.\rThe window \"Test Product\" is "
+            "open.\rClose it, then press Retry.");
+  EXPECT_EQ(texts[1], texts[0]);
+  EXPECT_NE(texts[2].find("\"Test Notes\""), std::string::npos);
+  EXPECT_EQ(dialogs.shown.back().style, static_cast<unsigned>(MB_RETRYCANCEL_ | MB_ICONEXCLAMATION_));
+  EXPECT_EQ(dialogs.shown.back().title, wz.form.caption());
+  Pump();
+  EXPECT_TRUE(wz.form.closed());
+  EXPECT_EQ(wz.ExitCode(), 0);
+  EXPECT_FALSE(fs.FileExists(App("app.exe")));
+}
+
+TEST_F(WizardTest, AWindowClassIsReportedWithTheFixedText) {
+  PackageManifest m = Choice();
+  m.setupOptionBits = 4;  // with window classes
+  m.windowClasses = "TPMain";
+  desktop.AddWindow("anything", "TPMain");
+  TSetupWizard& wz = Open(m);
+  dialogs.onShow = [&](const ScriptedDialogs::Shown&) { desktop.CloseWindow("anything", "TPMain"); };
+  dialogs.Answer(IDRETRY_);
+  wz.BtnComponents.Click();
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_NE(dialogs.shown[0].text.find("\rA program of this product is running.\r"), std::string::npos);
+  EXPECT_TRUE(wz.TreeComponents.visible());  // Retry, closed: the path goes on
+}
+
+TEST_F(WizardTest, TheDiskSpaceQuestionComparesStrictly) {
+  PackageManifest m = Designed(Product());
+  TSetupWizard& wz = Open(m);
+  const uint64_t required = wz.RequiredBytesNow();
+  ASSERT_GT(required, 0u);
+  sys.Set("free.C", std::to_string(required));  // equal: asks
+  dialogs.Answer(IDNO_);
+  wz.BtnInstall.Click();
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(dialogs.shown[0].text, "Drive C: does not have enough free space: " + SizeText(required) + " needed, " +
+                                       SizeText(required) + " free.\r\rDo you want to continue the installation?");
+  EXPECT_EQ(dialogs.shown[0].style, static_cast<unsigned>(MB_YESNO_ | MB_ICONEXCLAMATION_));
+  EXPECT_TRUE(wz.BtnInstall.visible());  // No: the start page stays
+  sys.Set("free.C", std::to_string(required + 1));
+  wz.BtnInstall.Click();
+  EXPECT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_TRUE(fs.FileExists(App("app.exe")));
+  // Both sizes in the unit the free space calls for.
+  EXPECT_EQ(SizeText(100ull << 20, 3ull << 30), "0.10 GB");
+  EXPECT_EQ(SizeText(3ull << 30, 3ull << 30), "3.00 GB");
+}
+
+// ---------------------------------------------------------------- user type and folders
+
+TEST_F(WizardTest, TheUserTypePageExplainsBothChoices) {
+  PackageManifest m = Choice();
+  m.userType = 7;  // either; the current user's still needs an administrator
+  TSetupWizard& wz = Open(m);
+  wz.BtnAdvanced.Click();
+  EXPECT_EQ(Visible({"BtnUserCurrent", "BtnUserAll", "BtnBack", "BtnAbort", "BtnInstall", "BtnProceed"}),
+            (std::vector<std::string>{"BtnUserCurrent", "BtnUserAll", "BtnBack", "BtnAbort"}));
+  EXPECT_EQ(Caption("BtnUserCurrent"), "&Current user");
+  EXPECT_EQ(wz.BtnUserCurrent.hint(),
+            "Install Test Works Test Product 2.5 for yourself only (administrator rights are still needed)");
+  EXPECT_EQ(Caption("BtnUserAll"), "&All users");
+  EXPECT_EQ(wz.BtnUserAll.hint(), "Install Test Works Test Product 2.5 for everybody who uses this computer");
+  wz.BtnBack.Click();
+  EXPECT_EQ(StartButtons().size(), 5u);
+  m.userType = 3;
+  Open(m).BtnAdvanced.Click();
+  EXPECT_EQ(w->BtnUserCurrent.hint(), "Install Test Works Test Product 2.5 for yourself only");
+  w->BtnUserCurrent.Click();
+  EXPECT_EQ(w->S.Def.UserType, 2);
+  ASSERT_FALSE(w->FolderRows.empty());
+  EXPECT_EQ(w->FolderRows[0].edit->text(), kLocalAppData + "\\Test Product");
+}
+
+TEST_F(WizardTest, FolderRowsAreBuiltValidatedAndStored) {
+  PackageManifest m = Choice();
+  m.userType = 1;
+  TSetupWizard& wz = Open(m);
+  wz.BtnAdvanced.Click();
+  ASSERT_EQ(wz.FolderRows.size(), 2u);  // the application and the menu folder
+  const auto& row = wz.FolderRows[0];
+  const int l = 512 / 3, editWidth = 512 - l - 7 - 28;
+  EXPECT_EQ(row.edit->bounds(), (Bounds{l, 70, editWidth, 21}));
+  EXPECT_EQ(row.browse->bounds(), (Bounds{l + editWidth, 70, 28, 21}));
+  EXPECT_EQ(row.browse->caption(), "...");
+  EXPECT_EQ(row.label->caption(), "Application folder");
+  EXPECT_EQ(row.label->align(), forms::Align::Right);
+  EXPECT_EQ(row.label->bounds().left + row.label->bounds().width, l - 7);
+  EXPECT_EQ(wz.FolderRows[1].edit->bounds().top, 70 + 21 + 7);
+  EXPECT_EQ(row.edit->text(), App());
+  EXPECT_EQ(wz.form.focused(), row.edit);
+
+  // Characters a folder cannot hold are removed, and the row is refused
+  // once for them; the cleaned text is then accepted.
+  row.edit->Type("C:\\Pro?gram|Files:");
+  wz.BtnProceed.Click();
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(dialogs.shown[0].text, "This folder is not valid. Please enter a complete path on an existing drive.");
+  EXPECT_EQ(dialogs.shown[0].title, "Application folder");
+  EXPECT_EQ(dialogs.shown[0].style, static_cast<unsigned>(MB_OK_));
+  EXPECT_EQ(row.edit->text(), "C:\\ProgramFiles");
+  EXPECT_EQ(wz.form.focused(), row.edit);
+  // A relative path, and one on a drive that does not exist, are refused.
+  for (const char* bad : {"Tools\\App", "Q:\\App", ""}) {
+    wz.FolderRows[0].edit->Type(bad);
+    wz.BtnProceed.Click();
+    EXPECT_TRUE(wz.FolderRows[0].edit->visible()) << bad;
+  }
+  EXPECT_EQ(dialogs.shown.size(), 4u);
+  wz.FolderRows[0].edit->Type("C:\\ProgramFiles\\");
+  wz.BtnProceed.Click();
+  EXPECT_EQ(dialogs.shown.size(), 4u);
+  EXPECT_TRUE(wz.FolderRows.empty());  // no file types: on to the components
+  EXPECT_TRUE(wz.TreeComponents.visible());
+  EXPECT_TRUE(wz.CheckComponentsDetail.visible());
+  EXPECT_FALSE(wz.CheckComponentsDetail.checked());
+  wz.BtnProceed.Click();  // the licence
+  wz.BtnLicenseYes.Click();
+  EXPECT_TRUE(fs.FileExists("C:\\ProgramFiles\\app.exe"));
+  // The menu folder, left as shown, keeps its default.
+  const TSpecialFolder* menu = FindFolderVariable(wz.S.Def.FolderVariables, "%APPMENU%");
+  ASSERT_NE(menu, nullptr);
+  EXPECT_EQ(PathFor(*menu, 1), kPrograms + "\\Test Product");
+}
+
+TEST_F(WizardTest, TheBrowseButtonTakesWhatTheDialogReturns) {
+  TSetupWizard& wz = Open(Choice());
+  wz.BtnAdvanced.Click();
+  wz.BtnUserAll.Click();
+  ASSERT_FALSE(wz.FolderRows.empty());
+  std::string seenCaption, seenPath;
+  const auto answer = [&](const std::string& typed, int result) {
+    onBrowse = [&, typed, result](forms::Form& f) {
+      seenCaption = f.caption();
+      auto* edit = static_cast<forms::Edit*>(f.Find("Edit"));
+      seenPath = edit->text();
+      edit->Type(typed);
+      f.EndModal(result);
+    };
+  };
+  answer("D", 1);
+  wz.FolderRows[0].browse->Click();
+  EXPECT_EQ(seenCaption, "Application folder");
+  EXPECT_EQ(seenPath, App());
+  EXPECT_EQ(wz.FolderRows[0].edit->text(), "D:\\");
+  answer("E:", 1);
+  wz.FolderRows[0].browse->Click();
+  EXPECT_EQ(wz.FolderRows[0].edit->text(), "E:\\");
+  answer("C:\\Tools", 1);
+  wz.FolderRows[0].browse->Click();
+  EXPECT_EQ(wz.FolderRows[0].edit->text(), "C:\\Tools");
+  answer("\\\\server\\share", 1);
+  wz.FolderRows[0].browse->Click();
+  EXPECT_EQ(wz.FolderRows[0].edit->text(), "\\\\server\\share");
+  answer("nowhere", 1);  // not a folder the table knows: unchanged
+  wz.FolderRows[0].browse->Click();
+  EXPECT_EQ(wz.FolderRows[0].edit->text(), "\\\\server\\share");
+  answer("C:\\Other", 2);  // cancelled
+  wz.FolderRows[0].browse->Click();
+  EXPECT_EQ(wz.FolderRows[0].edit->text(), "\\\\server\\share");
+  // One dialog, made on first use and kept.
+  ASSERT_NE(dialogBackend, nullptr);
+  EXPECT_EQ(std::count(dialogBackend->events.begin(), dialogBackend->events.end(), "created Edit Edit"), 1);
+}
+
+TEST_F(WizardTest, TheFileTypesPageListsTypesAndStoresTheChoice) {
+  PackageManifest m = NoLicence(Choice());
+  for (const char* ext : {".tpd", ".tpx"}) {
+    TFileType t;
+    t.Extension = ext;
+    t.Description = std::string("Test document ") + ext;
+    t.Install = true;
+    TFileTypeAction open;
+    open.Verb = "open";
+    open.Target = static_cast<uint16_t>(FindDataIndex(m, "app.exe"));
+    t.Actions.push_back(open);
+    m.fileTypes.push_back(t);
+  }
+  TSetupWizard& wz = Open(m);
+  wz.BtnAdvanced.Click();
+  wz.BtnUserAll.Click();
+  wz.BtnProceed.Click();  // folders as they are
+  ASSERT_EQ(wz.TypeBoxes.size(), 2u);
+  EXPECT_EQ(wz.LabelIdentity.caption(), "Register these file types:");
+  EXPECT_EQ(wz.TypeBoxes[0]->caption(), ".tpd -> Test document .tpd (open)");
+  EXPECT_EQ(wz.TypeBoxes[0]->bounds().left, 4 * 7);
+  EXPECT_EQ(wz.TypeBoxes[0]->bounds().top, 70 + wz.LabelIdentity.bounds().height + 7);
+  EXPECT_TRUE(wz.TypeBoxes[0]->checked());
+  EXPECT_EQ(wz.form.focused(), wz.TypeBoxes[0]);
+  wz.TypeBoxes[1]->Toggle();
+  wz.BtnBack.Click();  // back to the folders, then forward again
+  EXPECT_FALSE(wz.FolderRows.empty());
+  wz.BtnProceed.Click();
+  wz.TypeBoxes[1]->Toggle();
+  wz.BtnProceed.Click();
+  EXPECT_TRUE(wz.TreeComponents.visible());
+  EXPECT_FALSE(wz.S.Def.FileTypes[1].second.Install);
+  EXPECT_TRUE(wz.S.Def.FileTypes[0].second.Install);
+  // Back from these components goes to the file types page.
+  wz.BtnBack.Click();
+  EXPECT_EQ(wz.TypeBoxes.size(), 2u);
+  wz.BtnProceed.Click();
+  wz.BtnProceed.Click();
+  EXPECT_TRUE(reg.KeyExists(RegRoot::ClassesRoot, ".tpd"));
+  EXPECT_FALSE(reg.KeyExists(RegRoot::ClassesRoot, ".tpx"));
+}
+
+TEST_F(WizardTest, ManyFolderRowsGrowTheWindowAndBackRestoresIt) {
+  PackageManifest m = Choice();
+  m.userType = 1;
+  for (int i = 0; i < 4; ++i) m.folderDefaults[i][0] = m.folderDefaults[i][1] = "%PROGRAMFILES%\\F" + std::to_string(i);
+  TFileType t;
+  t.Extension = ".tpd";
+  t.Description = "Doc";
+  m.fileTypes.push_back(t);
+  TSetupWizard& wz = Open(m);
+  // Four rows of 21 + 7 from the top 70 end at 182, above the buttons:
+  // the window keeps its size.
+  wz.BtnAdvanced.Click();
+  EXPECT_EQ(wz.FolderRows.size(), 4u);
+  EXPECT_EQ(wz.form.bounds().height, 301);
+  wz.BtnBack.Click();
+  EXPECT_EQ(wz.form.bounds().height, 301);
+}
+
+// ---------------------------------------------------------------- components
+
+PackageManifest Chain() {
+  // A needs B, B needs C; all optional, none chosen.
+  PackageManifest m = Designed(Product());
+  m.licence.reset();
+  const BuildComponent program = m.components[0];
+  m.components.clear();
+  for (int i = 0; i < 3; ++i) {
+    BuildComponent c = program;
+    c.name = std::string(1, static_cast<char>('A' + i));
+    c.description = "Component " + c.name;
+    c.optional = true;
+    c.selected = false;
+    if (i < 2) c.dependencies = {static_cast<uint8_t>(i + 1)};
+    m.components.push_back(c);
+  }
+  return m;
+}
+
+TEST_F(WizardTest, ChoosingAComponentRequiresItsChain) {
+  TSetupWizard& wz = Open(Chain());
+  wz.BtnComponents.Click();
+  ASSERT_EQ(wz.TreeComponents.nodes().size(), 3u);
+  const auto states = [&] {
+    std::vector<int> s;
+    for (const auto& n : wz.TreeComponents.nodes()) s.push_back(n.stateImage);
+    return s;
+  };
+  EXPECT_EQ(states(), (std::vector<int>{1, 1, 1}));
+  wz.TreeComponents.ClickState({0});
+  EXPECT_EQ(states(), (std::vector<int>{2, 4, 4}));
+  // A required component cannot be switched until A is cleared again.
+  wz.TreeComponents.ClickState({2});
+  EXPECT_EQ(states(), (std::vector<int>{2, 4, 4}));
+  // Space on the selected node toggles it, as the mouse does.
+  wz.TreeComponents.Select({0});
+  wz.form.SetFocus(&wz.TreeComponents);
+  wz.form.Press(forms::Key::Space);
+  EXPECT_EQ(states(), (std::vector<int>{1, 1, 1}));
+  wz.TreeComponents.Select({1});
+  EXPECT_EQ(wz.MemoComponent.text(), "Component B");
+  wz.TreeComponents.ClickState({1});
+  EXPECT_EQ(states(), (std::vector<int>{1, 2, 4}));
+  // Back restores the choice made before the page.
+  wz.BtnBack.Click();
+  EXPECT_FALSE(wz.S.Def.Components[1].Selected);
+  EXPECT_FALSE(wz.S.Def.Components[2].Required);
+  EXPECT_TRUE(wz.BtnInstall.visible());
+  // Chosen and installed: B and C, not A.
+  wz.BtnComponents.Click();
+  wz.TreeComponents.ClickState({1});
+  wz.BtnProceed.Click();
+  EXPECT_EQ(wz.end(), WizardEnd::Installed);
+  const std::string log = Read(wz.S.LogPath.empty() ? App("INSTALL.LOG") : wz.S.LogPath);
+  EXPECT_NE(log.find("\nB\r\nS"), std::string::npos) << log;
+  EXPECT_NE(log.find("\nC\r\nR"), std::string::npos) << log;
+}
+
+TEST_F(WizardTest, TheSpaceLineShowsUnitsAndTurnsRedAbove90Percent) {
+  EXPECT_EQ(SizeText(1048576), "1024.00 kB");
+  EXPECT_EQ(SizeText(1048577), "1.00 MB");
+  EXPECT_EQ(SizeText(1073741825), "1.00 GB");
+  EXPECT_EQ(SpacePercent(90, 100), 90);
+  EXPECT_EQ(SpacePercent(5, 200), 2);  // 2.5 rounds to even
+  EXPECT_EQ(SpacePercent(7, 200), 4);  // 3.5 too
+  EXPECT_EQ(SpacePercent(101, 100), 100);
+  EXPECT_EQ(SpacePercent(1, std::nullopt), 100);
+  EXPECT_EQ(SpacePercent(0, 0), 0);
+
+  TSetupWizard& wz = Open(Choice());
+  wz.BtnComponents.Click();
+  const uint64_t required = wz.RequiredBytesNow();
+  for (const auto& [free, red] : std::vector<std::pair<uint64_t, bool>>{{required * 100 / 90, false},
+                                                                        {required * 100 / 95, true}}) {
+    sys.Set("free.C", std::to_string(free));
+    wz.RefreshSpaceLine();
+    const int p = SpacePercent(required, free);
+    EXPECT_EQ(wz.LabelLicense.caption(),
+              "Space needed: " + SizeText(required) + " (" + std::to_string(p) + " % of the free space)");
+    EXPECT_EQ(wz.LabelLicense.font().bold, red) << p;
+    EXPECT_EQ(wz.LabelLicense.colour() == 0x0000FFu, red) << p;
+  }
+}
+
+TEST_F(WizardTest, TheDetailViewShowsFoldersFilesAndShortcuts) {
+  PackageManifest m = Choice();
+  BuildFolder sub;
+  sub.name = "Docs";
+  BuildItem notes;
+  notes.file.DataIndex = static_cast<uint16_t>(FindDataIndex(m, "notes.txt"));
+  sub.items.push_back(notes);
+  BuildFolder empty;
+  empty.name = "Empty";
+  sub.folders.push_back(empty);
+  m.components[0].root.folders[0].folders.push_back(sub);
+  BuildFolder menu;
+  menu.name = "%APPMENU%";
+  BuildItem link;
+  link.kind = BuildItem::Shortcut;
+  link.shortcut.Target = static_cast<uint16_t>(FindDataIndex(m, "app.exe"));
+  link.shortcut.Name = "The program";
+  menu.items.push_back(link);
+  BuildItem url;
+  url.kind = BuildItem::Url;
+  url.url.Name = "Web site";
+  url.url.Url = "https://example.invalid";
+  menu.items.push_back(url);
+  m.components[0].root.folders.push_back(menu);
+  TSetupWizard& wz = Open(m);
+  wz.BtnAdvanced.Click();
+  wz.BtnUserAll.Click();
+  wz.BtnProceed.Click();
+  ASSERT_TRUE(wz.CheckComponentsDetail.visible());
+  wz.CheckComponentsDetail.Toggle();
+  const forms::TreeNode* program = wz.TreeComponents.Node({0});
+  ASSERT_NE(program, nullptr);
+  ASSERT_EQ(program->children.size(), 2u);
+  const forms::TreeNode& app = program->children[0];
+  EXPECT_EQ(app.text, "%APPFOLDER%");
+  EXPECT_EQ(app.icon, forms::TreeIcon::Folder);
+  ASSERT_EQ(app.children.size(), 4u);  // Docs (Empty left out), then the three files
+  EXPECT_EQ(app.children[0].text, "Docs");
+  ASSERT_EQ(app.children[0].children.size(), 1u);
+  EXPECT_EQ(app.children[0].children[0].text, "notes.txt");
+  EXPECT_EQ(app.children[1].text, "app.exe");
+  EXPECT_EQ(app.children[1].icon, forms::TreeIcon::File);
+  EXPECT_EQ(app.children[1].iconFile, "app.exe");
+  const forms::TreeNode& menuNode = program->children[1];
+  ASSERT_EQ(menuNode.children.size(), 2u);
+  EXPECT_EQ(menuNode.children[0].text, "app.exe");
+  EXPECT_EQ(menuNode.children[0].icon, forms::TreeIcon::Shortcut);
+  EXPECT_EQ(menuNode.children[1].text, "Web site");
+  EXPECT_EQ(menuNode.children[1].icon, forms::TreeIcon::InternetShortcut);
+  EXPECT_TRUE(wz.TreeComponents.showLines());
+  EXPECT_TRUE(program->expanded);
+  // Unchecked: no lines, folded; a detail node switches nothing.
+  wz.CheckComponentsDetail.Toggle();
+  EXPECT_FALSE(wz.TreeComponents.showLines());
+  EXPECT_FALSE(wz.TreeComponents.Node({0})->expanded);
+  wz.TreeComponents.ClickState({0, 0});
+  EXPECT_EQ(wz.TreeComponents.Node({0})->stateImage, kStateChosen);
+}
+
+// ---------------------------------------------------------------- readme and licence
+
+TEST_F(WizardTest, TheReadmeIsShownInTheWindowOrHandedToTheShell) {
+  PackageManifest m = Choice();
+  TSetupWizard& wz = Open(m);
+  wz.BtnReadme.Click();
+  EXPECT_TRUE(wz.MemoLicense.visible());
+  EXPECT_FALSE(wz.MemoLicense.rich);
+  EXPECT_EQ(wz.MemoLicense.text(), m.readme->content.value());
+  EXPECT_EQ(wz.form.focused(), &wz.MemoLicense);
+  EXPECT_FALSE(wz.BtnPrint.visible());  // no printer here
+  EXPECT_TRUE(StartButtons().empty());
+  wz.BtnBack.Click();
+  EXPECT_FALSE(wz.MemoLicense.visible());
+  EXPECT_EQ(StartButtons().size(), 5u);
+
+  m.readme = BuildSource{"readme.RTF", "", std::string("{\\rtf1 Hello}"), true};
+  Open(m).BtnReadme.Click();
+  EXPECT_TRUE(w->MemoLicense.rich);
+  EXPECT_EQ(w->MemoLicense.text(), "{\\rtf1 Hello}");
+
+  m.readme = BuildSource{"readme.pdf", "", std::string("%PDF"), true};
+  Open(m).BtnReadme.Click();
+  EXPECT_FALSE(w->MemoLicense.visible());
+  EXPECT_TRUE(w->BtnInstall.visible());
+  ASSERT_EQ(desktop.Events().size(), 1u);
+  EXPECT_TRUE(EndsWith(desktop.Events()[0], "readme.pdf\topen\t\t\t3")) << desktop.Events()[0];
+}
+
+TEST_F(WizardTest, TheLicenceGatesTheInstallation) {
+  PackageManifest m = Choice();
+  TSetupWizard& wz = Open(m);
+  wz.BtnInstall.Click();
+  EXPECT_EQ(Visible({"MemoLicense", "LabelLicense", "BtnLicenseYes", "BtnLicenseNo", "BtnBack", "BtnProceed"}),
+            (std::vector<std::string>{"MemoLicense", "LabelLicense", "BtnLicenseYes", "BtnLicenseNo", "BtnBack"}));
+  EXPECT_EQ(Caption("LabelLicense"), "Please read the licence agreement:");
+  EXPECT_EQ(wz.MemoLicense.text(), m.licence->content.value());
+  wz.BtnBack.Click();
+  EXPECT_EQ(StartButtons().size(), 5u);
+  // Declining ends the setup without installing.
+  wz.BtnInstall.Click();
+  wz.BtnLicenseNo.Click();
+  Pump();
+  EXPECT_TRUE(wz.form.closed());
+  EXPECT_EQ(wz.ExitCode(), kExitCancelled);
+  EXPECT_FALSE(fs.FileExists(App("app.exe")));
+}
+
+TEST_F(WizardTest, AStarredLicenceIsNotShownAgainToAnUpdate) {
+  PackageManifest m = Choice();
+  m.licenceStarred = true;
+  Open(m).BtnInstall.Click();
+  EXPECT_TRUE(w->BtnLicenseYes.visible());  // first installation: shown
+  w->BtnLicenseYes.Click();
+  ASSERT_EQ(w->end(), WizardEnd::Installed);
+  m.releaseDate += 10;
+  Open(m).BtnInstall.Click();
+  EXPECT_FALSE(w->BtnLicenseYes.visible());  // the update goes straight on
+  EXPECT_EQ(w->end(), WizardEnd::Installed);
+  m.licenceStarred = false;
+  Open(m).BtnInstall.Click();
+  EXPECT_TRUE(w->BtnLicenseYes.visible());  // not starred: shown again
+}
+
+// ---------------------------------------------------------------- earlier installation
+
+TEST_F(WizardTest, TheStartPageSaysWhatAnEarlierInstallationIs) {
+  PackageManifest m = NoLicence(Choice());
+  Open(m).BtnInstall.Click();
+  ASSERT_EQ(w->end(), WizardEnd::Installed);
+
+  m.releaseDate += 5;  // newer
+  TSetupWizard& newer = Open(m);
+  ASSERT_EQ(newer.NoteLabels.size(), 3u);
+  EXPECT_EQ(newer.NoteLabels[0]->caption(), "Test Product 2.5 is installed on this computer.");
+  EXPECT_EQ(newer.NoteLabels[0]->bounds().top, 70 - 7);
+  EXPECT_EQ(newer.NoteLabels[1]->bounds().top, 63 + newer.NoteLabels[0]->bounds().height);
+  EXPECT_TRUE(EndsWith(newer.BtnInstall.hint(), " The installed files will be updated."));
+  EXPECT_TRUE(EndsWith(newer.BtnComponents.hint(), " Use Components to change the installed components."));
+  EXPECT_TRUE(newer.BtnInstall.isDefault());
+
+  m.releaseDate -= 5;  // the same
+  TSetupWizard& same = Open(m);
+  ASSERT_EQ(same.NoteLabels.size(), 4u);
+  EXPECT_TRUE(same.BtnComponents.isDefault());
+  EXPECT_EQ(same.form.focused(), &same.BtnComponents);
+  // Hidden and shown with the start page.
+  same.BtnReadme.Click();
+  EXPECT_FALSE(same.NoteLabels[0]->visible());
+  same.BtnBack.Click();
+  EXPECT_TRUE(same.NoteLabels[0]->visible());
+
+  m.releaseDate -= 5;  // older than the installed one
+  TSetupWizard& older = Open(m);
+  EXPECT_EQ(older.NoteLabels.size(), 3u);
+  EXPECT_TRUE(older.BtnExit.isDefault());
+  EXPECT_EQ(older.form.focused(), &older.BtnExit);
+}
+
+TEST_F(WizardTest, AnUpgradeOnlyPackageWithoutTheProductOffersOnlyExit) {
+  PackageManifest m = Choice();
+  m.setupOptionBits = 2;
+  m.minimumPreviousDate = 45000;
+  m.upgradeMessages = "Only an update.\rInstall the full product first.";
+  TSetupWizard& wz = Open(m);
+  ASSERT_EQ(wz.NoteLabels.size(), 2u);
+  EXPECT_EQ(wz.NoteLabels[1]->caption(), "Install the full product first.");
+  EXPECT_FALSE(wz.BtnInstall.enabled());
+  EXPECT_FALSE(wz.BtnComponents.enabled());
+  EXPECT_FALSE(wz.BtnAdvanced.enabled());
+  EXPECT_EQ(wz.form.focused(), &wz.BtnExit);
+}
+
+// ---------------------------------------------------------------- installation and completion
+
+TEST_F(WizardTest, TheProgressPageHasAStageEachAndTheTaskbarFollows) {
+  PackageManifest m = NoLicence(Choice());
+  m.finishFlags = 128;  // wait on the completion page
+  BuildFolder menu;  // a shortcut: a second stage
+  menu.name = "%APPMENU%";
+  BuildItem link;
+  link.kind = BuildItem::Shortcut;
+  link.shortcut.Target = static_cast<uint16_t>(FindDataIndex(m, "app.exe"));
+  link.shortcut.Name = "The program";
+  menu.items.push_back(link);
+  m.components[0].root.folders.push_back(menu);
+  sys.Set("processors", "2");
+  TSetupWizard& wz = Open(m);
+  std::vector<std::string> taskbar;
+  wz.BtnInstall.Click();
+  ASSERT_EQ(wz.end(), WizardEnd::Installed);
+  ASSERT_GE(wz.Stages.size(), 2u);
+  // Each stage's row below the one before; all hidden on the completion
+  // page, the files stage's gauge full.
+  EXPECT_EQ(wz.Stages[1].label->bounds().top - wz.Stages[0].label->bounds().top, 2 * 28);
+  EXPECT_EQ(wz.Stages[0].gauge->position(), wz.Stages[0].gauge->maximum());
+  EXPECT_FALSE(wz.Stages[0].gauge->visible());
+  EXPECT_TRUE(StartsWith(wz.Stages[0].label->caption(), "Installing C:\\")) << wz.Stages[0].label->caption();
+  EXPECT_EQ(wz.form.taskbarState(), forms::TaskbarState::None);
+  EXPECT_NE(std::find(backend.events.begin(), backend.events.end(), "form.Taskbar"), backend.events.end());
+  EXPECT_EQ(Caption("LabelDone"), "Test Product 2.5 has been installed.");
+  EXPECT_EQ(Visible({"LabelDone", "BtnDone", "BtnRebootNow"}), (std::vector<std::string>{"LabelDone", "BtnDone"}));
+  EXPECT_FALSE(wz.form.CanClose && !wz.form.CanClose());
+  EXPECT_TRUE(fs.FileExists(App("app.exe")));
+  EXPECT_TRUE(fs.FileExists(wz.S.LogPath)) << wz.S.LogPath;
+  wz.BtnDone.Click();
+  Pump();
+  EXPECT_TRUE(wz.form.closed());
+  EXPECT_EQ(wz.ExitCode(), 0);
+}
+
+TEST_F(WizardTest, WithoutBit7TheWindowClosesByItselfAfterStartingTheProgram) {
+  PackageManifest m = NoLicence(Choice());
+  m.finishFlags = 2 | 4;  // open the menu folder, start a program
+  m.finishExeIndex = static_cast<uint16_t>(FindDataIndex(m, "app.exe"));
+  m.finishParams = "/first %APPFOLDER%";
+  TSetupWizard& wz = Open(m);
+  wz.BtnInstall.Click();
+  Pump();
+  EXPECT_TRUE(wz.form.closed());
+  const auto events = desktop.Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0], "shell\t" + kPrograms + "\\Test Product\topen\t\t\t5");
+  EXPECT_EQ(events[1], "shell\t" + App("app.exe") + "\t\t/first " + App() + "\t" + App() + "\t5");
+}
+
+TEST_F(WizardTest, APendingRestartAsksWhateverBit7Says) {
+  PackageManifest m = NoLicence(Choice());
+  // app.exe is in use: it is replaced at the next restart.
+  Write(App("app.exe"), "old");
+  TSetupWizard& wz = Open(m);
+  fs.HoldOpen(App("app.exe"));
+  wz.BtnInstall.Click();
+  ASSERT_TRUE(wz.S.RebootNeeded);
+  EXPECT_EQ(Visible({"LabelDone", "LabelReboot", "BtnRebootNow", "BtnRebootLater", "BtnDone"}),
+            (std::vector<std::string>{"LabelDone", "LabelReboot", "BtnRebootNow", "BtnRebootLater"}));
+  EXPECT_EQ(Caption("BtnRebootNow"), "Restart &now");
+  EXPECT_FALSE(wz.form.closed());
+  wz.BtnRebootNow.Click();
+  Pump();
+  EXPECT_EQ(desktop.Events().back(), "restart");
+  EXPECT_TRUE(wz.form.closed());
+  EXPECT_EQ(wz.ExitCode(), kExitRestartNeeded);
+}
+
+TEST_F(WizardTest, AStoppedInstallationSaysSoAndEnds) {
+  PackageManifest m = NoLicence(Choice());
+  // A folder that cannot be made: the error question, answered No.
+  Write(App(), "a file where the folder goes");
+  dialogs.Answer(IDNO_);
+  TSetupWizard& wz = Open(m);
+  wz.BtnInstall.Click();
+  EXPECT_EQ(Caption("LabelDone"), "The installation was stopped.");
+  EXPECT_EQ(Caption("BtnDone"), "OK");
+  EXPECT_TRUE(wz.BtnDone.visible());
+  wz.BtnDone.Click();
+  Pump();
+  EXPECT_TRUE(wz.form.closed());
+  EXPECT_EQ(wz.ExitCode(), kExitFailed);
+}
+
+TEST_F(WizardTest, ExitLeavesWithoutInstallingAndCloseIsRefusedWhileInstalling) {
+  TSetupWizard& wz = Open(Choice());
+  wz.InstallRunning = true;
+  wz.form.CloseQuery();
+  EXPECT_FALSE(wz.form.closed());
+  wz.InstallRunning = false;
+  wz.form.Press(forms::Key::Escape);
+  Pump();
+  EXPECT_TRUE(wz.form.closed());
+  EXPECT_EQ(wz.ExitCode(), kExitCancelled);
+  EXPECT_FALSE(fs.FileExists(App("app.exe")));
+}
+
+}  // namespace
+}  // namespace stw::test
