@@ -4,23 +4,45 @@
 
 #include "app/SetupRun.h"
 #include "base/Text.h"
+#include "forms/win32/Win32Backend.h"
 #include "platform/Factory.h"
 #include "platform/win32/Windows.h"
 #include "system/CommandLine.h"
+#include "wizard/SetupWizard.h"
 
 #include <shellapi.h>
 
 namespace {
 
-// Message boxes of the real desktop.
+// Message boxes of the real desktop; once the setup window exists they
+// are owned by it, so that nothing else of the window reacts while one is
+// open.
 class DesktopDialogs : public stw::IDialogs {
  public:
+  HWND owner = nullptr;
   int MessageBox(const std::string& text, const std::string& title, unsigned style) override {
     const std::u16string t = stw::Utf8ToUtf16(text), c = stw::Utf8ToUtf16(title);
-    return ::MessageBoxW(nullptr, reinterpret_cast<LPCWSTR>(t.c_str()), reinterpret_cast<LPCWSTR>(c.c_str()),
+    const HWND w = owner && IsWindow(owner) ? owner : nullptr;
+    return ::MessageBoxW(w, reinterpret_cast<LPCWSTR>(t.c_str()), reinterpret_cast<LPCWSTR>(c.c_str()),
                          style | MB_SETFOREGROUND);
   }
 };
+
+// The wizard in real windows: the form is made, the start-up sequence
+// runs, and the window's message loop runs until it closes.
+int RunWizard(stw::TSetupRun& run, stw::IDesktop& desktop, DesktopDialogs& dialogs) {
+  stw::forms::Win32Backend backend;
+  stw::TSetupWizard wizard(run.S, backend, desktop, [&backend] {
+    return std::make_unique<stw::forms::Win32Backend>(backend.FormWindow());
+  });
+  wizard.FormCreate();
+  run.StartupSequence();
+  wizard.AfterStartup(run.Verdict);
+  dialogs.owner = static_cast<HWND>(backend.FormWindow());
+  backend.Run(wizard.form);
+  dialogs.owner = nullptr;
+  return wizard.ExitCode();
+}
 
 }  // namespace
 
@@ -48,5 +70,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const bool suppress = stw::HasSwitch(args, "suppressmsgboxes");
   stw::TRunDialogs dialogs(desktop, suppress, true);
   stw::TSetupRun run({*fs, *reg, *sys, dialogs, *shell}, args);
+  auto desktopServices = stw::CreateNativeDesktop();
+  run.Interactive = [&](stw::TSetupRun& r) { return RunWizard(r, *desktopServices, desktop); };
   return run.Main();
 }
