@@ -1,59 +1,218 @@
 #include "forms/win32/Win32Backend.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "forms/win32/Win32Controls.h"
+#include "forms/win32/Win32Tree.h"
 #include "platform/win32/Win32Common.h"
 #include "platform/win32/Windows.h"
 
 #include <commctrl.h>
+#include <objbase.h>
+#include <richedit.h>
+#include <shobjidl.h>
+#include <windowsx.h>
+
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
 
 namespace stw::forms {
 
 using win32::Narrow;
 using win32::SystemRoutine;
 using win32::Wide;
+using win32ui::Comctl;
+using win32ui::TreeWindow;
 
 namespace {
 
 constexpr wchar_t kFormClass[] = L"StowaSetupForm";
+// The control's name for programs outside (a global atom), and the
+// backend's own state of the window.
+constexpr wchar_t kNameProperty[] = L"StowaName";
+constexpr wchar_t kStateProperty[] = L"StowaControl";
+// Posted by Wake: the dispatcher has calls for the main thread.
+constexpr UINT kServiceMessage = WM_APP + 0x5E;
 
-// The progress bar's class lives in comctl32, which is not a static import
-// (see SystemRoutine): loaded from the system folder and initialised once.
-bool CommonControlsReady() {
-  static const bool ready = [] {
-    using Init = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-    const Init init = SystemRoutine<Init>(L"comctl32.dll", "InitCommonControlsEx");
-    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-    return init && init(&icc);
-  }();
-  return ready;
-}
+constexpr GUID kClsidTaskbarList = {0x56FDF344, 0xFD6D, 0x11D0, {0x95, 0x8A, 0x00, 0x60, 0x97, 0xC9, 0xA0, 0x90}};
+constexpr GUID kIidTaskbarList3 = {0xEA1AFB91, 0x9E28, 0x4B86, {0x90, 0xE9, 0x9E, 0x9F, 0x8A, 0x5E, 0xEF, 0xAF}};
 
-}  // namespace
+// The forms are designed in 8-point text at 96 pixels per inch, 11 pixels
+// high; the tree's indent of the design grows with its font.
+constexpr int kDesignedFontPixels = 11;
+constexpr int kTreeIndent = 19;
 
-static std::wstring WindowText(HWND h) {
+std::wstring WindowText(HWND h) {
   std::wstring text(static_cast<size_t>(GetWindowTextLengthW(h)) + 1, L'\0');
   text.resize(static_cast<size_t>(GetWindowTextW(h, text.data(), static_cast<int>(text.size()))));
   return text;
 }
 
+int FontPixels(int points, int ppi) { return MulDiv(points, ppi, 72); }
+
+int SystemPpi() {
+  const HDC dc = GetDC(nullptr);
+  const int ppi = GetDeviceCaps(dc, LOGPIXELSY);
+  ReleaseDC(nullptr, dc);
+  return ppi > 0 ? ppi : 96;
+}
+
+template <typename Fn>
+Fn User32Routine(const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+// The resolution of the monitor that shows the window (Windows 10 and
+// later); the system's resolution elsewhere.
+int WindowPpi(HWND h) {
+  using Fn = UINT(WINAPI*)(HWND);
+  static const Fn get = User32Routine<Fn>("GetDpiForWindow");
+  const UINT dpi = get && h ? get(h) : 0;
+  return dpi ? static_cast<int>(dpi) : SystemPpi();
+}
+
+int DisplayBits() {
+  const HDC dc = GetDC(nullptr);
+  const int bits = GetDeviceCaps(dc, BITSPIXEL) * GetDeviceCaps(dc, PLANES);
+  ReleaseDC(nullptr, dc);
+  return bits;
+}
+
+DWORD LabelStyle(const Label& l) {
+  switch (l.align()) {
+    case Align::Right: return SS_RIGHT;
+    case Align::Center: return SS_CENTER;
+    case Align::Left: break;
+  }
+  return l.wordWrap() ? SS_LEFT : SS_LEFTNOWORDWRAP;
+}
+
+// Band i of n: each channel on its own, from the top colour to the bottom
+// one, with the integer division that makes the bands step evenly.
+COLORREF BandColour(int i, int n, Colour top, Colour bottom) {
+  const auto channel = [&](int shift) {
+    const int t = static_cast<int>((top >> shift) & 0xFF), b = static_cast<int>((bottom >> shift) & 0xFF);
+    return static_cast<COLORREF>((((n - i) * t + i * b) / n) & 0xFF) << shift;
+  };
+  return channel(0) | channel(8) | channel(16);
+}
+
+bool SameColumns(const std::vector<ReportList::Column>& a, const std::vector<ReportList::Column>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i].caption != b[i].caption || a[i].width != b[i].width || a[i].rightAligned != b[i].rightAligned)
+      return false;
+  return true;
+}
+
+struct StreamSource {
+  const std::string* text;
+  size_t at;
+};
+
+DWORD CALLBACK ReadStream(DWORD_PTR cookie, LPBYTE buffer, LONG want, LONG* got) {
+  auto* source = reinterpret_cast<StreamSource*>(cookie);
+  const size_t left = source->text->size() - source->at;
+  const size_t n = std::min(left, static_cast<size_t>(want > 0 ? want : 0));
+  std::memcpy(buffer, source->text->data() + source->at, n);
+  source->at += n;
+  *got = static_cast<LONG>(n);
+  return 0;
+}
+
+}  // namespace
+
+namespace win32ui {
+
+// What the backend keeps of each control's window.
+struct ControlWindow {
+  Control* control = nullptr;
+  HWND hwnd = nullptr;
+  ATOM name = 0;
+  // The class's window procedure of a subclassed window (link labels and
+  // trees), else null.
+  WNDPROC original = nullptr;
+  // Link label: the mouse is over it and its leaving is being watched.
+  bool tracking = false;
+  // Check box: the brush of its background colour.
+  HBRUSH brush = nullptr;
+  Colour brushColour = kDefaultColour;
+  // Report list: the columns as the window has them.
+  std::vector<ReportList::Column> columns;
+  std::unique_ptr<TreeWindow> tree;
+};
+
+}  // namespace win32ui
+
+using win32ui::ControlWindow;
+
 struct Win32Backend::Impl {
+  explicit Impl(HWND ownerWindow) : owner(ownerWindow), mainThread(GetCurrentThreadId()), ppi(SystemPpi()) {}
+
   Form* form = nullptr;
   HWND window = nullptr;
-  HFONT font = nullptr;
-  std::map<const Control*, HWND> windows;
-  std::map<HWND, Control*> controls;
+  HWND owner = nullptr;
+  DWORD style = 0, exStyle = 0;
+  const DWORD mainThread;
+  // Read by Wake on any thread.
+  std::atomic<HWND> serviceWindow{nullptr};
+  std::atomic<bool> wakePending{false};
+  std::map<const Control*, std::unique_ptr<ControlWindow>> windows;
+  std::map<HWND, ControlWindow*> byWindow;
+  struct FontEntry {
+    int ppi;
+    HFONT font;
+  };
+  std::map<std::string, FontEntry> fonts;
+  int ppi;
+  Control* hovered = nullptr;
+  size_t systemMenuItems = 0;
+  UINT taskbarCreated = 0;
+  ITaskbarList3* taskbar = nullptr;
+  bool taskbarTried = false;
+  bool comTried = false, comReady = false, comOwned = false;
+  // Set while a modal loop runs: the window hides only after its owner is
+  // enabled again.
+  bool inModal = false;
   // Set while the model's change is being mirrored, so that the window's
   // own notification of it (EN_CHANGE) does not come back as typing.
   bool mirroring = false;
+
+  ~Impl() {
+    for (auto& entry : windows) Release(*entry.second);
+    // The control windows go with the form's window.
+    if (window) DestroyWindow(window);
+    for (auto& entry : windows)
+      if (entry.second->brush) DeleteObject(entry.second->brush);
+    windows.clear();
+    for (const auto& f : fonts) DeleteObject(f.second.font);
+    if (taskbar) taskbar->Release();
+    if (comOwned) {
+      using Uninit = void(WINAPI*)();
+      if (const Uninit uninit = SystemRoutine<Uninit>(L"ole32.dll", "CoUninitialize")) uninit();
+    }
+  }
+
+  ControlWindow* Find(HWND h) const {
+    const auto it = byWindow.find(h);
+    return it == byWindow.end() ? nullptr : it->second;
+  }
+
+  // ------------------------------------------------------------ the form
 
   static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     auto* self = reinterpret_cast<Impl*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (msg == WM_NCCREATE) {
       self = static_cast<Impl*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
       SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+      self->window = hwnd;
     }
     if (self) {
       LRESULT result = 0;
@@ -65,33 +224,108 @@ struct Win32Backend::Impl {
   bool Handle(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
     switch (msg) {
       case WM_COMMAND: {
-        const auto it = controls.find(reinterpret_cast<HWND>(lp));
-        if (it == controls.end()) return false;
-        Control& c = *it->second;
+        ControlWindow* cw = Find(reinterpret_cast<HWND>(lp));
+        if (!cw) return false;
+        Control& c = *cw->control;
         const UINT code = HIWORD(wp);
-        if (code == BN_CLICKED || code == STN_CLICKED) {
-          if (c.kind() == Kind::CheckBox)
-            static_cast<CheckBox&>(c).Toggle();
-          else
-            c.Click();
-        } else if (code == EN_CHANGE && !mirroring) {
-          static_cast<TextControl&>(c).Type(Narrow(WindowText(it->first)));
+        // A link label's clicks come from its mouse messages (and Enter),
+        // never from STN_CLICKED.
+        if (code == BN_CLICKED && c.kind() == Kind::CheckBox) {
+          static_cast<CheckBox&>(c).Toggle();
+        } else if (code == BN_CLICKED && c.kind() == Kind::Button) {
+          c.Click();
+        } else if (code == EN_CHANGE && !mirroring && (c.kind() == Kind::Edit || c.kind() == Kind::Memo)) {
+          static_cast<TextControl&>(c).Type(Narrow(WindowText(cw->hwnd)));
         }
+        result = 0;
         return true;
       }
+      case WM_NOTIFY: {
+        const auto* n = reinterpret_cast<const NMHDR*>(lp);
+        ControlWindow* cw = n ? Find(n->hwndFrom) : nullptr;
+        return cw && cw->tree && cw->tree->Notify(*n, result);
+      }
+      case WM_CTLCOLORSTATIC:
+        return ColourStatic(reinterpret_cast<HDC>(wp), reinterpret_cast<HWND>(lp), result);
+      case WM_ERASEBKGND: {
+        if (!PaintsBands()) return false;
+        RECT area;
+        GetClientRect(window, &area);
+        PaintBands(reinterpret_cast<HDC>(wp), POINT{0, 0}, area);
+        result = 1;
+        return true;
+      }
+      case WM_PRINTCLIENT:
+        if (lp & PRF_ERASEBKGND) SendMessageW(window, WM_ERASEBKGND, wp, 0);
+        result = 0;
+        return true;
+      case WM_SETCURSOR:
+        NoteHover(reinterpret_cast<HWND>(wp), nullptr);
+        return false;
+      case WM_MOUSEMOVE: {
+        const POINT at{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+        NoteHover(window, &at);
+        return false;
+      }
+      case WM_NCMOUSEMOVE:
+        SetHovered(nullptr);
+        return false;
       case WM_CLOSE:
-        if (form && form->OnCancel) form->OnCancel();
-        return true;  // the owner decides whether the window goes
+        // The close box and Alt+F4 ask; the model decides.
+        if (form) form->CloseQuery();
+        result = 0;
+        return true;
+      case WM_SYSCOMMAND: {
+        if (!form) return false;
+        const auto& items = form->systemMenu();
+        const auto item =
+            std::find_if(items.begin(), items.end(), [&](const Form::MenuItem& m) { return wp == static_cast<WPARAM>(m.id); });
+        if (item == items.end()) return false;
+        const int id = item->id;
+        if (form->OnSystemCommand) form->OnSystemCommand(id);
+        result = 0;
+        return true;
+      }
+      case WM_DPICHANGED: {
+        RefreshFonts(HIWORD(wp));
+        if (form && form->OnDpiChanged) {
+          form->OnDpiChanged(ppi);
+        } else {
+          const RECT* r = reinterpret_cast<const RECT*>(lp);
+          SetWindowPos(window, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+        result = 0;
+        return true;
+      }
+      case kServiceMessage:
+        Service();
+        result = 0;
+        return true;
       case WM_DESTROY:
         window = nullptr;
+        serviceWindow = nullptr;
         return false;
       default:
-        (void)result;
+        if (taskbarCreated && msg == taskbarCreated) {
+          // Explorer (re)made the window's taskbar button: it shows the
+          // progress only from now on.
+          ApplyTaskbar();
+          result = 0;
+          return true;
+        }
         return false;
     }
   }
 
+  void Service() {
+    // Cleared first: a call queued while these run posts a new message.
+    wakePending = false;
+    if (form) form->dispatcher().Service();
+  }
+
   void EnsureWindow(Form& f) {
+    if (form && form != &f) throw std::logic_error("a Win32Backend serves one form");
     if (window) return;
     form = &f;
     static const ATOM atom = [] {
@@ -105,30 +339,255 @@ struct Win32Backend::Impl {
       return RegisterClassExW(&wc);
     }();
     if (!atom) throw std::runtime_error("the setup window's class cannot be registered");
+    // An owned window (a dialog) has no minimize box: it would leave its
+    // disabled owner without a way back.
+    style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN | (owner ? 0 : WS_MINIMIZEBOX);
+    exStyle = WS_EX_CONTROLPARENT;
     const Bounds& b = f.bounds();
-    window = CreateWindowExW(WS_EX_CONTROLPARENT, kFormClass, Wide(f.caption()).c_str(),
-                             WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, b.left, b.top,
-                             b.width, b.height, nullptr, nullptr, GetModuleHandleW(nullptr), this);
+    window = CreateWindowExW(exStyle, kFormClass, Wide(f.caption()).c_str(), style, b.left, b.top, 0, 0, owner,
+                             nullptr, GetModuleHandleW(nullptr), this);
     if (!window) throw std::runtime_error("the setup window cannot be created");
+    serviceWindow = window;
+    ppi = WindowPpi(window);
+    taskbarCreated = RegisterWindowMessageW(L"TaskbarButtonCreated");
+    // An elevated setup would not hear of the button from the (not
+    // elevated) shell otherwise (Windows 7 and later).
+    using Allow = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+    if (const Allow allow = User32Routine<Allow>("ChangeWindowMessageFilterEx"); allow && taskbarCreated)
+      allow(window, taskbarCreated, 1 /* MSGFLT_ALLOW */, nullptr);
+    PlaceWindow();
   }
+
+  // The model's width and height are the client area's; left and top are
+  // the window's place on the screen.
+  void PlaceWindow() {
+    const Bounds& b = form->bounds();
+    RECT r{0, 0, std::max(b.width, 0), std::max(b.height, 0)};
+    AdjustWindowRectEx(&r, style, FALSE, exStyle);
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    SetWindowPos(window, nullptr, b.left, b.top, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+    // The frame may come out otherwise than computed (a wrapped menu bar,
+    // the metrics of another monitor): measured and corrected once.
+    RECT c{};
+    if (IsIconic(window) || !GetClientRect(window, &c)) return;
+    const int dw = std::max(b.width, 0) - c.right, dh = std::max(b.height, 0) - c.bottom;
+    if (dw != 0 || dh != 0)
+      SetWindowPos(window, nullptr, 0, 0, w + dw, h + dh, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+  }
+
+  // ------------------------------------------------------------ painting
+
+  bool PaintsBands() const { return form && form->bands() && DisplayBits() >= 15; }
+
+  // The form's bands where they fall into `area` of a DC whose origin lies
+  // at `at` in the form's client area (the form itself, or a transparent
+  // label on it). N comes from the window's outer height, so the bands are
+  // those of the whole window.
+  void PaintBands(HDC dc, POINT at, const RECT& area) {
+    RECT outer{};
+    GetWindowRect(window, &outer);
+    const int width = outer.right - outer.left;
+    const int n = (outer.bottom - outer.top) / 4;
+    const COLORREF oldBk = GetBkColor(dc);
+    for (int i = 0; i < n; ++i) {
+      RECT band{-at.x, 4 * i - at.y, width + 1 - at.x, 4 * i + 5 - at.y};
+      RECT part;
+      if (!IntersectRect(&part, &band, &area)) continue;
+      SetBkColor(dc, BandColour(i, n, form->bandTop(), form->bandBottom()));
+      ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &part, nullptr, 0, nullptr);
+    }
+    SetBkColor(dc, oldBk);
+    // The rows below the last band keep the window's own background.
+    RECT rest{area.left, std::max<LONG>(area.top, (n > 0 ? 4 * n + 1 : 0) - at.y), area.right, area.bottom};
+    if (rest.top < rest.bottom) FillRect(dc, &rest, GetSysColorBrush(COLOR_BTNFACE));
+  }
+
+  bool ColourStatic(HDC dc, HWND child, LRESULT& result) {
+    ControlWindow* cw = Find(child);
+    if (!cw) return false;
+    const Control& c = *cw->control;
+    if (c.kind() == Kind::Label || c.kind() == Kind::LinkLabel) {
+      SetTextColor(dc, c.colour() != kDefaultColour ? c.colour() : GetSysColor(COLOR_WINDOWTEXT));
+      if (static_cast<const Label&>(c).transparent()) {
+        // The label paints nothing behind its text (hollow brush); what
+        // shows there is the form's background, painted here for the
+        // label's own area since the form does not paint under its
+        // children.
+        SetBkMode(dc, TRANSPARENT);
+        POINT at{0, 0};
+        MapWindowPoints(child, window, &at, 1);
+        RECT area{};
+        GetClientRect(child, &area);
+        if (PaintsBands())
+          PaintBands(dc, at, area);
+        else
+          FillRect(dc, &area, GetSysColorBrush(COLOR_BTNFACE));
+        result = reinterpret_cast<LRESULT>(GetStockObject(HOLLOW_BRUSH));
+      } else {
+        SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+        result = reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+      }
+      return true;
+    }
+    if (c.kind() == Kind::CheckBox && c.colour() != kDefaultColour) {
+      // A check box's colour is its background: the band behind it.
+      if (!cw->brush || cw->brushColour != c.colour()) {
+        if (cw->brush) DeleteObject(cw->brush);
+        cw->brush = CreateSolidBrush(c.colour());
+        cw->brushColour = c.colour();
+      }
+      SetBkColor(dc, c.colour());
+      result = reinterpret_cast<LRESULT>(cw->brush);
+      return true;
+    }
+    return false;
+  }
+
+  // ------------------------------------------------------------ the mouse
+
+  // The control under the mouse: the window the mouse is in, or for the
+  // form's own area the child there (a label lets the mouse through to
+  // the form, and a disabled control gets no mouse messages at all).
+  void NoteHover(HWND under, const POINT* clientPoint) {
+    if (!form || !window) return;
+    if (under == window) {
+      POINT p{};
+      if (clientPoint) {
+        p = *clientPoint;
+      } else {
+        GetCursorPos(&p);
+        ScreenToClient(window, &p);
+      }
+      under = ChildWindowFromPointEx(window, p, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
+    }
+    Control* c = nullptr;
+    for (HWND h = under; h && h != window; h = GetParent(h)) {
+      if (ControlWindow* cw = Find(h)) {
+        c = cw->control;
+        break;
+      }
+    }
+    SetHovered(c);
+  }
+
+  void SetHovered(Control* c) {
+    if (c == hovered) return;
+    hovered = c;
+    if (form) form->Hover(c);
+  }
+
+  static LRESULT CALLBACK ChildProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* cw = static_cast<ControlWindow*>(GetPropW(h, kStateProperty));
+    if (!cw || !cw->original) return DefWindowProcW(h, msg, wp, lp);
+    if (cw->tree) return cw->tree->Message(msg, wp, lp, cw->original);
+    if (cw->control->kind() == Kind::LinkLabel) return LinkMessage(*cw, msg, wp, lp);
+    return CallWindowProcW(cw->original, h, msg, wp, lp);
+  }
+
+  // A link label follows the mouse itself: it lights up under it, and a
+  // press released on it opens the link (the model decides by the place
+  // of the release, so a press dragged off and released elsewhere does
+  // not).
+  static LRESULT LinkMessage(ControlWindow& cw, UINT msg, WPARAM wp, LPARAM lp) {
+    auto& link = static_cast<LinkLabel&>(*cw.control);
+    const HWND h = cw.hwnd;
+    switch (msg) {
+      case WM_MOUSEMOVE:
+        if (!cw.tracking) {
+          TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, h, 0};
+          TrackMouseEvent(&track);
+          cw.tracking = true;
+          link.MouseEnter();
+        }
+        return 0;
+      case WM_MOUSELEAVE:
+        cw.tracking = false;
+        link.MouseLeave();
+        return 0;
+      case WM_LBUTTONDOWN:
+      case WM_LBUTTONDBLCLK:  // a fast second press
+        SetCapture(h);
+        link.MouseDown();
+        return 0;
+      case WM_LBUTTONUP:
+        if (GetCapture() == h) ReleaseCapture();
+        // The last use of `cw`: opening the link may remove the label.
+        link.MouseUp(GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
+        return 0;
+      case WM_SETCURSOR:
+        SetCursor(LoadCursorW(nullptr, IDC_HAND));
+        return TRUE;
+      default:
+        return CallWindowProcW(cw.original, h, msg, wp, lp);
+    }
+  }
+
+  // ------------------------------------------------------------ the loop
+
+  // One message of the main thread's loop: the dialog keys of the form's
+  // windows follow the model's rules, the mouse over a control is noted,
+  // the rest goes to the windows.
+  void Dispatch(MSG& msg) {
+    if (!msg.hwnd && msg.message == kServiceMessage) {
+      Service();
+      return;
+    }
+    if (form && window && msg.hwnd && (msg.hwnd == window || IsChild(window, msg.hwnd))) {
+      if (msg.message == WM_KEYDOWN && DialogKey(msg)) return;
+      if (msg.message == WM_MOUSEMOVE && msg.hwnd != window) NoteHover(msg.hwnd, nullptr);
+    }
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+
+  bool DialogKey(const MSG& msg) {
+    // A click may have moved the focus since the model last moved it.
+    if (ControlWindow* now = Find(GetFocus())) form->SetFocus(now->control);
+    const bool shift = GetKeyState(VK_SHIFT) < 0;
+    switch (msg.wParam) {
+      case VK_TAB: return form->Press(shift ? Key::ShiftTab : Key::Tab);
+      case VK_RETURN: return form->Press(Key::Enter);
+      case VK_ESCAPE: return form->Press(Key::Escape);
+      default: return false;  // Space: the focused window's own (a tree's goes to the model there)
+    }
+  }
+
+  // ------------------------------------------------------------ controls
 
   HFONT FontFor(const Font& f) {
-    // One font object per distinct font, kept for the window's life.
-    const std::string key = f.name + "/" + std::to_string(f.height) + (f.bold ? "b" : "") + (f.underline ? "u" : "");
-    auto it = fonts.find(key);
-    if (it != fonts.end()) return it->second;
-    const HDC dc = GetDC(nullptr);
-    const int ppi = GetDeviceCaps(dc, LOGPIXELSY);
-    ReleaseDC(nullptr, dc);
-    const HFONT h = CreateFontW(-MulDiv(f.height, ppi, 72), 0, 0, 0, f.bold ? FW_BOLD : FW_NORMAL, FALSE,
+    // One font object per distinct font and resolution, kept while a
+    // window may use it.
+    const std::string key = f.name + "/" + std::to_string(f.height) + (f.bold ? "b" : "") + (f.underline ? "u" : "") +
+                            "@" + std::to_string(ppi);
+    const auto it = fonts.find(key);
+    if (it != fonts.end()) return it->second.font;
+    const HFONT h = CreateFontW(-FontPixels(f.height, ppi), 0, 0, 0, f.bold ? FW_BOLD : FW_NORMAL, FALSE,
                                 f.underline ? TRUE : FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                                 CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, Wide(f.name).c_str());
-    fonts[key] = h;
+    fonts[key] = {ppi, h};
     return h;
   }
-  std::map<std::string, HFONT> fonts;
 
-  void Mirror(Control& c, HWND h, Property p) {
+  // The window moved to a monitor of another resolution: the same point
+  // sizes, in fonts of the new one.
+  void RefreshFonts(int newPpi) {
+    if (newPpi <= 0 || newPpi == ppi) return;
+    ppi = newPpi;
+    for (auto& entry : windows) Mirror(*entry.second, Property::Font);
+    for (auto it = fonts.begin(); it != fonts.end();) {
+      if (it->second.ppi != ppi) {
+        DeleteObject(it->second.font);
+        it = fonts.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+
+  void Mirror(ControlWindow& cw, Property p) {
+    Control& c = *cw.control;
+    const HWND h = cw.hwnd;
+    const bool was = mirroring;
     mirroring = true;
     const Bounds& b = c.bounds();
     switch (p) {
@@ -136,7 +595,9 @@ struct Win32Backend::Impl {
         MoveWindow(h, b.left, b.top, b.width, b.height, TRUE);
         break;
       case Property::Caption:
-        if (c.kind() != Kind::Edit && c.kind() != Kind::Memo) SetWindowTextW(h, Wide(c.caption()).c_str());
+        // A text control's content is its text, not its caption.
+        if (c.kind() != Kind::Edit && c.kind() != Kind::Memo && c.kind() != Kind::RichEdit)
+          SetWindowTextW(h, Wide(c.caption()).c_str());
         break;
       case Property::Visible:
         ShowWindow(h, c.visible() ? SW_SHOWNA : SW_HIDE);
@@ -146,6 +607,10 @@ struct Win32Backend::Impl {
         break;
       case Property::Font:
         SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c.font())), TRUE);
+        if (cw.tree) cw.tree->SetIndent(MulDiv(kTreeIndent, FontPixels(c.font().height, ppi), kDesignedFontPixels));
+        break;
+      case Property::Colour:
+        InvalidateRect(h, nullptr, TRUE);
         break;
       case Property::TabOrder: {
         // Windows keeps the tab order as the order of the child windows.
@@ -153,7 +618,7 @@ struct Win32Backend::Impl {
         for (const auto& other : form->controls()) {
           if (other.get() == &c) continue;
           const auto w = windows.find(other.get());
-          if (w != windows.end() && other->tabOrder() <= c.tabOrder()) after = w->second;
+          if (w != windows.end() && other->tabOrder() <= c.tabOrder()) after = w->second->hwnd;
         }
         SetWindowPos(h, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         break;
@@ -162,18 +627,27 @@ struct Win32Backend::Impl {
         SendMessageW(h, BM_SETSTYLE, static_cast<Button&>(c).isDefault() ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
         break;
       case Property::Shield:
-        SendMessageW(h, BCM_SETSHIELD, 0, static_cast<Button&>(c).shield());
+        MirrorShield(h, static_cast<Button&>(c).shield());
         break;
       case Property::Checked:
         SendMessageW(h, BM_SETCHECK, static_cast<CheckBox&>(c).checked() ? BST_CHECKED : BST_UNCHECKED, 0);
         break;
-      case Property::Text: {
-        // The user's own typing is in the window already: setting it again
-        // would move the caret back to the start.
-        const std::wstring text = Wide(static_cast<TextControl&>(c).text());
-        if (WindowText(h) != text) SetWindowTextW(h, text.c_str());
+      case Property::Text:
+        if (c.kind() == Kind::RichEdit) {
+          StreamText(h, static_cast<TextControl&>(c));
+        } else {
+          // The user's own typing is in the window already: setting it
+          // again would move the caret back to the start.
+          const std::wstring text = Wide(static_cast<TextControl&>(c).text());
+          if (WindowText(h) != text) SetWindowTextW(h, text.c_str());
+        }
         break;
-      }
+      case Property::Nodes:
+        if (cw.tree) cw.tree->SyncNodes();
+        break;
+      case Property::Rows:
+        if (c.kind() == Kind::ReportList) MirrorRows(cw);
+        break;
       case Property::Range:
         SendMessageW(h, PBM_SETRANGE32, 0, 10000);
         [[fallthrough]];
@@ -184,16 +658,93 @@ struct Win32Backend::Impl {
         SendMessageW(h, PBM_SETPOS, pos, 0);
         break;
       }
+      case Property::Style:
+        if (c.kind() == Kind::Label || c.kind() == Kind::LinkLabel) {
+          const LONG_PTR now = GetWindowLongPtrW(h, GWL_STYLE);
+          const LONG_PTR want = (now & ~static_cast<LONG_PTR>(SS_TYPEMASK)) | LabelStyle(static_cast<Label&>(c));
+          if (want != now) SetWindowLongPtrW(h, GWL_STYLE, want);
+          InvalidateRect(h, nullptr, TRUE);  // transparency shows only when painted again
+        } else if (cw.tree) {
+          cw.tree->SyncStyle();
+        }
+        break;
       default:
         break;
     }
-    mirroring = false;
+    mirroring = was;
+  }
+
+  static void MirrorShield(HWND h, bool on) {
+    const LRESULT drawn = SendMessageW(h, BCM_SETSHIELD, 0, on ? TRUE : FALSE);
+    // Where the button cannot draw the shield itself (Wine answers 0), the
+    // system's shield icon becomes its image.
+    HANDLE image = nullptr;
+    if (on && drawn != 1)
+      image = LoadImageW(nullptr, IDI_SHIELD, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+                         LR_SHARED);
+    if (!on || drawn != 1) SendMessageW(h, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(image));
+  }
+
+  // A file's bytes into the rich edit: RTF as it is, anything else as
+  // UTF-8 text.
+  static void StreamText(HWND h, const TextControl& t) {
+    SendMessageW(h, EM_SETREADONLY, t.readOnly() ? TRUE : FALSE, 0);
+    StreamSource source{&t.text(), 0};
+    EDITSTREAM stream{};
+    stream.dwCookie = reinterpret_cast<DWORD_PTR>(&source);
+    stream.pfnCallback = &ReadStream;
+    const WPARAM format = t.rich ? SF_RTF : ((CP_UTF8 << 16) | SF_USECODEPAGE | SF_TEXT);
+    SendMessageW(h, EM_STREAMIN, format, reinterpret_cast<LPARAM>(&stream));
+  }
+
+  static void MirrorRows(ControlWindow& cw) {
+    const auto& list = static_cast<const ReportList&>(*cw.control);
+    const HWND h = cw.hwnd;
+    if (!SameColumns(cw.columns, list.columns)) {
+      while (SendMessageW(h, LVM_DELETECOLUMN, 0, 0)) {
+      }
+      for (size_t i = 0; i < list.columns.size(); ++i) {
+        const ReportList::Column& column = list.columns[i];
+        std::wstring caption = Wide(column.caption);
+        LVCOLUMNW col{};
+        col.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+        col.fmt = column.rightAligned ? LVCFMT_RIGHT : LVCFMT_LEFT;
+        col.cx = column.width;
+        col.pszText = caption.data();
+        col.iSubItem = static_cast<int>(i);
+        SendMessageW(h, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&col));
+      }
+      cw.columns = list.columns;
+    }
+    SendMessageW(h, WM_SETREDRAW, FALSE, 0);
+    SendMessageW(h, LVM_DELETEALLITEMS, 0, 0);
+    const auto& rows = list.rows();
+    for (size_t r = 0; r < rows.size(); ++r) {
+      std::wstring first = rows[r].empty() ? std::wstring() : Wide(rows[r][0]);
+      LVITEMW item{};
+      item.mask = LVIF_TEXT;
+      item.iItem = static_cast<int>(r);
+      item.pszText = first.data();
+      const auto at = SendMessageW(h, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+      if (at < 0) continue;
+      for (size_t j = 1; j < rows[r].size(); ++j) {
+        std::wstring text = Wide(rows[r][j]);
+        LVITEMW sub{};
+        sub.iSubItem = static_cast<int>(j);
+        sub.pszText = text.data();
+        SendMessageW(h, LVM_SETITEMTEXTW, static_cast<WPARAM>(at), reinterpret_cast<LPARAM>(&sub));
+      }
+    }
+    SendMessageW(h, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(h, nullptr, TRUE);
   }
 
   void Create(Control& c) {
     EnsureWindow(c.form());
     const wchar_t* cls = nullptr;
     DWORD style = WS_CHILD | WS_VISIBLE;
+    DWORD ex = 0;
+    std::wstring text = Wide(c.caption());
     switch (c.kind()) {
       case Kind::Button:
         cls = L"BUTTON";
@@ -205,10 +756,11 @@ struct Win32Backend::Impl {
         break;
       case Kind::Label:
         cls = L"STATIC";
+        style |= LabelStyle(static_cast<Label&>(c));
         break;
       case Kind::LinkLabel:
         cls = L"STATIC";
-        style |= WS_TABSTOP | SS_NOTIFY;
+        style |= WS_TABSTOP | SS_NOTIFY | SS_NOPREFIX | LabelStyle(static_cast<Label&>(c));
         break;
       case Kind::Edit:
         cls = L"EDIT";
@@ -219,41 +771,184 @@ struct Win32Backend::Impl {
         style |= WS_TABSTOP | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY;
         break;
       case Kind::ProgressBar:
-        if (!CommonControlsReady()) throw std::runtime_error("the common controls cannot be loaded");
+        if (!Comctl().classesReady) throw std::runtime_error("the common controls cannot be loaded");
         cls = PROGRESS_CLASSW;
         break;
       case Kind::Tree:
+        if (!Comctl().classesReady) throw std::runtime_error("the common controls cannot be loaded");
+        // The shell's icons want COM on the thread.
+        EnsureCom();
+        cls = WC_TREEVIEWW;
+        style |= WS_TABSTOP | TreeWindow::Style(static_cast<Tree&>(c).showLines());
+        ex = WS_EX_CLIENTEDGE;
+        break;
       case Kind::ReportList:
+        if (!Comctl().classesReady) throw std::runtime_error("the common controls cannot be loaded");
+        cls = WC_LISTVIEWW;
+        style |= WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS;
+        ex = WS_EX_CLIENTEDGE;
+        break;
       case Kind::RichEdit:
-        throw std::logic_error(std::string("no window for a ") + KindName(c.kind()) + " yet");
+        if (!win32ui::SystemModule(L"msftedit.dll")) throw std::runtime_error("the rich edit library cannot be loaded");
+        cls = MSFTEDIT_CLASS;
+        style |= WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL;
+        if (static_cast<TextControl&>(c).readOnly()) style |= ES_READONLY;
+        ex = WS_EX_CLIENTEDGE;
+        text.clear();
+        break;
     }
     const Bounds& b = c.bounds();
-    const HWND h = CreateWindowExW(0, cls, Wide(c.caption()).c_str(), style, b.left, b.top, b.width, b.height, window,
-                                   nullptr, GetModuleHandleW(nullptr), nullptr);
+    const HWND h = CreateWindowExW(ex, cls, text.c_str(), style, b.left, b.top, b.width, b.height, window, nullptr,
+                                   GetModuleHandleW(nullptr), nullptr);
     if (!h) throw std::runtime_error("the window of " + c.name() + " cannot be created");
-    windows[&c] = h;
-    controls[h] = &c;
-    for (Property p : {Property::Font, Property::Visible, Property::Enabled}) Mirror(c, h, p);
+    auto cw = std::make_unique<ControlWindow>();
+    cw->control = &c;
+    cw->hwnd = h;
+    const std::wstring name = Wide(c.name());
+    if (!name.empty()) cw->name = GlobalAddAtomW(name.c_str());
+    if (cw->name) SetPropW(h, kNameProperty, reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(cw->name)));
+    if (c.kind() == Kind::Tree) cw->tree = std::make_unique<TreeWindow>(static_cast<Tree&>(c), h);
+    if (c.kind() == Kind::Tree || c.kind() == Kind::LinkLabel) {
+      SetPropW(h, kStateProperty, cw.get());
+      cw->original =
+          reinterpret_cast<WNDPROC>(SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Impl::ChildProc)));
+    }
+    if (c.kind() == Kind::ReportList)
+      SendMessageW(h, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+    ControlWindow& ref = *cw;
+    byWindow[h] = cw.get();
+    windows[&c] = std::move(cw);
+    for (Property p : {Property::Font, Property::Visible, Property::Enabled}) Mirror(ref, p);
+    if (c.kind() == Kind::Tree) {
+      Mirror(ref, Property::Style);
+      Mirror(ref, Property::Nodes);
+    }
+    if (c.kind() == Kind::ReportList) Mirror(ref, Property::Rows);
+    if (c.kind() == Kind::RichEdit) Mirror(ref, Property::Text);
+    // The bar's own range (0 to 100) is not the one positions are given in.
+    if (c.kind() == Kind::ProgressBar) Mirror(ref, Property::Range);
   }
 
-  ~Impl() {
-    if (window) DestroyWindow(window);
-    for (const auto& f : fonts) DeleteObject(f.second);
+  // Everything of a control window but the window itself.
+  void Release(ControlWindow& cw) {
+    byWindow.erase(cw.hwnd);
+    if (cw.original) {
+      SetWindowLongPtrW(cw.hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(cw.original));
+      RemovePropW(cw.hwnd, kStateProperty);
+      cw.original = nullptr;
+    }
+    if (cw.name) {
+      RemovePropW(cw.hwnd, kNameProperty);
+      GlobalDeleteAtom(cw.name);
+      cw.name = 0;
+    }
+  }
+
+  void Destroy(Control& c) {
+    const auto it = windows.find(&c);
+    if (it == windows.end()) return;
+    std::unique_ptr<ControlWindow> cw = std::move(it->second);
+    windows.erase(it);
+    if (hovered == &c) hovered = nullptr;
+    Release(*cw);
+    DestroyWindow(cw->hwnd);
+    if (cw->brush) DeleteObject(cw->brush);
+    // The tree's state images go with `cw`, after its window.
+  }
+
+  // ------------------------------------------------------------ the shell
+
+  bool EnsureCom() {
+    if (comTried) return comReady;
+    comTried = true;
+    using Init = HRESULT(WINAPI*)(LPVOID, DWORD);
+    const Init init = SystemRoutine<Init>(L"ole32.dll", "CoInitializeEx");
+    if (!init) return false;
+    // A thread in the multithreaded apartment already keeps it.
+    const HRESULT hr = init(nullptr, COINIT_APARTMENTTHREADED);
+    comOwned = SUCCEEDED(hr);
+    comReady = SUCCEEDED(hr) || hr == RPC_E_CHANGED_MODE;
+    return comReady;
+  }
+
+  ITaskbarList3* Taskbar() {
+    if (taskbarTried) return taskbar;
+    taskbarTried = true;
+    if (!EnsureCom()) return nullptr;
+    using Make = HRESULT(WINAPI*)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*);
+    const Make make = SystemRoutine<Make>(L"ole32.dll", "CoCreateInstance");
+    void* object = nullptr;
+    if (!make || FAILED(make(kClsidTaskbarList, nullptr, CLSCTX_INPROC_SERVER, kIidTaskbarList3, &object)) || !object)
+      return nullptr;
+    auto* list = static_cast<ITaskbarList3*>(object);
+    if (FAILED(list->HrInit())) {
+      list->Release();
+      return nullptr;
+    }
+    taskbar = list;
+    return taskbar;
+  }
+
+  // The taskbar button shows the model's progress; a system without one
+  // (or a shell that refuses) simply shows none.
+  void ApplyTaskbar() {
+    if (!form || !window) return;
+    if (form->taskbarState() == TaskbarState::None && !taskbar) return;
+    ITaskbarList3* list = Taskbar();
+    if (!list) return;
+    const ULONGLONG total = form->taskbarMaximum() ? form->taskbarMaximum() : 1;
+    const ULONGLONG done = std::min<ULONGLONG>(form->taskbarValue(), total);
+    switch (form->taskbarState()) {
+      case TaskbarState::None:
+        list->SetProgressState(window, TBPF_NOPROGRESS);
+        break;
+      case TaskbarState::Normal:
+        list->SetProgressState(window, TBPF_NORMAL);
+        list->SetProgressValue(window, done, total);
+        break;
+      case TaskbarState::Error:
+        list->SetProgressState(window, TBPF_ERROR);
+        list->SetProgressValue(window, done, total);
+        break;
+    }
+  }
+
+  void SyncSystemMenu() {
+    const HMENU menu = GetSystemMenu(window, FALSE);
+    if (!menu) return;
+    const auto& items = form->systemMenu();
+    if (systemMenuItems >= items.size()) return;
+    if (systemMenuItems == 0) AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    for (; systemMenuItems < items.size(); ++systemMenuItems)
+      AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(items[systemMenuItems].id),
+                  Wide(items[systemMenuItems].caption).c_str());
+    DrawMenuBar(window);
+  }
+
+  // A modal or main loop until `done` says so; a quit message ends it and
+  // is left for the loop outside.
+  template <typename Done>
+  void Loop(Done done) {
+    Service();
+    MSG msg;
+    while (!done() && window) {
+      const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+      if (got == 0) {
+        PostQuitMessage(static_cast<int>(msg.wParam));
+        return;
+      }
+      if (got < 0) return;
+      Dispatch(msg);
+    }
   }
 };
 
-Win32Backend::Win32Backend() : impl_(std::make_unique<Impl>()) {}
+Win32Backend::Win32Backend(void* owner) : impl_(std::make_unique<Impl>(static_cast<HWND>(owner))) {}
 Win32Backend::~Win32Backend() = default;
 
 void Win32Backend::Created(Control& c) { impl_->Create(c); }
 
-void Win32Backend::Destroyed(Control& c) {
-  const auto it = impl_->windows.find(&c);
-  if (it == impl_->windows.end()) return;
-  impl_->controls.erase(it->second);
-  DestroyWindow(it->second);
-  impl_->windows.erase(it);
-}
+void Win32Backend::Destroyed(Control& c) { impl_->Destroy(c); }
 
 Size Win32Backend::MeasureText(const Font& f, const std::string& text) {
   const HDC dc = GetDC(nullptr);
@@ -268,50 +963,89 @@ Size Win32Backend::MeasureText(const Font& f, const std::string& text) {
 
 void Win32Backend::Changed(Control& c, Property p) {
   const auto it = impl_->windows.find(&c);
-  if (it != impl_->windows.end()) impl_->Mirror(c, it->second, p);
+  if (it != impl_->windows.end()) impl_->Mirror(*it->second, p);
 }
 
 void Win32Backend::FormChanged(Form& f, Property p) {
-  impl_->EnsureWindow(f);
+  Impl& m = *impl_;
+  m.EnsureWindow(f);
   switch (p) {
     case Property::Caption:
-      SetWindowTextW(impl_->window, Wide(f.caption()).c_str());
+      SetWindowTextW(m.window, Wide(f.caption()).c_str());
       break;
-    case Property::Bounds: {
-      const Bounds& b = f.bounds();
-      MoveWindow(impl_->window, b.left, b.top, b.width, b.height, TRUE);
+    case Property::Bounds:
+      m.PlaceWindow();
       break;
-    }
     case Property::Focus: {
-      const auto it = f.focused() ? impl_->windows.find(f.focused()) : impl_->windows.end();
-      SetFocus(it != impl_->windows.end() ? it->second : impl_->window);
+      const auto it = f.focused() ? m.windows.find(f.focused()) : m.windows.end();
+      SetFocus(it != m.windows.end() ? it->second->hwnd : m.window);
       break;
     }
+    case Property::Visible:
+      if (f.shown()) {
+        ShowWindow(m.window, SW_SHOW);
+        UpdateWindow(m.window);
+      } else if (!m.inModal) {
+        ShowWindow(m.window, SW_HIDE);
+      }
+      break;
+    case Property::Bands:
+      RedrawWindow(m.window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+      break;
+    case Property::Taskbar:
+      m.ApplyTaskbar();
+      break;
+    case Property::SystemMenu:
+      m.SyncSystemMenu();
+      break;
     default:
       break;
   }
 }
 
-void Win32Backend::RunModal(Form& f) {
+void Win32Backend::Wake() {
+  Impl& m = *impl_;
+  // One message waiting is enough: its handler runs everything queued.
+  if (m.wakePending.exchange(true)) return;
+  const HWND w = m.serviceWindow.load();
+  if (w && PostMessageW(w, kServiceMessage, 0, 0)) return;
+  // No window yet: the main thread's own queue.
+  if (!PostThreadMessageW(m.mainThread, kServiceMessage, 0, 0)) m.wakePending = false;
+}
+
+void Win32Backend::Run(Form& f) {
   impl_->EnsureWindow(f);
-  ShowWindow(impl_->window, SW_SHOW);
-  while (f.modalResult() == 0 && !f.closed() && impl_->window) {
-    WaitMessage();
-    PumpMessages();
+  impl_->Loop([&] { return f.closed(); });
+}
+
+void Win32Backend::RunModal(Form& f) {
+  Impl& m = *impl_;
+  m.EnsureWindow(f);
+  const bool disableOwner = m.owner && IsWindowEnabled(m.owner);
+  if (disableOwner) EnableWindow(m.owner, FALSE);
+  if (!IsWindowVisible(m.window)) {
+    ShowWindow(m.window, SW_SHOW);
+    UpdateWindow(m.window);
   }
-  if (impl_->window) ShowWindow(impl_->window, SW_HIDE);
+  m.inModal = true;
+  m.Loop([&] { return f.modalResult() != 0 || f.closed(); });
+  m.inModal = false;
+  // The owner first, so that the system hands the activation back to it
+  // and not to another program's window when the dialog hides.
+  if (disableOwner) EnableWindow(m.owner, TRUE);
+  if (m.window) ShowWindow(m.window, SW_HIDE);
+  if (m.owner) SetActiveWindow(m.owner);
 }
 
 Screen Win32Backend::ScreenOf(Form& f) {
-  impl_->EnsureWindow(f);
+  Impl& m = *impl_;
+  m.EnsureWindow(f);
   Screen s;
-  const HDC dc = GetDC(nullptr);
-  s.ppi = GetDeviceCaps(dc, LOGPIXELSY);
-  s.bitsPerPixel = GetDeviceCaps(dc, BITSPIXEL) * GetDeviceCaps(dc, PLANES);
-  ReleaseDC(nullptr, dc);
+  s.ppi = m.ppi;
+  s.bitsPerPixel = DisplayBits();
   MONITORINFO mi{};
   mi.cbSize = sizeof mi;
-  if (GetMonitorInfoW(MonitorFromWindow(impl_->window, MONITOR_DEFAULTTONEAREST), &mi)) {
+  if (GetMonitorInfoW(MonitorFromWindow(m.window, MONITOR_DEFAULTTONEAREST), &mi)) {
     s.monitorWidth = mi.rcMonitor.right - mi.rcMonitor.left;
     s.monitorHeight = mi.rcMonitor.bottom - mi.rcMonitor.top;
     s.workLeft = mi.rcWork.left;
@@ -320,8 +1054,8 @@ Screen Win32Backend::ScreenOf(Form& f) {
     s.workHeight = mi.rcWork.bottom - mi.rcWork.top;
   }
   RECT w{}, c{};
-  GetWindowRect(impl_->window, &w);
-  GetClientRect(impl_->window, &c);
+  GetWindowRect(m.window, &w);
+  GetClientRect(m.window, &c);
   s.frameWidth = (w.right - w.left) - (c.right - c.left);
   s.frameHeight = (w.bottom - w.top) - (c.bottom - c.top);
   return s;
@@ -329,7 +1063,7 @@ Screen Win32Backend::ScreenOf(Form& f) {
 
 void* Win32Backend::WindowOf(const Control& c) const {
   const auto it = impl_->windows.find(&c);
-  return it == impl_->windows.end() ? nullptr : it->second;
+  return it == impl_->windows.end() ? nullptr : it->second->hwnd;
 }
 
 void* Win32Backend::FormWindow() const { return impl_->window; }
@@ -337,32 +1071,13 @@ void* Win32Backend::FormWindow() const { return impl_->window; }
 void Win32Backend::PumpMessages() {
   MSG msg;
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    // The dialog keys of the form's windows follow the model's rules.
-    if (msg.message == WM_KEYDOWN && impl_->form && impl_->window &&
-        (msg.hwnd == impl_->window || IsChild(impl_->window, msg.hwnd))) {
-      // A click may have moved the focus since the model last moved it.
-      const auto now = impl_->controls.find(GetFocus());
-      if (now != impl_->controls.end()) impl_->form->SetFocus(now->second);
-      const bool shift = GetKeyState(VK_SHIFT) < 0;
-      bool handled = false;
-      switch (msg.wParam) {
-        case VK_TAB:
-          handled = impl_->form->Press(shift ? Key::ShiftTab : Key::Tab);
-          break;
-        case VK_RETURN:
-          handled = impl_->form->Press(Key::Enter);
-          break;
-        case VK_ESCAPE:
-          handled = impl_->form->Press(Key::Escape);
-          break;
-        default:
-          break;
-      }
-      if (handled) continue;
+    if (msg.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      break;
     }
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
+    impl_->Dispatch(msg);
   }
+  impl_->Service();
 }
 
 }  // namespace stw::forms
