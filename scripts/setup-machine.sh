@@ -14,7 +14,7 @@ mkdir -p "$cache"
 need=(g++ cmake ninja-build googletest liblzma-dev nlohmann-json3-dev dpkg-dev
       clang libclang-rt-14-dev xz-utils python3
       g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
-      wine64 xvfb xauth imagemagick fonts-dejavu-core)
+      wine64 xvfb xauth imagemagick fonts-dejavu-core fonts-wine)
 missing=()
 for p in "${need[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

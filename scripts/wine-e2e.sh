@@ -48,53 +48,8 @@ only() { [ -z "${E2E_ONLY:-}" ] || [[ ",$E2E_ONLY," == *",$1,"* ]]; }
 source "$root/scripts/lib-wine.sh"
 xvfb_pid=""
 
-# ---------------------------------------------------------------- checks
-
-passed=0
-failed=0
-scenario=""
-pass() {
-  passed=$((passed + 1))
-  printf 'ok    %s: %s\n' "$scenario" "$1"
-}
-fail() {  # description, details...
-  failed=$((failed + 1))
-  printf 'FAIL  %s: %s\n' "$scenario" "$1"
-  shift
-  local d
-  for d in "$@"; do printf '        %s\n' "$d"; done
-}
-expect_eq() {  # description, expected, actual
-  if [ "$2" == "$3" ]; then pass "$1"; else fail "$1" "expected: $2" "actual:   $3"; fi
-}
-expect_true() {  # description, command...
-  local d=$1
-  shift
-  if "$@"; then pass "$d"; else fail "$d" "not true: $*"; fi
-}
-expect_false() {  # description, command...
-  local d=$1
-  shift
-  if "$@"; then fail "$d" "true: $*"; else pass "$d"; fi
-}
-
-# ---------------------------------------------------------------- Wine helpers
-
-# C:\a\b -> the file in the prefix.
-unix_path() {
-  local p=${1//\\//}
-  local drive=${p%%:*}
-  printf '%s/drive_%s%s' "$prefix" "${drive,,}" "${p#?:}"
-}
-# A file of the Linux file system as Wine's Z: drive shows it.
-z_path() {
-  local p=${1//\//\\}
-  printf 'Z:%s' "$p"
-}
-exists() { [ -e "$(unix_path "$1")" ]; }
-same_file() {  # Linux file, Windows path
-  cmp -s "$1" "$(unix_path "$2")"
-}
+# shellcheck source=scripts/lib-checks.sh
+source "$root/scripts/lib-checks.sh"
 
 last_out=""
 run_setup() {  # package (Linux path, or a network path \\server\share\...), switches... ; sets $code, output in $last_out
@@ -107,53 +62,6 @@ run_setup() {  # package (Linux path, or a network path \\server\share\...), swi
   set -e
 }
 setup_runs=0
-
-# `reg query ARGS...`, its output in $reg_out: 0 found, 1 absent (Wine's
-# reg.exe says "Unable to find", on standard output). Wine's reg.exe has
-# once failed in CI for a value that was there: any other failure is tried
-# again and, when it stays, recorded in $work/reg-failures, which fails the
-# run, so that no absence check passes because reg.exe broke.
-reg_query() {
-  local attempt rc
-  for attempt in 1 2 3; do
-    rc=0
-    reg_out=$("$wine64" reg query "$@" </dev/null 2>"$work/reg.err") || rc=$?
-    [ "$rc" -ne 0 ] || return 0
-    [[ ${reg_out,,} != *"unable to find"* ]] || return 1
-    grep -qi 'unable to find' "$work/reg.err" && return 1
-    sleep 1
-  done
-  echo "reg query $*: exit code $rc: $(grep -v ':fixme:' "$work/reg.err" | head -3)" >>"$work/reg-failures"
-  return 1
-}
-
-# The data of one value: `reg query` prints "    NAME    TYPE    DATA".
-# Returns 1 when the key or value does not exist.
-reg_get() {  # key, value, view (32/64)
-  local line
-  reg_query "$1" /v "$2" /reg:"$3" || return 1
-  while IFS= read -r line; do
-    line=${line%$'\r'}
-    if [[ $line =~ ^"    "(.*)"    "(REG_[A-Z_]+)"    "(.*)$ ]] || [[ $line =~ ^"    "(.*)"    "(REG_[A-Z_]+)"    "?$ ]]; then
-      if [[ ${BASH_REMATCH[2]} == REG_DWORD ]]; then
-        printf '%d' "${BASH_REMATCH[3]}"
-      else
-        printf '%s' "${BASH_REMATCH[3]-}"
-      fi
-      return 0
-    fi
-  done <<<"$reg_out"
-  return 1
-}
-reg_value() {  # key, value, view: the data, or <missing>
-  reg_get "$@" || printf '<missing>'
-}
-key_exists() {  # key, view
-  reg_query "$1" /reg:"$2"
-}
-value_exists() {  # key, value, view
-  reg_get "$@" >/dev/null
-}
 
 # Another process holds a file open (tests/wine/HoldOpen.exe) until
 # release_file; hold_code is its exit code.

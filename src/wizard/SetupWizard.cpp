@@ -867,6 +867,8 @@ void TSetupWizard::AfterAdvancedPages() {
   if (!Checks(2)) return;
   EnterComponentsPage(From::Advanced, false);
   CheckComponentsDetail.SetChecked(false);
+  const Bounds& b = CheckComponentsDetail.bounds();
+  CheckComponentsDetail.SetColour(BandAt(b.top + b.height / 2));
   CheckComponentsDetail.SetVisible(true);
 }
 

@@ -1,0 +1,296 @@
+#!/usr/bin/env bash
+# The setup wizard in real windows under wine64: packages made by the host
+# pakbuild are installed by build/win64/src/setup.exe without /silent, and
+# tests/wine/WizardDriver.exe works the window from outside (clicks,
+# typing, tree state icons, message boxes) and takes a screenshot of every
+# page. Then the files and the registry of the prefix are checked.
+#
+#   scripts/wine-wizard.sh            # all scenarios, at 96 and at 144 dpi
+#   WIZARD_ONLY=install,exit scripts/wine-wizard.sh
+#
+# The screenshots go to $STW_E2E_DIR/wizard/shots (default build/wine), as
+# PNG files named <dpi>-<page>.png. Prints one line per check and
+# "N passed, M failed"; non-zero when a check failed. scripts/test.sh runs
+# it in its win64 stage after the silent end-to-end tests.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+cache=${STW_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/stowa-build}
+wine64=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+win_build=${STW_WIN64_BUILD:-$root/build/win64}
+host_build=${STW_HOST_BUILD:-$root/build/host}
+wine_dir=${STW_E2E_DIR:-$root/build/wine}
+work=$wine_dir/wizard
+shots=${STW_SHOTS:-$work/shots}
+prefix=""
+driver=$win_build/tests/wine/WizardDriver.exe
+pakbuild=$host_build/tools/pakbuild
+only() { [ -z "${WIZARD_ONLY:-}" ] || [[ ",$WIZARD_ONLY," == *",$1,"* ]]; }
+
+# shellcheck source=scripts/lib-wine.sh
+source "$root/scripts/lib-wine.sh"
+# shellcheck source=scripts/lib-checks.sh
+source "$root/scripts/lib-checks.sh"
+xvfb_pid=""
+
+# ---------------------------------------------------------------- packages
+
+# The demo product with its sources found from anywhere, edited by a jq
+# filter: name, filter.
+package() {
+  jq --arg d "$root/demo/" '(.files[].source, .readme.source, .licence.source) |= ($d + .)
+    | .finish.flags = 0 | '"$2" "$root/demo/demo.json" >"$work/$1.json"
+  "$pakbuild" build "$work/$1.json" "$work/$1.exe" >/dev/null
+}
+
+make_packages() {
+  "$root/demo/make-files.sh" >/dev/null
+  # Waits on the completion page.
+  package licence '.finish.flags = 128'
+  # Three optional components: A needs B; C stands alone.
+  package chain 'del(.licence, .readme) | .components = [
+      {name: "Program", description: "The program", folders: [{name: "%APPFOLDER%", items: [{file: "demo.exe"}]}]},
+      {name: "Alpha", description: "Needs Beta", optional: true, selected: false, dependencies: [2],
+       folders: [{name: "%APPFOLDER%", items: [{file: "notes.txt"}]}]},
+      {name: "Beta", description: "Needed by Alpha", optional: true, selected: false,
+       folders: [{name: "%APPFOLDER%", folders: [{name: "data", items: [{file: "big.dat"}]}], withItems: false}]},
+      {name: "Gamma", description: "On its own", optional: true, selected: false,
+       folders: [{name: "%APPFOLDER%", folders: [{name: "fonts", items: [{file: "demo-sans.ttf"}]}], withItems: false}]}]'
+  # Two file types; the user type is the user's choice.
+  package advanced 'del(.licence) | .fileTypes += [{install: true, description: "Stowa demo text",
+      extension: ".stwtext", actions: [{verb: "Open", target: "demo.exe", parameters: "\"%1\""}]}]'
+  package newer 'del(.licence) | .releaseDate = "2026-12-05" | .version = "1.1"'
+}
+
+# ---------------------------------------------------------------- one run
+
+# Runs setup.exe on a package with a driver script (standard input) and
+# keeps both exit codes: name, package, switches...
+drive() {
+  local name=$1 pkg=$2
+  shift 2
+  cat >"$work/$name.drv"
+  local out=$work/$name.out
+  set +e
+  timeout 120 "$wine64" "$win_build/src/setup.exe" "$(z_path "$work/$pkg.exe")" "$@" </dev/null >"$out.setup" 2>&1 &
+  local setup_pid=$!
+  timeout 110 "$wine64" "$driver" "$(z_path "$work/$name.drv")" "$(z_path "$shots/raw")" </dev/null >"$out" 2>&1
+  driver_code=$?
+  wait "$setup_pid"
+  code=$?
+  set -e
+  if [ "$driver_code" -eq 0 ]; then
+    pass "the driver's $(grep -c . "$work/$name.drv") steps"
+  else
+    fail "the driver's steps" "$(grep -v '^ ' "$out" | tail -5)" "setup: $(tail -3 "$out.setup")"
+  fi
+}
+
+# The screenshots of the last run, as PNG files of the DPI's set.
+collect_shots() {  # dpi
+  local f
+  for f in "$shots"/raw/*.bmp; do
+    [ -e "$f" ] || continue
+    convert "$f" "$shots/$1-$(basename "${f%.bmp}").png"
+    rm -f "$f"
+  done
+}
+
+new_prefix() {  # dpi
+  if [ -n "$prefix" ] && [ -d "$prefix" ]; then WINEPREFIX=$prefix "$wineserver" -k >/dev/null 2>&1 || true; fi
+  prefix=$wine_dir/wizard-prefix-$1
+  rm -rf "$prefix" "$prefix.home"
+  cp -a --reflink=auto "$cache/wine-template" "$prefix"
+  # The window's fonts (Tahoma and the others) are where Windows has them.
+  cp /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/"
+  wine_env "$prefix"
+  "$wineserver" -p
+  "$wine64" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f </dev/null >/dev/null 2>&1
+  "$wine64" rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1
+  user=$(basename "$(find "$prefix/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public | head -n1)")
+}
+
+app='C:\Program Files\Stowa Demo'
+
+# ---------------------------------------------------------------- scenarios
+
+scenarios() {  # dpi
+  local dpi=$1
+  if only install; then
+    new_prefix "$dpi"
+    scenario="$dpi dpi: install with a licence"
+    drive install licence <<'EOF'
+window
+visible BtnInstall
+visible LabelHint
+shot start
+click BtnReadme
+visible MemoLicense
+contains MemoLicense Stowa Demo
+shot readme
+click BtnBack
+visible BtnInstall
+click BtnInstall
+visible BtnLicenseYes
+caption BtnLicenseYes I &accept
+contains MemoLicense licence
+shot licence
+click BtnLicenseYes
+visible BtnDone
+caption LabelDone Stowa Demo 1.0 has been installed.
+shot done
+click BtnDone
+gone
+EOF
+    expect_eq "exit code" 0 "$code"
+    expect_true "demo.exe is installed" same_file "$root/demo/files/demo.exe" "$app\\demo.exe"
+    expect_true "big.dat is installed" same_file "$root/demo/files/big.dat" "$app\\data\\big.dat"
+    expect_true "the log is written" exists "$app\\Stowa.log"
+    expect_eq "the uninstall entry" "Stowa Demo 1.0" \
+      "$(reg_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Stowa Demo' DisplayName 32)"
+    collect_shots "$dpi"
+
+    scenario="$dpi dpi: an update shows the earlier installation's notes"
+    drive update newer <<'EOF'
+window
+caption LabelNote1 Stowa Demo 1.0 is installed on this computer.
+caption LabelNote2 This setup installs a newer release.
+shot update
+click BtnExit
+gone
+EOF
+    expect_eq "exit code (1602, its low byte)" 66 "$code"
+    collect_shots "$dpi"
+  fi
+
+  if only components && [ "$dpi" = 96 ]; then
+    new_prefix "$dpi"
+    scenario="$dpi dpi: components with a dependency"
+    drive components chain <<'EOF'
+window
+click BtnComponents
+visible TreeComponents
+tree-count TreeComponents 3
+tree-text TreeComponents 0 Alpha
+tree-state TreeComponents 0 1
+tree-click TreeComponents 0
+tree-state TreeComponents 0 2
+tree-state TreeComponents 1 4
+tree-state TreeComponents 2 1
+contains LabelLicense Space needed
+shot components
+click BtnBack
+visible BtnInstall
+click BtnComponents
+tree-state TreeComponents 0 1
+tree-state TreeComponents 1 1
+tree-select TreeComponents 2
+key TreeComponents space
+tree-state TreeComponents 2 2
+caption MemoComponent On its own
+tree-click TreeComponents 0
+tree-state TreeComponents 1 4
+click BtnProceed
+gone
+EOF
+    expect_eq "exit code" 0 "$code"
+    expect_true "Alpha's file" exists "$app\\notes.txt"
+    expect_true "Beta's file, which Alpha needs" exists "$app\\data\\big.dat"
+    expect_true "Gamma's file" exists "$app\\fonts\\demo-sans.ttf"
+    collect_shots "$dpi"
+  fi
+
+  if only advanced; then
+    new_prefix "$dpi"
+    scenario="$dpi dpi: the advanced path"
+    drive advanced advanced <<'EOF'
+window
+click BtnAdvanced
+visible BtnUserCurrent
+shot usertype
+click BtnUserCurrent
+visible EditRow1
+focus EditRow1
+shot folders
+type EditRow1 Q:\Nowhere\Demo
+post-click BtnProceed
+box ok not valid
+type EditRow1 C:\Custom\Demo
+click BtnProceed
+visible CheckType1
+check CheckType1 1
+shot filetypes
+toggle CheckType2
+check CheckType2 0
+click BtnProceed
+visible TreeComponents
+visible CheckComponentsDetail
+toggle CheckComponentsDetail
+tree-children TreeComponents 0 4
+shot detail
+click BtnBack
+visible CheckType1
+click BtnProceed
+visible TreeComponents
+click BtnProceed
+gone
+EOF
+    expect_eq "exit code" 0 "$code"
+    expect_true "the program is in the folder typed" exists 'C:\Custom\Demo\demo.exe'
+    expect_false "nothing in the user's default folder" exists "C:\\users\\$user\\AppData\\Local\\Stowa Demo\\demo.exe"
+    expect_true "the chosen file type is registered for the user" \
+      key_exists 'HKCU\Software\Classes\.stwdemo' 64
+    expect_false "the unchecked one is not" key_exists 'HKCU\Software\Classes\.stwtext' 64
+    collect_shots "$dpi"
+  fi
+
+  if only exit; then
+    scenario="$dpi dpi: exit without installing"
+    new_prefix "$dpi"
+    drive exit licence <<'EOF'
+window
+sysmenu 1
+box ok Pakvestor
+click BtnExit
+gone
+EOF
+    expect_eq "exit code (1602, its low byte)" 66 "$code"
+    expect_false "nothing installed" exists "$app\\demo.exe"
+  fi
+}
+
+# ---------------------------------------------------------------- set-up
+
+stop_all() {
+  if [ -n "$prefix" ] && [ -d "$prefix" ]; then WINEPREFIX=$prefix "$wineserver" -k >/dev/null 2>&1 || true; fi
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+}
+trap stop_all EXIT
+
+start=$SECONDS
+if [ ! -x "$pakbuild" ]; then
+  cmake -S "$root" -B "$host_build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSTW_TESTS=ON >/dev/null
+fi
+ninja -C "$host_build" pakbuild >/dev/null
+ninja -C "$win_build" setup WizardDriver >/dev/null
+make_wine_template
+rm -rf "$work"
+mkdir -p "$work" "$shots/raw"
+rm -f "$work/reg-failures"
+start_xvfb >/dev/null
+make_packages
+for dpi in 96 144; do
+  echo "at $dpi dpi, display $DISPLAY"
+  scenarios "$dpi"
+done
+
+scenario="registry queries"
+if [ -s "$work/reg-failures" ]; then
+  fail "every reg query answered" "$(cat "$work/reg-failures")"
+fi
+echo "screenshots: $shots"
+echo "($((SECONDS - start)) s)"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
