@@ -59,17 +59,57 @@ bool SamePictures(const std::vector<Tree::Picture>& a, const std::vector<Tree::P
   return true;
 }
 
+bool AnyIcon(const std::vector<TreeNode>& nodes) {
+  for (const TreeNode& n : nodes)
+    if (n.icon != TreeIcon::None || AnyIcon(n.children)) return true;
+  return false;
+}
+
+// The state index bits of an item (four bits: 0 to 15).
+UINT StateBits(int image) { return image > 0 && image <= 15 ? INDEXTOSTATEIMAGEMASK(static_cast<UINT>(image)) : 0; }
+
+}  // namespace
+
+TreeWindow::TreeWindow(Tree& tree, HWND window) : tree_(tree), window_(window), lists_(ImageListsOf(window)) {}
+
+TreeWindow::~TreeWindow() {
+  // The window is gone by now (it never owns its image lists).
+  if (states_ && lists_.destroy) lists_.destroy(states_);
+}
+
+TreeWindow::ImageLists TreeWindow::ImageListsOf(HWND window) {
+  // The library is the one whose code is the window's procedure (asked
+  // before the window is subclassed); the system folder's when that
+  // cannot be told.
+  ImageLists lists;
+  HMODULE module = nullptr;
+  const auto proc = reinterpret_cast<LPCWSTR>(GetWindowLongPtrW(window, GWLP_WNDPROC));
+  if (proc && GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                 proc, &module) &&
+      module) {
+    const auto routine = [&](const char* name) { return reinterpret_cast<void*>(GetProcAddress(module, name)); };
+    lists.create = reinterpret_cast<decltype(lists.create)>(routine("ImageList_Create"));
+    lists.add = reinterpret_cast<decltype(lists.add)>(routine("ImageList_Add"));
+    lists.destroy = reinterpret_cast<decltype(lists.destroy)>(routine("ImageList_Destroy"));
+  }
+  if (!lists.create || !lists.add || !lists.destroy) {
+    const CommonControls& cc = Comctl();
+    lists = {cc.imageListCreate, cc.imageListAdd, cc.imageListDestroy};
+  }
+  return lists;
+}
+
 // A 32-bit image list of the pictures behind a blank first image: the
 // tree's state index 0 means "no state image", so picture 1 must be
 // image 1. The pictures are premultiplied 0xAARRGGBB, which is exactly a
 // top-down 32-bit DIB's memory layout.
-HIMAGELIST MakeStateImages(const std::vector<Tree::Picture>& pictures, int fallbackSize) {
-  const CommonControls& cc = Comctl();
-  if (pictures.empty() || !cc.imageListCreate || !cc.imageListAdd) return nullptr;
-  const int size = pictures.front().size > 0 ? pictures.front().size : fallbackSize;
+HIMAGELIST TreeWindow::MakeStateImages() const {
+  const std::vector<Tree::Picture>& pictures = pictures_;
+  if (pictures.empty() || !lists_.create || !lists_.add || !lists_.destroy) return nullptr;
+  const int size = pictures.front().size > 0 ? pictures.front().size : pictureSize_;
   if (size <= 0 || size > 256) return nullptr;
   const int count = static_cast<int>(pictures.size()) + 1;
-  HIMAGELIST list = cc.imageListCreate(size, size, ILC_COLOR32, count, 0);
+  HIMAGELIST list = lists_.create(size, size, ILC_COLOR32, count, 0);
   if (!list) return nullptr;
   BITMAPINFO bi{};
   bi.bmiHeader.biSize = sizeof bi.bmiHeader;
@@ -82,7 +122,7 @@ HIMAGELIST MakeStateImages(const std::vector<Tree::Picture>& pictures, int fallb
   HBITMAP strip = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
   if (!strip || !bits) {
     if (strip) DeleteObject(strip);
-    cc.imageListDestroy(list);
+    lists_.destroy(list);
     return nullptr;
   }
   auto* px = static_cast<uint32_t*>(bits);
@@ -98,27 +138,9 @@ HIMAGELIST MakeStateImages(const std::vector<Tree::Picture>& pictures, int fallb
                   size * sizeof(uint32_t));
   }
   GdiFlush();
-  cc.imageListAdd(list, strip, nullptr);
+  lists_.add(list, strip, nullptr);
   DeleteObject(strip);
   return list;
-}
-
-bool AnyIcon(const std::vector<TreeNode>& nodes) {
-  for (const TreeNode& n : nodes)
-    if (n.icon != TreeIcon::None || AnyIcon(n.children)) return true;
-  return false;
-}
-
-// The state index bits of an item (four bits: 0 to 15).
-UINT StateBits(int image) { return image > 0 && image <= 15 ? INDEXTOSTATEIMAGEMASK(static_cast<UINT>(image)) : 0; }
-
-}  // namespace
-
-TreeWindow::TreeWindow(Tree& tree, HWND window) : tree_(tree), window_(window) {}
-
-TreeWindow::~TreeWindow() {
-  // The window is gone by now (it never owns its image lists).
-  if (states_ && Comctl().imageListDestroy) Comctl().imageListDestroy(states_);
 }
 
 DWORD TreeWindow::Style(bool lines) {
@@ -147,9 +169,9 @@ void TreeWindow::SyncPictures() {
   if (pictureSize_ == tree_.stateImageSize && SamePictures(pictures_, tree_.statePictures)) return;
   pictures_ = tree_.statePictures;
   pictureSize_ = tree_.stateImageSize;
-  HIMAGELIST made = MakeStateImages(pictures_, pictureSize_);
+  HIMAGELIST made = MakeStateImages();
   SendMessageW(window_, TVM_SETIMAGELIST, TVSIL_STATE, reinterpret_cast<LPARAM>(made));
-  if (states_ && Comctl().imageListDestroy) Comctl().imageListDestroy(states_);
+  if (states_ && lists_.destroy) lists_.destroy(states_);
   states_ = made;
   InvalidateRect(window_, nullptr, TRUE);
 }

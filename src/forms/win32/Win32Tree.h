@@ -59,6 +59,18 @@ class TreeWindow {
     UINT overlay = 0;  // state bits: INDEXTOOVERLAYMASK
   };
 
+  // The image list routines of the very library that made the tree's
+  // window: with the setup's manifest that is common controls 6 from the
+  // side-by-side store, whose trees cannot draw the image lists of the
+  // system folder's older library.
+  struct ImageLists {
+    decltype(&::ImageList_Create) create = nullptr;
+    decltype(&::ImageList_Add) add = nullptr;
+    decltype(&::ImageList_Destroy) destroy = nullptr;
+  };
+  static ImageLists ImageListsOf(HWND window);
+  HIMAGELIST MakeStateImages() const;
+
   void SyncPictures();
   void SyncIconList();
   void Rebuild();
@@ -72,6 +84,7 @@ class TreeWindow {
 
   Tree& tree_;
   HWND window_;
+  ImageLists lists_;
   std::vector<Item> items_;
   std::map<HTREEITEM, std::vector<size_t>> paths_;
   // The selection as the model last had it.
