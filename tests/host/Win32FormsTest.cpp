@@ -645,6 +645,10 @@ TEST_F(Win32Forms, ALinkLabelOpensOnAReleaseOnItOnly) {
   SendMessageW(h, WM_LBUTTONUP, 0, MAKELPARAM(static_cast<WORD>(-40), 8));
   EXPECT_EQ(opened.size(), 1u);
   EXPECT_FALSE(link.pressed());
+  EXPECT_EQ(link.colour(), 0xFF0000u);  // as before the mouse came
+  // Back onto it: it lights up again.
+  SendMessageW(h, WM_MOUSEMOVE, 0, MAKELPARAM(4, 4));
+  EXPECT_EQ(link.colour(), RGB(0, 0x99, 0));
   // A fast second press arrives as a double click and opens too.
   SendMessageW(h, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(3, 3));
   SendMessageW(h, WM_LBUTTONUP, 0, MAKELPARAM(3, 3));

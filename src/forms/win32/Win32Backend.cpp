@@ -509,11 +509,23 @@ struct Win32Backend::Impl {
         SetCapture(h);
         link.MouseDown();
         return 0;
-      case WM_LBUTTONUP:
+      case WM_LBUTTONUP: {
         if (GetCapture() == h) ReleaseCapture();
+        const POINT at{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+        RECT inside{};
+        GetClientRect(h, &inside);
+        if (cw.tracking && !PtInRect(&inside, at)) {
+          // Released elsewhere: the mouse has left, whether or not the
+          // system reported it while the label held the capture, and the
+          // next move onto it is an entry again.
+          TRACKMOUSEEVENT cancel{sizeof cancel, TME_LEAVE | TME_CANCEL, h, 0};
+          TrackMouseEvent(&cancel);
+          cw.tracking = false;
+        }
         // The last use of `cw`: opening the link may remove the label.
-        link.MouseUp(GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
+        link.MouseUp(at.x, at.y);
         return 0;
+      }
       case WM_SETCURSOR:
         SetCursor(LoadCursorW(nullptr, IDC_HAND));
         return TRUE;
