@@ -93,3 +93,49 @@ xvfb_pid=""
   "$wine64" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Stowa Demo' /reg:32 </dev/null |
     tr -d '\r' | sed 's/^/  /'
 )
+
+echo "== the wizard under wine64, worked by tests/wine/WizardDriver.exe (out/demo/shots)"
+ninja -C build/win64 WizardDriver >/dev/null
+prefix=$top/$out/wizard-prefix
+shots=$top/$out/shots
+rm -rf "$prefix" "$prefix.home" "$shots"
+mkdir -p "$shots"
+cp -a --reflink=auto "$cache/wine-template" "$prefix"
+# The window's fonts (Tahoma and the others) where Windows has them.
+cp /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/"
+cat >"$top/$out/wizard.drv" <<'DRV'
+window
+shot start
+click BtnComponents
+visible TreeComponents
+shot components
+click BtnProceed
+visible BtnLicenseYes
+shot licence
+click BtnLicenseYes
+gone
+DRV
+xvfb_pid=""
+(
+  wine_env "$prefix"
+  trap '"$wineserver" -k >/dev/null 2>&1 || true; [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true' EXIT
+  start_xvfb >/dev/null
+  installer="Z:$(echo "$top/$out/setup.exe" | tr / '\\')"
+  set +e
+  "$wine64" build/win64/src/setup.exe "$installer" </dev/null >"$top/$out/wizard-setup.out" 2>&1 &
+  setup_pid=$!
+  "$wine64" build/win64/tests/wine/WizardDriver.exe "Z:$(echo "$top/$out/wizard.drv" | tr / '\\')" \
+    "Z:$(echo "$shots" | tr / '\\')" </dev/null | grep -v '^ '
+  driver=$?
+  wait $setup_pid
+  code=$?
+  set -e
+  [ "$driver" -eq 0 ] && [ "$code" -eq 0 ] || { echo "the wizard run failed (driver $driver, setup $code)" >&2; exit 1; }
+  echo "installed through the wizard: $(find "$prefix/drive_c/Program Files/Stowa Demo" -type f | wc -l) files"
+)
+for f in "$shots"/*.bmp; do convert "$f" "${f%.bmp}.png" && rm "$f"; done
+# The README's pictures: the start page and the components page, small.
+mkdir -p "$top/docs"
+convert "$shots/start.png" -resize 75% "$top/docs/wizard-start.png"
+convert "$shots/components.png" -resize 75% "$top/docs/wizard-components.png"
+echo "screenshots: $(cd "$shots" && ls *.png | tr '\n' ' ')"
