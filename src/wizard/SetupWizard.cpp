@@ -253,6 +253,36 @@ void TSetupWizard::FormCreate() {
     S.P.Dialogs.MessageBox(text, form.caption(), MB_OK_ | MB_ICONERROR_);
     form.dispatcher().Post([this] { form.Close(); });
   };
+  // On a screen of another resolution the window keeps its look: every
+  // length grows or shrinks with the resolution, and the fonts, which are
+  // in points, are drawn anew by the backend.
+  form.OnDpiChanged = [this](int ppi) {
+    if (ppi <= 0 || ppi == Ppi) return;
+    const auto scale = [&](int v) { return MulDivRound(v, ppi, Ppi); };
+    for (const auto& c : form.controls()) {
+      const Bounds b = c->bounds();
+      c->SetBounds({scale(b.left), scale(b.top), scale(b.width), scale(b.height)});
+    }
+    for (auto& col : ListDrive.columns) col.width = scale(col.width);
+    const Bounds f = form.bounds();
+    form.SetBounds({f.left, f.top, scale(f.width), scale(f.height)});
+    designedHeight_ = scale(designedHeight_);
+    if (rememberedButtonsTop_) rememberedButtonsTop_ = scale(*rememberedButtonsTop_);
+    noteTop_ = scale(noteTop_);
+    Scale.lineUnit = scale(Scale.lineUnit);
+    Scale.fontHeight = scale(Scale.fontHeight);
+    Scale.scaled = true;
+    Ppi = ppi;
+    if (TreeComponents.visible()) {
+      // The state images in the size of the new resolution.
+      const std::vector<size_t> sel = TreeComponents.selected();
+      std::vector<forms::TreeNode> nodes = TreeComponents.nodes();
+      TreeComponents.statePictures.clear();
+      BuildTree(false);
+      TreeComponents.SetNodes(std::move(nodes));
+      if (!sel.empty()) TreeComponents.Select(sel);
+    }
+  };
   // Closing is refused while the installation runs.
   form.CanClose = [this] { return !InstallRunning; };
   form.OnCancel = [this] {

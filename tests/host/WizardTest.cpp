@@ -886,3 +886,49 @@ TEST_F(WizardTest, ExitLeavesWithoutInstallingAndCloseIsRefusedWhileInstalling) 
 
 }  // namespace
 }  // namespace stw::test
+
+namespace stw::test {
+namespace {
+
+TEST_F(WizardTest, BackFromComponentsOfTheAdvancedPathWithNothingBetweenGoesToTheStartPage) {
+  PackageManifest m = NoLicence(Choice());
+  m.userType = 1;
+  for (auto& f : m.folderDefaults) f[0] = f[1] = "";  // no folder variables
+  TSetupWizard& wz = Open(m);
+  ASSERT_TRUE(wz.S.Def.FolderVariables.empty());
+  wz.BtnAdvanced.Click();  // no rows: the folders page goes on at once
+  EXPECT_TRUE(wz.TreeComponents.visible());
+  wz.TreeComponents.ClickState({1});
+  EXPECT_TRUE(wz.S.Def.Components[1].Selected);
+  wz.BtnBack.Click();
+  EXPECT_EQ(StartButtons().size(), 5u);
+  EXPECT_FALSE(wz.TreeComponents.visible());
+  EXPECT_FALSE(wz.S.Def.Components[1].Selected);  // restored
+}
+
+TEST_F(WizardTest, AReadmeThatCannotBeReadShowsAnEmptyPage) {
+  TSetupWizard& wz = Open(Choice());
+  ASSERT_GE(wz.S.Def.ReadmeIndex, 0);
+  ASSERT_TRUE(fs.DeleteFile(wz.S.Package.TempFilePaths[static_cast<size_t>(wz.S.Def.ReadmeIndex)]));
+  wz.BtnReadme.Click();
+  EXPECT_TRUE(wz.MemoLicense.visible());
+  EXPECT_EQ(wz.MemoLicense.text(), "");
+  EXPECT_FALSE(wz.form.closed());
+}
+
+TEST_F(WizardTest, AMoveToAScreenOfAnotherResolutionRescalesTheWindow) {
+  TSetupWizard& wz = Open(Choice());
+  ASSERT_TRUE(wz.form.OnDpiChanged);
+  wz.form.OnDpiChanged(192);
+  EXPECT_EQ(wz.Ppi, 192);
+  EXPECT_EQ(wz.form.bounds().width, 1024);
+  EXPECT_EQ(wz.form.bounds().height, 602);
+  EXPECT_EQ(wz.BtnInstall.bounds(), (Bounds{98, 252, 400, 58}));
+  EXPECT_EQ(wz.WelcomeLabels[0]->bounds().left, 14);
+  EXPECT_EQ(wz.Scale.lineUnit, 56);
+  wz.form.OnDpiChanged(96);
+  EXPECT_EQ(wz.BtnInstall.bounds(), (Bounds{49, 126, 200, 29}));
+}
+
+}  // namespace
+}  // namespace stw::test
