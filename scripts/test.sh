@@ -228,6 +228,7 @@ win64_tests() {
   "$wine64" rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1
   run_ctest "$root/build/win64"
   STW_CACHE=$cache bash "$root/scripts/wine-e2e.sh"
+  STW_CACHE=$cache bash "$root/scripts/wine-wizard.sh"
 }
 
 win32_build() {

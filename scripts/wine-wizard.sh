@@ -246,6 +246,30 @@ EOF
     collect_shots "$dpi"
   fi
 
+  if only stopped; then
+    new_prefix "$dpi"
+    scenario="$dpi dpi: an error stops the installation"
+    # A file where a folder of the product goes: the workers cannot make it.
+    mkdir -p "$(unix_path "$app")"
+    echo "in the way" >"$(unix_path "$app\\data")"
+    drive stopped newer <<'EOF'
+window
+post-click BtnInstall
+sleep 1500
+shot error
+box no could not be created
+visible BtnDone
+caption LabelDone The installation was stopped.
+caption BtnDone OK
+shot stopped
+click BtnDone
+gone
+EOF
+    expect_eq "exit code (1603, its low byte)" 67 "$code"
+    expect_true "the file in the way is left alone" grep -q "in the way" "$(unix_path "$app\\data")"
+    collect_shots "$dpi"
+  fi
+
   if only exit; then
     scenario="$dpi dpi: exit without installing"
     new_prefix "$dpi"
