@@ -280,6 +280,23 @@ TEST_F(Win32FormsPage, TabEnterAndEscFollowTheModel) {
   EXPECT_EQ(form.focused(), desktop);
 }
 
+TEST_F(Win32FormsPage, TheFocusComesBackWhenTheWindowIsActivatedAgain) {
+  ASSERT_TRUE(SetForegroundWindow(F()));
+  form.SetFocus(desktop);
+  backend.PumpMessages();
+  ASSERT_EQ(GetFocus(), W(*desktop));
+  const HWND other = CreateWindowExW(0, L"STATIC", L"Win32Forms other", WS_POPUP | WS_VISIBLE, 600, 500, 100, 50,
+                                     nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(other, nullptr);
+  SetActiveWindow(other);
+  backend.PumpMessages();
+  EXPECT_NE(GetFocus(), W(*desktop));
+  SetActiveWindow(F());
+  backend.PumpMessages();
+  EXPECT_EQ(GetFocus(), W(*desktop));
+  DestroyWindow(other);
+}
+
 TEST_F(Win32FormsPage, EveryControlWindowCarriesItsNameForProgramsOutside) {
   for (const auto& c : form.controls()) EXPECT_EQ(NameProperty(W(*c)), c->name()) << c->name();
   EXPECT_EQ(ClassOf(F()), L"stowasetupform");

@@ -173,6 +173,8 @@ struct Win32Backend::Impl {
   std::map<std::string, FontEntry> fonts;
   int ppi;
   Control* hovered = nullptr;
+  // The child window that had the focus when the form was last active.
+  HWND lastFocus = nullptr;
   size_t systemMenuItems = 0;
   UINT taskbarCreated = 0;
   ITaskbarList3* taskbar = nullptr;
@@ -270,6 +272,22 @@ struct Win32Backend::Impl {
       case WM_NCMOUSEMOVE:
         SetHovered(nullptr);
         return false;
+      case WM_ACTIVATE:
+        // A plain window, unlike a dialog, leaves the keyboard focus on
+        // itself when it is activated again (after a message box, or
+        // coming back from another program): the control that had it
+        // gets it back.
+        if (LOWORD(wp) == WA_INACTIVE) {
+          const HWND now = GetFocus();
+          if (now && IsChild(window, now)) lastFocus = now;
+          return false;
+        }
+        if (const HWND back = FocusToRestore()) {
+          SetFocus(back);
+          result = 0;
+          return true;
+        }
+        return false;
       case WM_CLOSE:
         // The close box and Alt+F4 ask; the model decides.
         if (form) form->CloseQuery();
@@ -316,6 +334,18 @@ struct Win32Backend::Impl {
         }
         return false;
     }
+  }
+
+  // The control window to give the focus back to: the last one that had
+  // it, else the model's focused control, while it can take it.
+  HWND FocusToRestore() const {
+    const auto usable = [&](HWND h) { return h && IsChild(window, h) && IsWindowVisible(h) && IsWindowEnabled(h); };
+    if (usable(lastFocus)) return lastFocus;
+    if (form && form->focused()) {
+      const auto it = windows.find(form->focused());
+      if (it != windows.end() && usable(it->second->hwnd)) return it->second->hwnd;
+    }
+    return nullptr;
   }
 
   void Service() {
@@ -862,6 +892,7 @@ struct Win32Backend::Impl {
     std::unique_ptr<ControlWindow> cw = std::move(it->second);
     windows.erase(it);
     if (hovered == &c) hovered = nullptr;
+    if (lastFocus == cw->hwnd) lastFocus = nullptr;
     Release(*cw);
     DestroyWindow(cw->hwnd);
     if (cw->brush) DeleteObject(cw->brush);
