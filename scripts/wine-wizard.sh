@@ -214,6 +214,15 @@ click BtnUserCurrent
 visible EditRow1
 focus EditRow1
 shot folders
+post-click BtnBrowse1
+dialog
+title Application folder
+caption BtnOK OK
+shot browse
+type Edit C:\windows\system32\nothing
+click BtnOK
+main
+caption EditRow1 C:\windows\system32\nothing
 type EditRow1 Q:\Nowhere\Demo
 post-click BtnProceed
 box ok not valid
