@@ -188,6 +188,9 @@ struct Win32Backend::Impl {
   bool mirroring = false;
 
   ~Impl() {
+    // The form usually went first; what its window is told while it goes
+    // must not reach it.
+    form = nullptr;
     for (auto& entry : windows) Release(*entry.second);
     // The control windows go with the form's window.
     if (window) DestroyWindow(window);
