@@ -138,16 +138,6 @@ Font TSetupWizard::FormFont() const {
   return f;
 }
 
-void TSetupWizard::Place(Control& c, int left, int top, int width, int height) {
-  c.SetBounds({S_(left), S_(top), S_(width), S_(height)});
-}
-
-Label& TSetupWizard::AddLabel(const std::string& name, int left, int top, int width, int height) {
-  Label& l = form.Add<Label>(name);
-  l.SetBounds({left, top, width, height});
-  return l;
-}
-
 void TSetupWizard::FormCreate() {
   // The design: a client area of 512 × 301 at 96 pixels per inch, Tahoma
   // with a height of 11 pixels; ApplyScaling enlarges it with the font.

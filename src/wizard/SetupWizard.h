@@ -216,8 +216,6 @@ class TSetupWizard {
 
  private:
   friend class TWizardProgress;
-  forms::Label& AddLabel(const std::string& name, int left, int top, int width, int height);
-  void Place(forms::Control& c, int left, int top, int width, int height);
   int S_(int designed) const { return Scale.Scale(designed, 11); }
   int Margin() const { return TreeComponents.bounds().left; }
   forms::Font FormFont() const;
@@ -233,7 +231,6 @@ class TSetupWizard {
   void ShowNavigation(bool back, bool proceed, bool abort);
   bool Checks(int elevationMode);
   bool ElevationCheck(int mode);
-  void LeaveStartPage();
 
   // Folders and file types.
   void ShowFoldersPage();
@@ -279,11 +276,9 @@ class TSetupWizard {
   std::vector<bool> savedSelected_;
   From componentsFrom_ = From::Start;
   bool detailBuilt_ = false;
-  bool portableNote_ = false;
   std::optional<int> rememberedButtonsTop_;
   int designedHeight_ = 0;  // the client height before any page grew it
   WizardEnd end_ = WizardEnd::Running;
-  bool exitedBeforeInstall_ = true;
   std::unique_ptr<IInstallProgress> progress_;
   int noteTop_ = 0;
   forms::Control* activeControl_ = nullptr;

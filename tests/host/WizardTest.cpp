@@ -858,10 +858,17 @@ TEST_F(WizardTest, APendingRestartAsksWhateverBit7Says) {
 TEST_F(WizardTest, AStoppedInstallationSaysSoAndEnds) {
   PackageManifest m = NoLicence(Choice());
   // A folder that cannot be made: the error question, answered No.
-  Write(App(), "a file where the folder goes");
+  Write(App("data"), "a file where a folder goes");
+  m.components[0].root.folders[0].folders.push_back(BuildFolder{"data", false, {}, true, m.components[1].root.folders[0].items});
   dialogs.Answer(IDNO_);
   TSetupWizard& wz = Open(m);
+  // The taskbar button says "error" while the question is up.
+  std::vector<forms::TaskbarState> during;
+  dialogs.onShow = [&](const ScriptedDialogs::Shown&) { during.push_back(wz.form.taskbarState()); };
   wz.BtnInstall.Click();
+  ASSERT_EQ(during.size(), 1u);
+  EXPECT_EQ(during[0], forms::TaskbarState::Error);
+  EXPECT_NE(dialogs.shown[0].text.find("data could not be created"), std::string::npos) << dialogs.shown[0].text;
   EXPECT_EQ(Caption("LabelDone"), "The installation was stopped.");
   EXPECT_EQ(Caption("BtnDone"), "OK");
   EXPECT_TRUE(wz.BtnDone.visible());
@@ -928,6 +935,22 @@ TEST_F(WizardTest, AMoveToAScreenOfAnotherResolutionRescalesTheWindow) {
   EXPECT_EQ(wz.Scale.lineUnit, 56);
   wz.form.OnDpiChanged(96);
   EXPECT_EQ(wz.BtnInstall.bounds(), (Bounds{49, 126, 200, 29}));
+}
+
+}  // namespace
+}  // namespace stw::test
+
+namespace stw::test {
+namespace {
+
+TEST_F(WizardTest, TheUsersTextSizeEnlargesTheWindowsFont) {
+  sys.Set("version", "10.0");
+  reg.WriteDword(RegRoot::CurrentUser, "SOFTWARE\\Microsoft\\Accessibility", "TextScaleFactor", 150);
+  TSetupWizard& wz = Open(Choice());
+  // 9 points × 150 % = 13.5, rounded to 14: 19 pixels at 96 dpi.
+  EXPECT_EQ(wz.Scale.fontSize, 14);
+  EXPECT_EQ(wz.BtnInstall.font().height, 14);
+  EXPECT_EQ(wz.form.bounds().width, MulDivRound(512, 19, 11));
 }
 
 }  // namespace
