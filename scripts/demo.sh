@@ -75,9 +75,7 @@ rm -rf "$prefix" "$prefix.home"
 cp -a --reflink=auto "$cache/wine-template" "$prefix"
 xvfb_pid=""
 (
-  wine_env "$prefix"
-  trap '"$wineserver" -k >/dev/null 2>&1 || true; [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true' EXIT
-  start_xvfb >/dev/null
+  wine_session "$prefix"
   installer="Z:$(echo "$top/$out/setup.exe" | tr / '\\')"
   set +e
   "$wine64" build/win64/src/setup.exe "$installer" /silent </dev/null
@@ -117,9 +115,7 @@ gone
 DRV
 xvfb_pid=""
 (
-  wine_env "$prefix"
-  trap '"$wineserver" -k >/dev/null 2>&1 || true; [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true' EXIT
-  start_xvfb >/dev/null
+  wine_session "$prefix"
   installer="Z:$(echo "$top/$out/setup.exe" | tr / '\\')"
   set +e
   "$wine64" build/win64/src/setup.exe "$installer" </dev/null >"$top/$out/wizard-setup.out" 2>&1 &

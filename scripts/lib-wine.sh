@@ -3,6 +3,26 @@
 # Sourced by scripts/test.sh, scripts/wine-e2e.sh and scripts/demo.sh; they
 # set `cache`, `wine64` and `wineserver` first.
 
+# The places of the end-to-end scripts (they set `root` first): the cache
+# of the template prefix, Wine's programs, the builds and the work folder,
+# each one movable by its variable.
+wine_paths() {
+  cache=${STW_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/stowa-build}
+  wine64=/usr/lib/wine/wine64
+  wineserver=/usr/lib/wine/wineserver
+  win_build=${STW_WIN64_BUILD:-$root/build/win64}
+  host_build=${STW_HOST_BUILD:-$root/build/host}
+  wine_dir=${STW_E2E_DIR:-$root/build/wine}
+}
+
+# Inside a subshell: the prefix's environment and an X server, both ended
+# when the subshell exits.
+wine_session() {  # prefix
+  wine_env "$1"
+  trap '"$wineserver" -k >/dev/null 2>&1 || true; [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true' EXIT
+  start_xvfb >/dev/null
+}
+
 # The environment every Wine command of the run shares; cmake/wine-run.sh
 # derives the same HOME from WINEPREFIX.
 wine_env() {  # prefix

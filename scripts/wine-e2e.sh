@@ -30,12 +30,9 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-cache=${STW_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/stowa-build}
-wine64=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver
-win_build=${STW_WIN64_BUILD:-$root/build/win64}
-host_build=${STW_HOST_BUILD:-$root/build/host}
-wine_dir=${STW_E2E_DIR:-$root/build/wine}
+# shellcheck source=scripts/lib-wine.sh
+source "$root/scripts/lib-wine.sh"
+wine_paths
 work=$wine_dir/e2e
 prefix=$wine_dir/e2e-prefix
 helpers=$win_build/tests/wine
@@ -44,8 +41,6 @@ only() { [ -z "${E2E_ONLY:-}" ] || [[ ",$E2E_ONLY," == *",$1,"* ]]; }
 
 # ---------------------------------------------------------------- shared code
 
-# shellcheck source=scripts/lib-wine.sh
-source "$root/scripts/lib-wine.sh"
 xvfb_pid=""
 
 # shellcheck source=scripts/lib-checks.sh

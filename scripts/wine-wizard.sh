@@ -16,12 +16,9 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-cache=${STW_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/stowa-build}
-wine64=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver
-win_build=${STW_WIN64_BUILD:-$root/build/win64}
-host_build=${STW_HOST_BUILD:-$root/build/host}
-wine_dir=${STW_E2E_DIR:-$root/build/wine}
+# shellcheck source=scripts/lib-wine.sh
+source "$root/scripts/lib-wine.sh"
+wine_paths
 work=$wine_dir/wizard
 shots=${STW_SHOTS:-$work/shots}
 prefix=""
@@ -29,8 +26,6 @@ driver=$win_build/tests/wine/WizardDriver.exe
 pakbuild=$host_build/tools/pakbuild
 only() { [ -z "${WIZARD_ONLY:-}" ] || [[ ",$WIZARD_ONLY," == *",$1,"* ]]; }
 
-# shellcheck source=scripts/lib-wine.sh
-source "$root/scripts/lib-wine.sh"
 # shellcheck source=scripts/lib-checks.sh
 source "$root/scripts/lib-checks.sh"
 xvfb_pid=""

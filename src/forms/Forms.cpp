@@ -224,6 +224,7 @@ void Tree::ExpandAll(bool expand) {
     }
   };
   walk(nodes_);
+  ++expandAll_;
   Changed(Property::Nodes);
 }
 
@@ -239,6 +240,16 @@ void ProgressBar::SetMaximum(uint64_t m) {
 }
 void ProgressBar::SetPosition(uint64_t p) {
   if (Assign(pos_, std::min(p, max_))) Changed(Property::Position);
+}
+
+Colour BandColour(Colour top, Colour bottom, int n, int i) {
+  if (n <= 0) return top;
+  Colour c = 0;
+  for (int shift = 0; shift <= 16; shift += 8) {
+    const int a = static_cast<int>((top >> shift) & 0xFF), b = static_cast<int>((bottom >> shift) & 0xFF);
+    c |= static_cast<Colour>(((n - i) * a + i * b) / n) << shift;
+  }
+  return c;
 }
 
 // ---------------------------------------------------------------- dispatcher
@@ -307,6 +318,7 @@ Form::~Form() {
   for (auto it = controls_.rbegin(); it != controls_.rend(); ++it) backend_.Destroyed(**it);
   controls_.clear();
   dispatcher_.Service();
+  backend_.FormDestroyed(*this);
 }
 
 void Form::Remove(Control& c) {

@@ -63,6 +63,10 @@ enum class Property {
 
 enum class Align { Left, Right, Center };
 
+// The background bands: band `i` of `n` from `top` to `bottom`, each
+// channel ((n - i) × top + i × bottom) / n.
+Colour BandColour(Colour top, Colour bottom, int n, int i);
+
 struct Size {
   int width = 0, height = 0;
 };
@@ -263,8 +267,10 @@ class Tree : public Control {
   // Lines between the nodes and the buttons that fold them.
   bool showLines() const { return showLines_; }
   void SetShowLines(bool v);
-  // Unfolds (or folds) every node.
+  // Unfolds (or folds) every node, whatever the user unfolded by hand;
+  // `expandAllCount` tells the backend that it happened.
   void ExpandAll(bool expand);
+  unsigned expandAllCount() const { return expandAll_; }
   // A click on a node's state image, or Space on the selected node.
   std::function<void(const std::vector<size_t>& path)> OnStateClick;
   std::function<void()> OnSelect;
@@ -274,6 +280,7 @@ class Tree : public Control {
   TreeNode* MutableNode(const std::vector<size_t>& path);
   std::vector<TreeNode> nodes_;
   bool showLines_ = false;
+  unsigned expandAll_ = 0;
   std::vector<size_t> selected_;
 };
 
@@ -327,6 +334,8 @@ class IBackend {
   virtual void Created(Control& c) = 0;
   // The control is about to go: its window goes with it.
   virtual void Destroyed(Control& c) = 0;
+  // The form is gone (its controls went first): nothing may reach it now.
+  virtual void FormDestroyed(Form& f) {}
   virtual void Changed(Control& c, Property p) = 0;
   virtual void FormChanged(Form& f, Property p) = 0;
   // The size of a one-line text in a font, in pixels.

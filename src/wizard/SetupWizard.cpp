@@ -52,16 +52,6 @@ std::string CleanFolderText(const std::string& text, bool& changed) {
   return s;
 }
 
-Colour BandColour(Colour top, Colour bottom, int n, int i) {
-  if (n <= 0) return top;
-  Colour c = 0;
-  for (int shift = 0; shift <= 16; shift += 8) {
-    const int a = static_cast<int>((top >> shift) & 0xFF), b = static_cast<int>((bottom >> shift) & 0xFF);
-    c |= static_cast<Colour>(((n - i) * a + i * b) / n) << shift;
-  }
-  return c;
-}
-
 static void AddFolderBytes(const TComponentFolder& f, const std::vector<int64_t>& sizes, uint64_t& total) {
   for (const auto& child : f.Folders) AddFolderBytes(*child, sizes, total);
   for (const TFileData& file : f.Files)

@@ -84,8 +84,6 @@ int SpacePercent(uint64_t required, std::optional<uint64_t> free);
 // ">", "?", "|", and ":" anywhere but as the second character), then one
 // trailing backslash; `changed` tells whether characters were removed.
 std::string CleanFolderText(const std::string& text, bool& changed);
-// The colour of band `i` of `n` from `top` to `bottom` (0x00BBGGRR).
-forms::Colour BandColour(forms::Colour top, forms::Colour bottom, int n, int i);
 // The bytes the chosen components install (a file of two components
 // counts twice).
 uint64_t RequiredBytes(const std::vector<TComponentData>& components, const std::vector<int64_t>& fileSizes);

@@ -107,6 +107,18 @@ PackageManifest ShiftDown(PackageManifest m) {
   return m;
 }
 
+// The menu folder with a shortcut to app.exe.
+BuildFolder MenuWithShortcut(const PackageManifest& m) {
+  BuildFolder menu;
+  menu.name = "%APPMENU%";
+  BuildItem link;
+  link.kind = BuildItem::Shortcut;
+  link.shortcut.Target = static_cast<uint16_t>(FindDataIndex(m, "app.exe"));
+  link.shortcut.Name = "The program";
+  menu.items.push_back(link);
+  return menu;
+}
+
 // A product with two optional components, a readme and a licence.
 PackageManifest Choice() {
   PackageManifest m = Designed(SampleManifest());
@@ -220,9 +232,9 @@ TEST_F(WizardTest, TheBandsComeWhenThePackageAsksAndTheScreenHasColours) {
   backend.screen.bitsPerPixel = 32;
   m.paintGradient = 0;
   EXPECT_FALSE(Open(m).form.bands());
-  EXPECT_EQ(BandColour(0xFFFFFF, 0x000000, 4, 0), 0xFFFFFFu);
-  EXPECT_EQ(BandColour(0xFFFFFF, 0x000000, 4, 1), 0xBFBFBFu);
-  EXPECT_EQ(BandColour(0x0000FF, 0xFF0000, 3, 2), 0xAA0055u);  // each channel on its own
+  EXPECT_EQ(forms::BandColour(0xFFFFFF, 0x000000, 4, 0), 0xFFFFFFu);
+  EXPECT_EQ(forms::BandColour(0xFFFFFF, 0x000000, 4, 1), 0xBFBFBFu);
+  EXPECT_EQ(forms::BandColour(0x0000FF, 0xFF0000, 3, 2), 0xAA0055u);  // each channel on its own
 }
 
 // ---------------------------------------------------------------- start page variants
@@ -622,13 +634,7 @@ TEST_F(WizardTest, TheDetailViewShowsFoldersFilesAndShortcuts) {
   empty.name = "Empty";
   sub.folders.push_back(empty);
   m.components[0].root.folders[0].folders.push_back(sub);
-  BuildFolder menu;
-  menu.name = "%APPMENU%";
-  BuildItem link;
-  link.kind = BuildItem::Shortcut;
-  link.shortcut.Target = static_cast<uint16_t>(FindDataIndex(m, "app.exe"));
-  link.shortcut.Name = "The program";
-  menu.items.push_back(link);
+  BuildFolder menu = MenuWithShortcut(m);
   BuildItem url;
   url.kind = BuildItem::Url;
   url.url.Name = "Web site";
@@ -788,14 +794,7 @@ TEST_F(WizardTest, AnUpgradeOnlyPackageWithoutTheProductOffersOnlyExit) {
 TEST_F(WizardTest, TheProgressPageHasAStageEachAndTheTaskbarFollows) {
   PackageManifest m = NoLicence(Choice());
   m.finishFlags = 128;  // wait on the completion page
-  BuildFolder menu;  // a shortcut: a second stage
-  menu.name = "%APPMENU%";
-  BuildItem link;
-  link.kind = BuildItem::Shortcut;
-  link.shortcut.Target = static_cast<uint16_t>(FindDataIndex(m, "app.exe"));
-  link.shortcut.Name = "The program";
-  menu.items.push_back(link);
-  m.components[0].root.folders.push_back(menu);
+  m.components[0].root.folders.push_back(MenuWithShortcut(m));  // a second stage
   sys.Set("processors", "2");
   TSetupWizard& wz = Open(m);
   std::vector<std::string> taskbar;

@@ -96,14 +96,6 @@ DWORD LabelStyle(const Label& l) {
 
 // Band i of n: each channel on its own, from the top colour to the bottom
 // one, with the integer division that makes the bands step evenly.
-COLORREF BandColour(int i, int n, Colour top, Colour bottom) {
-  const auto channel = [&](int shift) {
-    const int t = static_cast<int>((top >> shift) & 0xFF), b = static_cast<int>((bottom >> shift) & 0xFF);
-    return static_cast<COLORREF>((((n - i) * t + i * b) / n) & 0xFF) << shift;
-  };
-  return channel(0) | channel(8) | channel(16);
-}
-
 bool SameColumns(const std::vector<ReportList::Column>& a, const std::vector<ReportList::Column>& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
@@ -426,7 +418,7 @@ struct Win32Backend::Impl {
       RECT band{-at.x, 4 * i - at.y, width + 1 - at.x, 4 * i + 5 - at.y};
       RECT part;
       if (!IntersectRect(&part, &band, &area)) continue;
-      SetBkColor(dc, BandColour(i, n, form->bandTop(), form->bandBottom()));
+      SetBkColor(dc, BandColour(form->bandTop(), form->bandBottom(), n, i));
       ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &part, nullptr, 0, nullptr);
     }
     SetBkColor(dc, oldBk);
@@ -991,6 +983,12 @@ struct Win32Backend::Impl {
 
 Win32Backend::Win32Backend(void* owner) : impl_(std::make_unique<Impl>(static_cast<HWND>(owner))) {}
 Win32Backend::~Win32Backend() = default;
+
+void Win32Backend::FormDestroyed(Form& f) {
+  // The window may still get messages (its destruction comes with the
+  // backend's): they find no form to tell.
+  if (impl_->form == &f) impl_->form = nullptr;
+}
 
 void Win32Backend::Created(Control& c) { impl_->Create(c); }
 

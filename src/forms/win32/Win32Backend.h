@@ -28,6 +28,7 @@ class Win32Backend : public IBackend {
 
   void Created(Control& c) override;
   void Destroyed(Control& c) override;
+  void FormDestroyed(Form& f) override;
   void Changed(Control& c, Property p) override;
   void FormChanged(Form& f, Property p) override;
   Size MeasureText(const Font& f, const std::string& text) override;

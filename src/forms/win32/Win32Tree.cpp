@@ -244,10 +244,15 @@ void TreeWindow::SyncNodes() {
   // The usual change is a state image or an unfolded node: the items are
   // changed in place, so the window keeps its scroll position and focus.
   // Only nodes that came or went rebuild it.
-  if (SameShape(tree_.nodes(), items_))
+  if (SameShape(tree_.nodes(), items_)) {
+    // After ExpandAll every node follows the model, also one the user
+    // folded or unfolded by hand (which the mirror does not know).
+    if (expandAll_ != tree_.expandAllCount()) ForgetExpansion(items_);
     Update(tree_.nodes(), items_);
+  }
   else
     Rebuild();
+  expandAll_ = tree_.expandAllCount();
   SyncSelection();
   mirroring_ = was;
   if (was) return;
@@ -299,6 +304,14 @@ void TreeWindow::Insert(const std::vector<TreeNode>& nodes, HTREEITEM parent, st
     }
     into.push_back(std::move(it));
     path.pop_back();
+  }
+}
+
+void TreeWindow::ForgetExpansion(std::vector<Item>& items) {
+  for (Item& it : items) {
+    it.expanded = it.handle && (SendMessageW(window_, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(it.handle),
+                                             TVIS_EXPANDED) & TVIS_EXPANDED) != 0;
+    ForgetExpansion(it.children);
   }
 }
 

@@ -77,6 +77,8 @@ class TreeWindow {
   void Insert(const std::vector<TreeNode>& nodes, HTREEITEM parent, std::vector<Item>& into,
               std::vector<size_t>& path);
   void Update(const std::vector<TreeNode>& nodes, std::vector<Item>& items);
+  // Reads back which items the window shows unfolded.
+  void ForgetExpansion(std::vector<Item>& items);
   void SyncSelection();
   Icon IconFor(const TreeNode& n);
   static bool SameShape(const std::vector<TreeNode>& nodes, const std::vector<Item>& items);
@@ -87,6 +89,8 @@ class TreeWindow {
   ImageLists lists_;
   std::vector<Item> items_;
   std::map<HTREEITEM, std::vector<size_t>> paths_;
+  // The model's count of unfoldings of everything, as last mirrored.
+  unsigned expandAll_ = 0;
   // The selection as the model last had it.
   std::vector<size_t> selected_;
   // The pictures the state image list was made from.
