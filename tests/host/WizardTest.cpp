@@ -954,3 +954,42 @@ TEST_F(WizardTest, TheUsersTextSizeEnlargesTheWindowsFont) {
 
 }  // namespace
 }  // namespace stw::test
+
+namespace stw::test {
+namespace {
+
+TEST_F(WizardTest, ManyFileTypesGrowTheWindowAndProceedRestoresIt) {
+  PackageManifest m = NoLicence(Choice());
+  m.userType = 1;
+  for (int i = 0; i < 12; ++i) {
+    TFileType t;
+    t.Extension = ".t" + std::to_string(i);
+    t.Description = "Type " + std::to_string(i);
+    m.fileTypes.push_back(t);
+  }
+  TSetupWizard& wz = Open(m);
+  wz.BtnAdvanced.Click();
+  wz.BtnProceed.Click();
+  ASSERT_EQ(wz.TypeBoxes.size(), 12u);
+  // The boxes run below the buttons' row: the window grows by what they
+  // need, and the buttons move down to the running top.
+  const forms::Bounds last = wz.TypeBoxes.back()->bounds();
+  const int runningTop = last.top + last.height + 7;
+  EXPECT_GT(runningTop, 266);
+  EXPECT_EQ(wz.BtnProceed.bounds().top, runningTop);
+  EXPECT_EQ(wz.BtnBack.bounds().top, runningTop);
+  EXPECT_EQ(wz.form.bounds().height, 301 + runningTop - 266);
+  // Back to the folders page keeps the size; entering the file types page
+  // again restores it before its own growth; Proceed restores it.
+  wz.BtnBack.Click();
+  EXPECT_EQ(wz.form.bounds().height, 301 + runningTop - 266);
+  wz.BtnProceed.Click();
+  EXPECT_EQ(wz.form.bounds().height, 301 + runningTop - 266);
+  wz.BtnProceed.Click();
+  EXPECT_EQ(wz.form.bounds().height, 301);
+  EXPECT_EQ(wz.BtnProceed.bounds().top, 266);
+  EXPECT_TRUE(wz.TreeComponents.visible());
+}
+
+}  // namespace
+}  // namespace stw::test
