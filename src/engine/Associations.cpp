@@ -32,7 +32,7 @@ void TInstaller::RegisterFileTypes() {
   fileTypesLogged_ = true;
   auto& types = s_.Def.FileTypes;
   if (types.empty()) return;
-  progress_.Stage(s_.IString(kStrFileTypes), types.size());
+  progress_.Stage(IInstallProgress::StageKind::Other, s_.IString(kStrFileTypes), types.size());
   bool changed = false;
   for (auto& [display, type] : types) {
     const size_t before = log_.size();

@@ -388,8 +388,10 @@ void TInstaller::ReportError(const std::string& text, bool fromWorker) {
                               s_.IString(kStrErrorQuestion);
   progress_.ErrorState(true);
   const int answer = s_.P.Dialogs.MessageBox(message, s_.WindowCaption(), MB_YESNO_ | MB_ICONERROR_);
-  progress_.ErrorState(false);
-  if (answer == IDYES_) return;
+  if (answer == IDYES_) {
+    progress_.ErrorState(false);
+    return;
+  }
   // "No", and an unattended run where nobody can answer, both stop.
   aborted_ = true;
   if (!fromWorker) throw EAbortInstallation();
@@ -720,7 +722,7 @@ void TInstaller::RemoveObsoleteFiles() {
     }
     std::reverse(toRemove.begin(), toRemove.end());
     if (!toRemove.empty()) {
-      progress_.Stage(s_.IString(kStrRemovingObsolete), toRemove.size());
+      progress_.Stage(IInstallProgress::StageKind::Other, s_.IString(kStrRemovingObsolete), toRemove.size());
       for (const std::string& p : toRemove) {
         RemoveFile(p);
         progress_.Advance(1);
@@ -754,7 +756,7 @@ void TInstaller::InstallFiles() {
   s_.BytesTotal = 0;
   for (const TFileData* f : files_) s_.BytesTotal += static_cast<uint64_t>(pkg_.Tables.FileSizes[f->DataIndex]);
   if (files_.empty()) return;
-  progress_.Stage("files", s_.BytesTotal / 1024);
+  progress_.Stage(IInstallProgress::StageKind::Files, "", s_.BytesTotal / 1024);
   RunWorkers<Worker>();
   progress_.Complete();
 }

@@ -18,7 +18,10 @@ namespace stw {
 class IInstallProgress {
  public:
   virtual ~IInstallProgress() = default;
-  virtual void Stage(const std::string& caption, uint64_t maximum) {}
+  // The file and shortcut stages have no caption of their own: their
+  // status says what they do item by item.
+  enum class StageKind { Files, Shortcuts, Other };
+  virtual void Stage(StageKind kind, const std::string& caption, uint64_t maximum) {}
   virtual void Status(const std::string& text) {}
   virtual void Advance(uint64_t amount) {}  // gauge units of the stage
   virtual void Complete() {}

@@ -47,7 +47,7 @@ void TInstaller::InstallFont(const std::string& path) {
 void TInstaller::ApplyRegistryEntries() {
   const std::string& data = s_.Def.RegistryData;
   if (data.empty()) return;
-  progress_.Stage(s_.IString(kStrRegistryEntries), data.size());
+  progress_.Stage(IInstallProgress::StageKind::Other, s_.IString(kStrRegistryEntries), data.size());
   const FolderContext ctx = s_.Folder();
   uint64_t shown = 0;
   RegistryDataTarget target{s_.P.Reg, s_.Def.UserType == 1,

@@ -21,7 +21,7 @@ void ReportMissing(TSetupState& s, const std::vector<std::string>& failures) {
 void TInstaller::CreateShortcuts() {
   const size_t total = shortcuts_.size() + urls_.size();
   if (total == 0) return;
-  progress_.Stage("shortcuts", total);
+  progress_.Stage(IInstallProgress::StageKind::Shortcuts, "", total);
   const std::vector<std::string>& installed = pkg_.Tables.InstalledPaths;
   auto installedPath = [&](uint16_t index) -> std::string {
     return index < installed.size() ? installed[index] : std::string();

@@ -98,7 +98,8 @@ void Control::SetTabOrder(int t) {
 void Control::Click() {
   // What the user cannot reach does not react, whoever clicks.
   if (!visible_ || !enabled_) return;
-  if (OnClick) form_.Guard(OnClick);
+  // A copy runs: a handler may give the control another one meanwhile.
+  if (OnClick) form_.Guard(std::function<void()>(OnClick));
 }
 
 void Button::SetDefault(bool v) {
@@ -172,7 +173,7 @@ void TextControl::SetText(const std::string& s) {
 void TextControl::Type(const std::string& s) {
   if (readOnly_ || !visible() || !enabled()) return;
   SetText(s);
-  if (OnChange) form().Guard(OnChange);
+  if (OnChange) form().Guard(std::function<void()>(OnChange));
 }
 
 void Tree::SetNodes(std::vector<TreeNode> nodes) {
@@ -204,12 +205,12 @@ void Tree::Select(const std::vector<size_t>& path) {
   if (!Node(path) || path == selected_) return;
   selected_ = path;
   Changed(Property::Nodes);
-  if (OnSelect) form().Guard(OnSelect);
+  if (OnSelect) form().Guard(std::function<void()>(OnSelect));
 }
 
 void Tree::ClickState(const std::vector<size_t>& path) {
   if (!visible() || !enabled() || !Node(path)) return;
-  if (OnStateClick) form().Guard([&] { OnStateClick(path); });
+  if (OnStateClick) form().Guard([handler = OnStateClick, path] { handler(path); });
 }
 
 void Tree::SetShowLines(bool v) {
@@ -511,6 +512,7 @@ Size HeadlessBackend::MeasureText(const Font& f, const std::string& text) {
   int chars = 0;
   for (unsigned char ch : text)
     if ((ch & 0xC0) != 0x80) ++chars;  // one per UTF-8 character
+  if (f.pixels > 0) return {chars * 6 * f.pixels / 11, f.pixels * 13 / 11};
   const int size = f.height > 0 ? f.height : 8;
   return {chars * 6 * size / 8, 13 * size / 8};
 }

@@ -34,6 +34,9 @@ struct Font {
   int height = 8;  // points
   bool bold = false;
   bool underline = false;
+  // When not 0: the height in pixels on the screen, the size left aside
+  // (a font raised to a minimum height that no point size gives).
+  int pixels = 0;
   bool operator==(const Font&) const = default;
 };
 

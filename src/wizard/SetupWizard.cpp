@@ -77,6 +77,15 @@ bool HasSomethingToShow(const TComponentData& c, bool portable) {
   return c.RootFolder && FolderHasSomething(*c.RootFolder, portable);
 }
 
+std::string FirstCharacters(const std::string& text, size_t count) {
+  // Characters as the window counts them: UTF-16 code units.
+  const std::u16string wide = Utf8ToUtf16(text);
+  if (wide.size() <= count) return text;
+  size_t n = count;
+  if (n > 0 && wide[n - 1] >= 0xD800 && wide[n - 1] < 0xDC00) --n;  // not half a pair
+  return Utf16ToUtf8(wide.substr(0, n));
+}
+
 // ---------------------------------------------------------------- the form
 
 TSetupWizard::TSetupWizard(TSetupState& s, IBackend& backend, IDesktop& desktop,
@@ -125,6 +134,8 @@ Font TSetupWizard::FormFont() const {
   Font f;
   f.name = S.Def.FormFont.Name.empty() ? "Tahoma" : S.Def.FormFont.Name;
   f.height = Scale.fontSize > 0 ? Scale.fontSize : 8;
+  // Raised to the minimum height that the size falls short of.
+  if (Scale.fontHeight > FontPixelHeight(f.height, Ppi)) f.pixels = Scale.fontHeight;
   return f;
 }
 
@@ -207,9 +218,7 @@ void TSetupWizard::FormCreate() {
   };
   CheckComponentsDetail.OnClick = [this] { ShowDetail(); };
   // The hint of the control under the mouse, on the start page's label.
-  form.OnHover = [this](Control* c) {
-    if (c && !c->hint().empty()) LabelHint.SetCaption(c->hint());
-  };
+  form.OnHover = [this](Control* c) { LabelHint.SetCaption(c ? c->hint() : std::string()); };
   form.OnSystemCommand = [this](int id) {
     if (id != 1) return;
     S.P.Dialogs.MessageBox("Pakvestor setup runtime\rbuilt with the Stowa package builder\r\rVisit the publisher's "
@@ -249,6 +258,17 @@ void TSetupWizard::FormCreate() {
     designedHeight_ = scale(designedHeight_);
     if (rememberedButtonsTop_) rememberedButtonsTop_ = scale(*rememberedButtonsTop_);
     noteTop_ = scale(noteTop_);
+    for (const auto& c : form.controls())
+      if (c->font().pixels) {
+        forms::Font f = c->font();
+        f.pixels = scale(f.pixels);
+        c->SetFont(f);
+      }
+    if (form.font().pixels) {
+      forms::Font f = form.font();
+      f.pixels = scale(f.pixels);
+      form.SetFont(f);
+    }
     Scale.lineUnit = scale(Scale.lineUnit);
     Scale.fontHeight = scale(Scale.fontHeight);
     Scale.scaled = true;
@@ -298,7 +318,9 @@ void TSetupWizard::ApplyScaling() {
   const Font f = FormFont();
   form.SetFont(f);
   for (const auto& c : form.controls()) c->SetFont(f);
-  Label3rdPartyURL.SetFont({f.name, f.height, false, true});
+  Font link = f;
+  link.underline = true;
+  Label3rdPartyURL.SetFont(link);
   designedHeight_ = form.bounds().height;
   // Centred in the work area.
   const Bounds b = form.bounds();
@@ -376,15 +398,18 @@ void TSetupWizard::ApplyButtonTexts() {
   const std::string& app = S.Def.AppName;
   const auto set = [&](Button& b, int caption, int hint) {
     b.SetCaption(S.IString(caption));
-    b.SetHint(FormatPattern(S.IString(hint), {app}));
+    b.SetHint(S.IString(hint));
   };
   set(BtnInstall, kStrInstall, kStrInstallHint);
+  BtnInstall.SetHint(FormatPattern(S.IString(kStrInstallHint), {app}));  // the one hint that is a format
   set(BtnReadme, kStrReadme, kStrReadmeHint);
   set(BtnComponents, kStrComponents, kStrComponentsHint);
   set(BtnAdvanced, kStrAdvanced, kStrAdvancedHint);
   set(BtnExit, kStrExit, kStrExitHint);
-  BtnAbort.SetHint(FormatPattern(S.IString(kStrExitHint), {app}));
-  if (!S.Def.HasReadme) {
+  BtnAbort.SetHint(S.IString(kStrExitHint));
+  // Without a readme field the column closes up; a readme that could not
+  // be extracted only hides its button.
+  if (S.Def.ReadmeName.empty()) {
     // The buttons below the readme's slot move up one slot each.
     BtnReadme.SetVisible(false);
     BtnExit.SetPosition(BtnExit.bounds().left, BtnAdvanced.bounds().top);
@@ -452,12 +477,12 @@ void TSetupWizard::ApplyVerdict(const TEarlierVerdict& verdict) {
     case TEarlierVerdict::Same:
       if (S.Def.HasOptionalComponents && S.Def.PortableMode == 0) {
         append(BtnComponents, kStrSameComponents2);
-        BtnComponents.SetDefault(true);
+        startDefault_ = &BtnComponents;
         activeControl_ = &BtnComponents;
       }
       break;
     case TEarlierVerdict::Older:
-      BtnExit.SetDefault(true);
+      startDefault_ = &BtnExit;
       activeControl_ = &BtnExit;
       break;
     case TEarlierVerdict::Blocked:
@@ -506,6 +531,9 @@ void TSetupWizard::StartPageShow() {
   for (Label* l : RightsNotes) l->SetVisible(true);
   ShowWelcome(true);
   LabelIdentity.SetVisible(true);
+  // The start page's default button, as the earlier installation chose it,
+  // whatever the pages in between made the default.
+  startDefault_->SetDefault(true);
 }
 
 void TSetupWizard::StartPageHide() {
@@ -529,7 +557,8 @@ void TSetupWizard::ReturnToStartPage() {
   DestroyFolderRows();
   DestroyTypeBoxes();
   StartPageShow();
-  form.SetFocus(BtnInstall.CanFocus() ? static_cast<Control*>(&BtnInstall) : &BtnExit);
+  if (!activeControl_ || !form.SetFocus(activeControl_))
+    form.SetFocus(BtnInstall.CanFocus() ? static_cast<Control*>(&BtnInstall) : &BtnExit);
 }
 
 void TSetupWizard::ShowNavigation(bool back, bool proceed, bool abort) {
@@ -612,17 +641,27 @@ void TSetupWizard::ResolveUserTypeForQuickPath() {
   }
 }
 
+bool TSetupWizard::ResolvedChecks(int elevationMode) {
+  // A path that is refused leaves the choice as it was, so that the user
+  // type page still offers both.
+  const uint8_t userType = S.Def.UserType;
+  const bool relaunch = S.ElevateByRelaunch;
+  ResolveUserTypeForQuickPath();
+  if (Checks(elevationMode)) return true;
+  S.Def.UserType = userType;
+  S.ElevateByRelaunch = relaunch;
+  return false;
+}
+
 void TSetupWizard::BtnInstallClick() {
   if (S.Def.PortableMode == 2) return OpenPortablePage();
-  ResolveUserTypeForQuickPath();
-  if (!Checks(1) || !DiskSpaceCheck()) return;
+  if (!ResolvedChecks(1) || !DiskSpaceCheck()) return;
   LicenseOrInstall();
 }
 
 void TSetupWizard::BtnComponentsClick() {
   if (S.Def.PortableMode == 1) return OpenPortablePage();
-  ResolveUserTypeForQuickPath();
-  if (!Checks(2)) return;
+  if (!ResolvedChecks(2)) return;
   EnterComponentsPage(From::Start, true);
 }
 
@@ -673,8 +712,12 @@ void TSetupWizard::BtnUserCurrentClick() {
 }
 
 void TSetupWizard::BtnUserAllClick() {
+  const uint8_t userType = S.Def.UserType;
   S.Def.UserType = 1;
-  if (!ElevationCheck(5)) return;
+  if (!ElevationCheck(5)) {
+    S.Def.UserType = userType;
+    return;
+  }
   if (!Checks(3)) return ReturnToStartPage();
   ShowFoldersPage();
 }
@@ -722,7 +765,7 @@ void TSetupWizard::ShowFoldersPage() {
     const std::string n = std::to_string(i + 1);
     FolderRow row{i, &form.Add<Label>("LabelRow" + n), &form.Add<Edit>("EditRow" + n),
                   &form.Add<Button>("BtnBrowse" + n), PathFor(values[i].second, S.Def.UserType)};
-    if (row.shown.size() > 255) row.shown.resize(255);
+    row.shown = FirstCharacters(row.shown, 255);
     row.edit->SetBounds({l, top, editWidth, editHeight});
     row.edit->SetText(row.shown);
     row.label->SetTransparent(true);
@@ -873,8 +916,7 @@ void TSetupWizard::FileTypesBack() {
 
 void TSetupWizard::AfterAdvancedPages() {
   ReturnToStartPage();
-  ResolveUserTypeForQuickPath();
-  if (!Checks(2)) return;
+  if (!ResolvedChecks(2)) return;
   EnterComponentsPage(From::Advanced, false);
   CheckComponentsDetail.SetChecked(false);
   const Bounds& b = CheckComponentsDetail.bounds();

@@ -87,6 +87,8 @@ std::string CleanFolderText(const std::string& text, bool& changed);
 // The bytes the chosen components install (a file of two components
 // counts twice).
 uint64_t RequiredBytes(const std::vector<TComponentData>& components, const std::vector<int64_t>& fileSizes);
+// The first `count` characters (UTF-16 code units, never half a pair).
+std::string FirstCharacters(const std::string& text, size_t count);
 // Whether a component has anything to show in the tree: a file anywhere in
 // its folders, or (on the hard disk) a shortcut or internet shortcut.
 bool HasSomethingToShow(const TComponentData& c, bool portable);
@@ -228,6 +230,9 @@ class TSetupWizard {
   void HideAll();
   void ShowNavigation(bool back, bool proceed, bool abort);
   bool Checks(int elevationMode);
+  // The quick paths' user type resolution, then the checks; a refusal
+  // restores the user type.
+  bool ResolvedChecks(int elevationMode);
   bool ElevationCheck(int mode);
 
   // Folders and file types.
@@ -280,6 +285,8 @@ class TSetupWizard {
   std::unique_ptr<IInstallProgress> progress_;
   int noteTop_ = 0;
   forms::Control* activeControl_ = nullptr;
+  forms::Button* startDefault_ = &BtnInstall;
+  bool doneRan_ = false;
   std::vector<std::pair<std::string, TSpecialFolder>> originalFolders_;
   std::vector<size_t> typeIndex_;  // the file type of each check box
 };

@@ -283,7 +283,7 @@ class TWizardProgress : public IInstallProgress {
  public:
   explicit TWizardProgress(TSetupWizard& w) : w_(w) {}
 
-  void Stage(const std::string& caption, uint64_t maximum) override {
+  void Stage(StageKind kind, const std::string& caption, uint64_t maximum) override {
     Form& form = w_.form;
     const int m = w_.Margin(), unit = w_.Scale.lineUnit, width = form.bounds().width - 2 * m;
     const int index = static_cast<int>(w_.Stages.size());
@@ -292,13 +292,12 @@ class TWizardProgress : public IInstallProgress {
     Label& label = form.Add<Label>("LabelStage" + n);
     label.SetTransparent(true);
     label.SetBounds({m, top, width, form.MeasureText(form.font(), "Ag").height});
-    // The file and shortcut stages say what they do file by file.
-    label.SetCaption(caption == "files" || caption == "shortcuts" ? "" : caption);
+    label.SetCaption(caption);
     ProgressBar& gauge = form.Add<ProgressBar>("GaugeStage" + n);
     gauge.SetBounds({m, top + unit * 2 / 3, width, std::max(8, unit / 2)});
     gauge.SetMaximum(maximum);
     w_.Stages.push_back({&label, &gauge});
-    files_ = caption == "files";
+    files_ = kind == StageKind::Files;
     if (files_) form.SetTaskbarProgress(TaskbarState::Normal, 0, maximum);
     form.backend().Pump();
   }
@@ -355,27 +354,30 @@ void TSetupWizard::StartInstallation() {
   S.Roots = ResolveFolderVariables(ctx, S.Def.Components);
   progress_ = std::make_unique<TWizardProgress>(*this);
   Installer = std::make_unique<TInstaller>(S, *progress_);
+  bool done = false;
   try {
-    const bool done = Installer->Install();
-    InstallRunning = false;
-    ErrorShown = Installer->ErrorShown();
-    form.SetTaskbarProgress(TaskbarState::None, 0, 0);
-    if (!done) {
-      // A prerequisite is missing: the user sees to it and starts again.
-      for (StageRow& r : Stages) r.label->SetVisible(false), r.gauge->SetVisible(false);
-      return ReturnToStartPage();
-    }
-    InstallationFinished();
+    done = Installer->Install();
   } catch (const EAbortInstallation&) {
     InstallRunning = false;
     ErrorShown = Installer->ErrorShown();
-    InstallationStopped();
+    return InstallationStopped();
   } catch (const ESetupException& e) {
     InstallRunning = false;
     S.P.Dialogs.MessageBox(e.what(), form.caption(), MB_OK_ | MB_ICONERROR_);
     ErrorShown = true;
-    InstallationStopped();
+    return InstallationStopped();
   }
+  // What follows an installation that went through is not a stopped one,
+  // whatever fails in it.
+  InstallRunning = false;
+  ErrorShown = Installer->ErrorShown();
+  form.SetTaskbarProgress(TaskbarState::None, 0, 0);
+  if (!done) {
+    // A prerequisite is missing: the user sees to it and starts again.
+    for (StageRow& r : Stages) r.label->SetVisible(false), r.gauge->SetVisible(false);
+    return ReturnToStartPage();
+  }
+  InstallationFinished();
 }
 
 // ---------------------------------------------------------------- completion
@@ -419,6 +421,10 @@ void TSetupWizard::InstallationStopped() {
 }
 
 void TSetupWizard::BtnDoneClick() {
+  // Once: a second press before the window closes starts nothing again.
+  if (doneRan_) return;
+  doneRan_ = true;
+  BtnDone.SetEnabled(false);
   FolderContext ctx = S.Folder();
   if (S.Def.FinishFlags & 2) {
     std::string menu;

@@ -993,3 +993,69 @@ TEST_F(WizardTest, ManyFileTypesGrowTheWindowAndProceedRestoresIt) {
 
 }  // namespace
 }  // namespace stw::test
+
+namespace stw::test {
+namespace {
+
+TEST_F(WizardTest, OnlyTheInstallHintIsAFormatAndTheHintFollowsTheMouse) {
+  PackageManifest m = Choice();
+  m.interfaceStrings[7] = "Read this %s first (100%%)";
+  TSetupWizard& wz = Open(m);
+  EXPECT_EQ(wz.BtnReadme.hint(), "Read this %s first (100%%)");
+  wz.form.Hover(&wz.BtnReadme);
+  EXPECT_EQ(wz.LabelHint.caption(), "Read this %s first (100%%)");
+  wz.form.Hover(nullptr);
+  EXPECT_EQ(wz.LabelHint.caption(), "");
+}
+
+TEST_F(WizardTest, TheEarlierInstallationsDefaultButtonOutlivesThePages) {
+  PackageManifest m = NoLicence(Choice());
+  Open(m).BtnInstall.Click();
+  ASSERT_EQ(w->end(), WizardEnd::Installed);
+  m.releaseDate -= 5;  // the installed release is newer
+  TSetupWizard& wz = Open(m);
+  wz.BtnComponents.Click();
+  wz.BtnBack.Click();
+  EXPECT_TRUE(wz.BtnExit.isDefault());
+  EXPECT_EQ(wz.form.focused(), &wz.BtnExit);
+  wz.BtnReadme.Click();
+  wz.BtnBack.Click();
+  EXPECT_TRUE(wz.BtnExit.isDefault());
+}
+
+TEST_F(WizardTest, ARefusedPathLeavesTheUserTypeChoiceOpen) {
+  sys.Set("admin", "0");
+  sys.Set("uac", "1");
+  sys.Set("elevated", "0");
+  sys.Set("limited", "1");  // a filtered administrator: all users stays the quick paths' choice
+  TSetupWizard& wz = Open(Choice(), {"/noadmin"});
+  ASSERT_TRUE(wz.S.ElevateByRelaunch);
+  wz.BtnInstall.Click();  // all users would need the rights: refused
+  ASSERT_FALSE(dialogs.shown.empty());
+  EXPECT_EQ(wz.S.Def.UserType, 3);
+  wz.BtnAdvanced.Click();
+  EXPECT_TRUE(wz.BtnUserCurrent.visible());
+  wz.BtnUserCurrent.Click();  // for the current user it goes on
+  EXPECT_FALSE(wz.FolderRows.empty());
+}
+
+TEST_F(WizardTest, DoneActsOnceAndAFontBelowTheMinimumIsRaised) {
+  PackageManifest m = NoLicence(Choice());
+  m.finishFlags = 128 | 2;
+  TSetupWizard& wz = Open(m);
+  wz.BtnInstall.Click();
+  wz.BtnDone.Click();
+  wz.BtnDone.Click();
+  EXPECT_EQ(desktop.Events().size(), 1u);
+  backend.screen.ppi = 144;
+  backend.screen.monitorWidth = backend.screen.workWidth = 1600;
+  backend.screen.monitorHeight = 1200;
+  backend.screen.workHeight = 1160;
+  TSetupWizard& high = Open(Choice());
+  // 8 points are 16 pixels at 144 dpi; the design asks for 17.
+  EXPECT_EQ(high.BtnInstall.font().pixels, 17);
+  EXPECT_EQ(high.BtnInstall.font().height, 8);
+}
+
+}  // namespace
+}  // namespace stw::test

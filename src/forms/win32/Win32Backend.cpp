@@ -595,10 +595,10 @@ struct Win32Backend::Impl {
     // One font object per distinct font and resolution, kept while a
     // window may use it.
     const std::string key = f.name + "/" + std::to_string(f.height) + (f.bold ? "b" : "") + (f.underline ? "u" : "") +
-                            "@" + std::to_string(ppi);
+                            "#" + std::to_string(f.pixels) + "@" + std::to_string(ppi);
     const auto it = fonts.find(key);
     if (it != fonts.end()) return it->second.font;
-    const HFONT h = CreateFontW(-FontPixels(f.height, ppi), 0, 0, 0, f.bold ? FW_BOLD : FW_NORMAL, FALSE,
+    const HFONT h = CreateFontW(-(f.pixels ? f.pixels : FontPixels(f.height, ppi)), 0, 0, 0, f.bold ? FW_BOLD : FW_NORMAL, FALSE,
                                 f.underline ? TRUE : FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                                 CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, Wide(f.name).c_str());
     fonts[key] = {ppi, h};
@@ -644,7 +644,9 @@ struct Win32Backend::Impl {
         break;
       case Property::Font:
         SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c.font())), TRUE);
-        if (cw.tree) cw.tree->SetIndent(MulDiv(kTreeIndent, FontPixels(c.font().height, ppi), kDesignedFontPixels));
+        if (cw.tree)
+          cw.tree->SetIndent(MulDiv(kTreeIndent, c.font().pixels ? c.font().pixels : FontPixels(c.font().height, ppi),
+                                    kDesignedFontPixels));
         break;
       case Property::Colour:
         InvalidateRect(h, nullptr, TRUE);
