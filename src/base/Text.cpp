@@ -326,4 +326,13 @@ void DateFromDayNumber(int64_t dayNumber, int& y, int& m, int& d) {
   y = static_cast<int>(static_cast<int64_t>(yoe) + era * 400 + (m <= 2));
 }
 
+std::string FirstCharacters(const std::string& text, size_t count) {
+  // Characters as the window counts them: UTF-16 code units.
+  const std::u16string wide = Utf8ToUtf16(text);
+  if (wide.size() <= count) return text;
+  size_t n = count;
+  if (n > 0 && wide[n - 1] >= 0xD800 && wide[n - 1] < 0xDC00) --n;  // not half a pair
+  return Utf16ToUtf8(wide.substr(0, n));
+}
+
 }  // namespace stw

@@ -20,6 +20,10 @@ void AppendUtf8(std::string& out, char32_t cp);
 // text has no lines.
 std::vector<std::string> SplitLines(std::string_view text);
 
+// The first `count` characters as Windows counts them (UTF-16 code units),
+// never half a surrogate pair.
+std::string FirstCharacters(const std::string& text, size_t count);
+
 std::string AsciiLower(std::string_view s);
 std::string AsciiUpper(std::string_view s);
 bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);

@@ -1,5 +1,7 @@
 #include "forms/Forms.h"
 
+#include "base/Text.h"
+
 #include <algorithm>
 #include <chrono>
 
@@ -172,7 +174,7 @@ void TextControl::SetText(const std::string& s) {
 }
 void TextControl::Type(const std::string& s) {
   if (readOnly_ || !visible() || !enabled()) return;
-  SetText(s);
+  SetText(maxLength > 0 ? FirstCharacters(s, static_cast<size_t>(maxLength)) : s);
   if (OnChange) form().Guard(std::function<void()>(OnChange));
 }
 

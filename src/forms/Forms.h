@@ -210,6 +210,9 @@ class TextControl : public Control {
   // The user typed: the text changes, then OnChange runs.
   void Type(const std::string& s);
   std::function<void()> OnChange;
+  // The most characters (UTF-16 code units) the user may type; 0: no limit.
+  // Set before the text.
+  int maxLength = 0;
   bool readOnly() const { return readOnly_; }
   void SetReadOnly(bool v) { readOnly_ = v; }
   // Rich text (RTF) rather than plain text, for the rich edit.

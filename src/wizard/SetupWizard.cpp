@@ -77,15 +77,6 @@ bool HasSomethingToShow(const TComponentData& c, bool portable) {
   return c.RootFolder && FolderHasSomething(*c.RootFolder, portable);
 }
 
-std::string FirstCharacters(const std::string& text, size_t count) {
-  // Characters as the window counts them: UTF-16 code units.
-  const std::u16string wide = Utf8ToUtf16(text);
-  if (wide.size() <= count) return text;
-  size_t n = count;
-  if (n > 0 && wide[n - 1] >= 0xD800 && wide[n - 1] < 0xDC00) --n;  // not half a pair
-  return Utf16ToUtf8(wide.substr(0, n));
-}
-
 // ---------------------------------------------------------------- the form
 
 TSetupWizard::TSetupWizard(TSetupState& s, IBackend& backend, IDesktop& desktop,
@@ -767,6 +758,7 @@ void TSetupWizard::ShowFoldersPage() {
                   &form.Add<Button>("BtnBrowse" + n), PathFor(values[i].second, S.Def.UserType)};
     row.shown = FirstCharacters(row.shown, 255);
     row.edit->SetBounds({l, top, editWidth, editHeight});
+    row.edit->maxLength = 255;
     row.edit->SetText(row.shown);
     row.label->SetTransparent(true);
     row.label->SetAlign(Align::Right);

@@ -87,8 +87,6 @@ std::string CleanFolderText(const std::string& text, bool& changed);
 // The bytes the chosen components install (a file of two components
 // counts twice).
 uint64_t RequiredBytes(const std::vector<TComponentData>& components, const std::vector<int64_t>& fileSizes);
-// The first `count` characters (UTF-16 code units, never half a pair).
-std::string FirstCharacters(const std::string& text, size_t count);
 // Whether a component has anything to show in the tree: a file anywhere in
 // its folders, or (on the hard disk) a shortcut or internet shortcut.
 bool HasSomethingToShow(const TComponentData& c, bool portable);

@@ -1059,3 +1059,24 @@ TEST_F(WizardTest, DoneActsOnceAndAFontBelowTheMinimumIsRaised) {
 
 }  // namespace
 }  // namespace stw::test
+
+namespace stw::test {
+namespace {
+
+TEST_F(WizardTest, AFolderRowHoldsAt255Characters) {
+  PackageManifest m = Choice();
+  m.userType = 1;
+  TSetupWizard& wz = Open(m);
+  wz.BtnAdvanced.Click();
+  ASSERT_FALSE(wz.FolderRows.empty());
+  const std::string longPath = "C:\\" + std::string(300, 'x');
+  wz.FolderRows[0].edit->Type(longPath);
+  EXPECT_EQ(wz.FolderRows[0].edit->text(), longPath.substr(0, 255));
+  // Counted as the window counts: an emoji is two, never cut in half.
+  EXPECT_EQ(FirstCharacters("ab\xF0\x9F\x98\x80" "c", 3), "ab");
+  EXPECT_EQ(FirstCharacters("ab\xF0\x9F\x98\x80" "c", 4), "ab\xF0\x9F\x98\x80");
+  EXPECT_EQ(FirstCharacters("\xC3\xA4\xC3\xB6", 1), "\xC3\xA4");
+}
+
+}  // namespace
+}  // namespace stw::test

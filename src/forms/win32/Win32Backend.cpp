@@ -677,7 +677,9 @@ struct Win32Backend::Impl {
         } else {
           // The user's own typing is in the window already: setting it
           // again would move the caret back to the start.
-          const std::wstring text = Wide(static_cast<TextControl&>(c).text());
+          const auto& t = static_cast<TextControl&>(c);
+          if (t.maxLength > 0) SendMessageW(h, EM_SETLIMITTEXT, static_cast<WPARAM>(t.maxLength), 0);
+          const std::wstring text = Wide(t.text());
           if (WindowText(h) != text) SetWindowTextW(h, text.c_str());
         }
         break;
