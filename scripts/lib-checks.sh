@@ -99,3 +99,20 @@ value_exists() {  # key, value, view
   reg_get "$@" >/dev/null
 }
 
+
+# ---------------------------------------------------------------- the run
+
+# Ends the prefix's wineserver and the run's X server (the EXIT trap).
+stop_all() {
+  if [ -n "${prefix:-}" ] && [ -d "$prefix" ]; then WINEPREFIX=$prefix "$wineserver" -k >/dev/null 2>&1 || true; fi
+  if [ -n "${xvfb_pid:-}" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+}
+
+# The host's pakbuild and the given targets of the Windows build.
+build_tools() {  # win64 targets...
+  if [ ! -x "$pakbuild" ]; then
+    cmake -S "$root" -B "$host_build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSTW_TESTS=ON >/dev/null
+  fi
+  ninja -C "$host_build" pakbuild >/dev/null
+  ninja -C "$win_build" "$@" >/dev/null
+}

@@ -325,20 +325,9 @@ shared_key='Software\Microsoft\Windows\CurrentVersion\SharedDLLs'
 
 # ---------------------------------------------------------------- set-up
 
-stop_all() {
-  if [ -d "$prefix" ]; then
-    WINEPREFIX=$prefix "$wineserver" -k >/dev/null 2>&1 || true
-  fi
-  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
-}
 trap stop_all EXIT
-
 start=$SECONDS
-if [ ! -x "$pakbuild" ]; then
-  cmake -S "$root" -B "$host_build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSTW_TESTS=ON >/dev/null
-fi
-ninja -C "$host_build" pakbuild >/dev/null
-ninja -C "$win_build" setup wine_helpers >/dev/null
+build_tools setup wine_helpers
 hold_exe=$helpers/HoldOpen.exe
 
 make_wine_template

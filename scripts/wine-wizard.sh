@@ -291,18 +291,9 @@ EOF
 
 # ---------------------------------------------------------------- set-up
 
-stop_all() {
-  if [ -n "$prefix" ] && [ -d "$prefix" ]; then WINEPREFIX=$prefix "$wineserver" -k >/dev/null 2>&1 || true; fi
-  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
-}
 trap stop_all EXIT
-
 start=$SECONDS
-if [ ! -x "$pakbuild" ]; then
-  cmake -S "$root" -B "$host_build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSTW_TESTS=ON >/dev/null
-fi
-ninja -C "$host_build" pakbuild >/dev/null
-ninja -C "$win_build" setup WizardDriver >/dev/null
+build_tools setup WizardDriver
 make_wine_template
 rm -rf "$work"
 mkdir -p "$work" "$shots/raw"

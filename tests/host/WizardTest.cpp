@@ -890,11 +890,6 @@ TEST_F(WizardTest, ExitLeavesWithoutInstallingAndCloseIsRefusedWhileInstalling) 
   EXPECT_FALSE(fs.FileExists(App("app.exe")));
 }
 
-}  // namespace
-}  // namespace stw::test
-
-namespace stw::test {
-namespace {
 
 TEST_F(WizardTest, BackFromComponentsOfTheAdvancedPathWithNothingBetweenGoesToTheStartPage) {
   PackageManifest m = NoLicence(Choice());
@@ -936,11 +931,6 @@ TEST_F(WizardTest, AMoveToAScreenOfAnotherResolutionRescalesTheWindow) {
   EXPECT_EQ(wz.BtnInstall.bounds(), (Bounds{49, 126, 200, 29}));
 }
 
-}  // namespace
-}  // namespace stw::test
-
-namespace stw::test {
-namespace {
 
 TEST_F(WizardTest, TheUsersTextSizeEnlargesTheWindowsFont) {
   sys.Set("version", "10.0");
@@ -952,11 +942,6 @@ TEST_F(WizardTest, TheUsersTextSizeEnlargesTheWindowsFont) {
   EXPECT_EQ(wz.form.bounds().width, MulDivRound(512, 19, 11));
 }
 
-}  // namespace
-}  // namespace stw::test
-
-namespace stw::test {
-namespace {
 
 TEST_F(WizardTest, ManyFileTypesGrowTheWindowAndProceedRestoresIt) {
   PackageManifest m = NoLicence(Choice());
@@ -991,11 +976,6 @@ TEST_F(WizardTest, ManyFileTypesGrowTheWindowAndProceedRestoresIt) {
   EXPECT_TRUE(wz.TreeComponents.visible());
 }
 
-}  // namespace
-}  // namespace stw::test
-
-namespace stw::test {
-namespace {
 
 TEST_F(WizardTest, OnlyTheInstallHintIsAFormatAndTheHintFollowsTheMouse) {
   PackageManifest m = Choice();
@@ -1057,11 +1037,6 @@ TEST_F(WizardTest, DoneActsOnceAndAFontBelowTheMinimumIsRaised) {
   EXPECT_EQ(high.BtnInstall.font().height, 8);
 }
 
-}  // namespace
-}  // namespace stw::test
-
-namespace stw::test {
-namespace {
 
 TEST_F(WizardTest, AFolderRowHoldsAt255Characters) {
   PackageManifest m = Choice();
