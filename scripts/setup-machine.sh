@@ -3,7 +3,8 @@
 # the setup runtime: host toolchain, MinGW-w64 (posix threads) for the Windows
 # builds with widl (mingw-w64-tools) for the test type library, Wine for
 # running the win64 tests, a TrueType font for the font tests
-# (fonts-dejavu-core), and a static liblzma cross-built from Debian's own
+# (fonts-dejavu-core), Wine's own fonts for the wizard's windows (fonts-wine),
+# jq for the end-to-end scripts' manifests, and a static liblzma cross-built from Debian's own
 # xz-utils source for both Windows targets.
 # Idempotent: a second run only checks and returns.
 set -euo pipefail
@@ -14,7 +15,7 @@ mkdir -p "$cache"
 need=(g++ cmake ninja-build googletest liblzma-dev nlohmann-json3-dev dpkg-dev
       clang libclang-rt-14-dev xz-utils python3
       g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
-      wine64 xvfb xauth imagemagick fonts-dejavu-core fonts-wine)
+      wine64 xvfb xauth imagemagick fonts-dejavu-core fonts-wine jq)
 missing=()
 for p in "${need[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
