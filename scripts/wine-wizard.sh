@@ -121,7 +121,7 @@ window
 visible BtnInstall
 visible LabelHint
 shot start
-click BtnReadme
+alt BtnInstall r
 visible MemoLicense
 contains MemoLicense Stowa Demo
 shot readme

@@ -423,6 +423,58 @@ bool Form::SetFocus(Control* c) {
   return true;
 }
 
+// The letter a caption marks with "&" ("&&" is a plain ampersand); 0 for none.
+static char32_t MarkedLetter(const std::string& caption) {
+  for (size_t i = 0; i + 1 < caption.size(); ++i) {
+    if (caption[i] != '&') continue;
+    if (caption[i + 1] == '&') {
+      ++i;
+      continue;
+    }
+    const std::u16string rest = Utf8ToUtf16(caption.substr(i + 1, 4));
+    return rest.empty() ? 0 : static_cast<char32_t>(rest[0]);
+  }
+  return 0;
+}
+
+static char32_t LowerLetter(char32_t c) {
+  if (c >= 'A' && c <= 'Z') return c + ('a' - 'A');
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 0x20;  // Latin-1 capitals
+  return c;
+}
+
+bool Form::PressMnemonic(char32_t key) {
+  std::vector<Control*> order;
+  for (const auto& c : controls_) order.push_back(c.get());
+  std::stable_sort(order.begin(), order.end(),
+                   [](const Control* a, const Control* b) { return a->tabOrder() < b->tabOrder(); });
+  for (size_t i = 0; i < order.size(); ++i) {
+    Control* c = order[i];
+    if (!c->visible() || !c->enabled() || c->kind() == Kind::LinkLabel) continue;
+    if (c->kind() == Kind::Edit || c->kind() == Kind::Memo || c->kind() == Kind::RichEdit) continue;
+    if (LowerLetter(MarkedLetter(c->caption())) != LowerLetter(key) || key == 0) continue;
+    switch (c->kind()) {
+      case Kind::Button:
+        SetFocus(c);
+        c->Click();
+        return true;
+      case Kind::CheckBox:
+        SetFocus(c);
+        static_cast<CheckBox*>(c)->Toggle();
+        return true;
+      case Kind::Label: {
+        if (Control* target = static_cast<Label*>(c)->focusControl; target && SetFocus(target)) return true;
+        for (size_t j = i + 1; j < order.size(); ++j)
+          if (order[j]->CanFocus()) return SetFocus(order[j]);
+        return false;
+      }
+      default:
+        break;
+    }
+  }
+  return false;
+}
+
 void Form::FocusNext(bool backward) {
   std::vector<Control*> order;
   for (const auto& c : controls_)

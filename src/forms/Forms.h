@@ -158,6 +158,9 @@ class Label : public Control {
   void SetTransparent(bool v);
   // Sizes the label to its caption in its font (single line).
   void AutoSize();
+  // The control that the label's "&" key gives the focus to (unset: the
+  // next one in the tab order).
+  Control* focusControl = nullptr;
 
  private:
   Align align_ = Align::Left;
@@ -488,6 +491,10 @@ class Form {
   // The dialog's keyboard rules (see the file's comment); true when the
   // key did something.
   bool Press(Key k);
+  // Alt and a letter: the visible, enabled control whose caption marks that
+  // letter with "&" (in tab order) is clicked (a button), toggled (a check
+  // box) or, for a label, gives the focus to its control. True when one was.
+  bool PressMnemonic(char32_t key);
   // Esc when no visible, enabled cancel button is there, and the close box.
   std::function<void()> OnCancel;
 

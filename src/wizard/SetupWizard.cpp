@@ -763,6 +763,7 @@ void TSetupWizard::ShowFoldersPage() {
     row.label->SetTransparent(true);
     row.label->SetAlign(Align::Right);
     row.label->SetCaption(values[i].second.Description);
+    row.label->focusControl = row.edit;
     const int lh = form.MeasureText(row.label->font(), "Ag").height;
     row.label->SetBounds({m, top + editHeight - lh - 2, l - m - m, lh});
     row.browse->SetCaption("...");

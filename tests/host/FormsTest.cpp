@@ -172,3 +172,33 @@ TEST(Forms, WhatTheUserCannotReachDoesNotReact) {
   gauge.SetMaximum(10);
   EXPECT_EQ(gauge.position(), 10u);
 }
+
+TEST(Forms, AltAndALetterActOnTheControlThatMarksIt) {
+  HeadlessBackend backend;
+  Form form(backend);
+  Label& label = form.Add<Label>("LabelFolder");
+  Edit& first = form.Add<Edit>("EditFirst");
+  Edit& folder = form.Add<Edit>("EditFolder");
+  Button& next = form.Add<Button>("BtnNext");
+  CheckBox& box = form.Add<CheckBox>("CheckAll");
+  Button& plain = form.Add<Button>("BtnPlain");
+  label.SetCaption("&Folder");
+  label.focusControl = &folder;
+  next.SetCaption("&Next >");
+  box.SetCaption("Show &all");
+  plain.SetCaption("Fish && chips");
+  int clicks = 0;
+  next.OnClick = [&] { ++clicks; };
+  EXPECT_TRUE(form.PressMnemonic('f'));
+  EXPECT_EQ(form.focused(), &folder);  // the label's control, not the next one
+  EXPECT_TRUE(form.PressMnemonic('N'));
+  EXPECT_EQ(clicks, 1);
+  EXPECT_TRUE(form.PressMnemonic('a'));
+  EXPECT_TRUE(box.checked());
+  EXPECT_FALSE(form.PressMnemonic('c'));  // "&&" marks nothing
+  next.SetVisible(false);
+  EXPECT_FALSE(form.PressMnemonic('n'));  // hidden: nothing
+  label.focusControl = nullptr;
+  EXPECT_TRUE(form.PressMnemonic('f'));
+  EXPECT_EQ(form.focused(), &first);  // without one: the next in the tab order
+}

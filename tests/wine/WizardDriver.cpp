@@ -81,6 +81,9 @@
 //                        (the edit sends EN_CHANGE); TEXT may be empty
 //   focus NAME           wait until the control has the keyboard focus
 //                        (GetGUIThreadInfo of the window's thread: hwndFocus)
+//   alt NAME LETTER      wait until usable, then post WM_SYSCHAR of LETTER
+//                        (with the Alt bit) to the control, as Alt and
+//                        that letter would arrive
 //   key NAME KEY         wait until usable, then send KEY: space, enter,
 //                        escape, tab are posted to the control as WM_KEYDOWN,
 //                        WM_CHAR, WM_KEYUP. A posted message does not change
@@ -792,7 +795,7 @@ constexpr Syntax kSyntax[] = {
     {L"caption", 1, 1, true},       {L"contains", 1, 1, true},     {L"title", 0, 0, true},
     {L"click", 1, 1, false},        {L"post-click", 1, 1, false},  {L"check", 2, 2, false},
     {L"toggle", 1, 1, false},       {L"type", 1, 1, true},         {L"focus", 1, 1, false},
-    {L"key", 2, 2, false},          {L"box", 1, 1, true},          {L"nobox", 1, 1, false},
+    {L"key", 2, 2, false},          {L"alt", 2, 2, false},         {L"box", 1, 1, true},          {L"nobox", 1, 1, false},
     {L"tree-count", 2, 2, false},   {L"tree-text", 2, 2, true},    {L"tree-state", 3, 3, false},
     {L"tree-click", 2, 2, false},   {L"tree-select", 2, 2, false}, {L"tree-children", 3, 3, false},
     {L"list-count", 2, 2, false},   {L"list-text", 3, 3, true},    {L"bounds", 5, 5, false},
@@ -875,6 +878,8 @@ void CheckArguments(const Command& c) {
   if (n == L"check") {
     const int v = IntArg(c.args[1], L"the check state");
     if (v > 2) Fail(L"the check state must be 0, 1 or 2");
+  } else if (n == L"alt") {
+    if (c.args[1].size() != 1) Fail(L"alt takes one letter, not " + Quote(c.args[1]));
   } else if (n == L"key") {
     if (!FindKey(c.args[1])) Fail(L"unknown key " + Quote(c.args[1]) + L" (space, enter, escape, tab, shift-tab)");
   } else if (n == L"box") {
@@ -1077,6 +1082,9 @@ void Run(const Command& c) {
       if (!h) f += L"; no control named " + name;
       return h && focus == h;
     });
+  } else if (n == L"alt") {
+    HWND h = WaitUsable(c.args[0], true);
+    PostMessageW(h, WM_SYSCHAR, static_cast<WPARAM>(c.args[1][0]), static_cast<LPARAM>(1u << 29 | 1u));
   } else if (n == L"key") {
     const Key* key = FindKey(c.args[1]);
     HWND h = WaitUsable(c.args[0], true);

@@ -571,6 +571,8 @@ struct Win32Backend::Impl {
     }
     if (form && window && msg.hwnd && (msg.hwnd == window || IsChild(window, msg.hwnd))) {
       if (msg.message == WM_KEYDOWN && DialogKey(msg)) return;
+      // Alt and a letter: the control whose caption marks it.
+      if (msg.message == WM_SYSCHAR && form->PressMnemonic(static_cast<char32_t>(msg.wParam))) return;
       if (msg.message == WM_MOUSEMOVE && msg.hwnd != window) NoteHover(msg.hwnd, nullptr);
     }
     TranslateMessage(&msg);
