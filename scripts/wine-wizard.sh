@@ -56,6 +56,8 @@ make_packages() {
   # Two file types; the user type is the user's choice.
   package advanced 'del(.licence) | .fileTypes += [{install: true, description: "Stowa demo text",
       extension: ".stwtext", actions: [{verb: "Open", target: "demo.exe", parameters: "\"%1\""}]}]'
+  # A portable installation beside the one on the disk, on any drive.
+  package portable 'del(.licence) | .portable = {mode: 1, markerMode: 1, showAllDrives: 1, folder: "StowaDemo"}'
   package newer 'del(.licence) | .releaseDate = "2026-12-05" | .version = "1.1"'
 }
 
@@ -247,6 +249,34 @@ EOF
     expect_true "the chosen file type is registered for the user" \
       key_exists 'HKCU\Software\Classes\.stwdemo' 64
     expect_false "the unchecked one is not" key_exists 'HKCU\Software\Classes\.stwtext' 64
+    collect_shots "$dpi"
+  fi
+
+  if only portable; then
+    new_prefix "$dpi"
+    scenario="$dpi dpi: a portable installation"
+    drive portable portable <<'EOF'
+window
+caption BtnComponents &Portable
+click BtnComponents
+visible ListDrive
+check CheckAllDrives 1
+list-count ListDrive 2
+list-text ListDrive 0 0 C:
+caption EditFolder StowaDemo
+type EditFolder Portable\Demo
+shot portable
+click BtnProceed
+visible TreeComponents
+click BtnProceed
+gone
+EOF
+    expect_eq "exit code" 0 "$code"
+    expect_true "the program is in the portable folder" same_file "$root/demo/files/demo.exe" 'C:\Portable\Demo\demo.exe'
+    expect_true "the marker of a fixed drive" exists 'C:\Portable\Demo\RemovableDrive.sys'
+    expect_false "no log" exists 'C:\Portable\Demo\Stowa.log'
+    expect_false "no uninstall entry" key_exists 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Stowa Demo' 64
+    expect_false "nothing on the disk's default folder" exists "$app\\demo.exe"
     collect_shots "$dpi"
   fi
 

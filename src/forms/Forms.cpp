@@ -43,6 +43,7 @@ const char* PropertyName(Property p) {
     case Property::Range: return "Range";
     case Property::Position: return "Position";
     case Property::Focus: return "Focus";
+    case Property::Selection: return "Selection";
     case Property::Style: return "Style";
     case Property::Taskbar: return "Taskbar";
     case Property::Bands: return "Bands";
@@ -233,7 +234,19 @@ void Tree::ExpandAll(bool expand) {
 
 void ReportList::SetRows(std::vector<std::vector<std::string>> rows) {
   rows_ = std::move(rows);
+  selected_ = -1;
   Changed(Property::Rows);
+}
+
+void ReportList::Select(int row) {
+  if (row < -1 || row >= static_cast<int>(rows_.size())) row = -1;
+  if (Assign(selected_, row)) Changed(Property::Selection);
+}
+
+void ReportList::ClickRow(int row) {
+  if (!visible() || !enabled() || row < 0 || row >= static_cast<int>(rows_.size())) return;
+  Select(row);
+  Click();
 }
 
 void ProgressBar::SetMaximum(uint64_t m) {

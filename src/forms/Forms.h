@@ -58,6 +58,7 @@ enum class Property {
   Rows,                                                             // report list
   Range, Position,                                                  // progress bar
   Focus,
+  Selection,  // report list: the selected row
   Style,     // label: alignment, word wrap, transparency; tree: lines
   Taskbar,   // form: the taskbar button's progress
   Bands,     // form: the background bands
@@ -303,10 +304,17 @@ class ReportList : public Control {
   };
   std::vector<Column> columns;
   const std::vector<std::vector<std::string>>& rows() const { return rows_; }
+  // New rows: nothing is selected.
   void SetRows(std::vector<std::vector<std::string>> rows);
+  // The selected row, -1 for none. Select is the program's (no event);
+  // ClickRow is the user's: the row is selected, then OnClick runs.
+  int selected() const { return selected_; }
+  void Select(int row);
+  void ClickRow(int row);
 
  private:
   std::vector<std::vector<std::string>> rows_;
+  int selected_ = -1;
 };
 
 class ProgressBar : public Control {

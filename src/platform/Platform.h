@@ -259,6 +259,12 @@ class IDesktop {
   virtual std::vector<std::string> LogicalDrives() = 0;
   // A day (days since 1899-12-30) in the user's short date format.
   virtual std::string FormatShortDate(int32_t dayNumber) = 0;
+  // Facts of a drive given by its root ("E:\\"): whether it is a network
+  // drive; its network name (\\server\share) and its volume label, nullopt
+  // when the network provider or the volume cannot tell.
+  virtual bool IsNetworkDrive(const std::string& root) = 0;
+  virtual std::optional<std::string> UniversalName(const std::string& root) = 0;
+  virtual std::optional<std::string> VolumeLabel(const std::string& root) = 0;
 };
 
 // Buttons and icons of a message box; the values are those of Windows.

@@ -208,6 +208,9 @@ void TSetupWizard::FormCreate() {
     if (top && top->data < S.Def.Components.size()) MemoComponent.SetText(S.Def.Components[top->data].Description);
   };
   CheckComponentsDetail.OnClick = [this] { ShowDetail(); };
+  CheckAllDrives.OnClick = [this] { FillDrives(); };
+  ListDrive.OnClick = [this] { DriveClick(); };
+  EditFolder.OnChange = [this] { EditFolderChange(); };
   // The hint of the control under the mouse, on the start page's label.
   form.OnHover = [this](Control* c) { LabelHint.SetCaption(c ? c->hint() : std::string()); };
   form.OnSystemCommand = [this](int id) {
@@ -544,6 +547,9 @@ void TSetupWizard::HideAll() {
 }
 
 void TSetupWizard::ReturnToStartPage() {
+  // Every way back to the start page (the licence's Back too) leaves the
+  // portable path.
+  LeavePortablePath();
   HideAll();
   DestroyFolderRows();
   DestroyTypeBoxes();
@@ -656,13 +662,6 @@ void TSetupWizard::BtnComponentsClick() {
   EnterComponentsPage(From::Start, true);
 }
 
-void TSetupWizard::OpenPortablePage() {
-  if (RunningApplicationCheck()) return;
-  // The drive page of a portable installation is not part of this
-  // program yet: say so rather than do nothing.
-  S.P.Dialogs.MessageBox("The portable installation is not available in this version of the setup.",
-                         form.caption(), MB_OK_ | MB_ICONINFORMATION_);
-}
 
 void TSetupWizard::BtnAdvancedClick() {
   if ((S.Def.UserType & 3) == 3) {

@@ -59,6 +59,13 @@ enum : int {
   kStrNoSpace = 79,
   kStrPortable = 80,
   kStrPortableHint = 81,
+  kStrChooseDrive = 82,
+  kStrDriveColumn = 83,
+  kStrNameColumn = 84,
+  kStrFreeColumn = 85,
+  kStrDriveNotReady = 86,
+  kStrAllDrives = 87,
+  kStrPortableFolder = 88,
   kStrPortableOnly = 93,
   kStrRunning1 = 94,
   kStrRunningClass = 95,
@@ -173,6 +180,15 @@ class TSetupWizard {
   void BtnUserCurrentClick();
   void BtnUserAllClick();
   void OpenPortablePage();
+  // The portable drive page.
+  void ShowPortablePage();
+  void FillDrives();
+  void DriveClick();
+  void EditFolderChange();
+  void PortableProceed();
+  void PortableBack();
+  void LeavePortablePath();
+  uint8_t SavedUserType = 0;
   // True when the user cancelled (the setup ends).
   bool RunningApplicationCheck();
   void ResolveUserTypeForQuickPath();
@@ -259,6 +275,10 @@ class TSetupWizard {
   void AfterAdvancedPages();
   void AddFolderNodes(forms::TreeNode& parent, const TComponentFolder& folder);
   std::string FileNameOf(uint16_t dataIndex) const;
+
+  // The folder of the portable page's edit: without blanks around it, its
+  // drive part and leading backslashes.
+  std::string EditedPortableFolder() const;
 
   // Readme and licence.
   bool LoadMemo(int32_t index);

@@ -136,7 +136,7 @@ void TSetupWizard::ComponentsBack() {
     S.Def.Components[i].Selected = savedSelected_[i];
   ComputeRequiredComponents(S.Def.Components);
   RefreshStates();
-  if (componentsFrom_ == From::Start) return ReturnToStartPage();
+  if (componentsFrom_ == From::Start) return S.PortableInstall ? ShowPortablePage() : ReturnToStartPage();
   if (std::any_of(S.Def.FileTypes.begin(), S.Def.FileTypes.end(), [](const auto& t) { return !t.second.PreviousOnly; }))
     return ShowFileTypesPage();
   if (!S.Def.FolderVariables.empty()) {

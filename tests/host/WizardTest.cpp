@@ -1055,3 +1055,124 @@ TEST_F(WizardTest, AFolderRowHoldsAt255Characters) {
 
 }  // namespace
 }  // namespace stw::test
+
+namespace stw::test {
+namespace {
+
+// A package that offers a portable installation beside the one on the disk.
+PackageManifest PortableChoice() {
+  PackageManifest m = Choice();
+  m.portableMode = 1;
+  m.removableMarkerMode = 1;
+  m.showAllDrivesOption = 1;
+  m.portableFolder = "MyApp";
+  return m;
+}
+
+TEST_F(WizardTest, TheDriveListShowsRemovableDrivesOrAllOfThem) {
+  sys.Set("drives", "CEFNZ");
+  sys.Set("free.E", std::to_string(3ull << 30));
+  shell.SetRemovable("EF");
+  desktop.SetDrives({"C:\\", "E:\\", "F:\\", "N:\\"});
+  desktop.SetVolumeLabel('E', "A VERY LONG VOLUME LABEL OF MORE THAN 32 CHARACTERS");
+  desktop.SetNetworkName('N', "\\\\server\\share");
+  TSetupWizard& wz = Open(PortableChoice());
+  EXPECT_EQ(Caption("BtnComponents"), "&Portable");
+  wz.BtnComponents.Click();
+  EXPECT_TRUE(wz.S.PortableInstall);
+  EXPECT_EQ(wz.S.Def.UserType, 2);
+  EXPECT_EQ(Visible({"LabelDrive", "ListDrive", "LabelFolder", "EditFolder", "CheckAllDrives", "BtnBack", "BtnProceed"}),
+            (std::vector<std::string>{"LabelDrive", "ListDrive", "LabelFolder", "EditFolder", "CheckAllDrives",
+                                      "BtnBack", "BtnProceed"}));
+  EXPECT_EQ(wz.ListDrive.columns[0].caption, "Drive");
+  EXPECT_EQ(Caption("CheckAllDrives"), "Show all drives");
+  EXPECT_EQ(wz.EditFolder.text(), "MyApp");
+  // Removable only: E with its label cut to 32 characters and its free
+  // space, F whose volume cannot be read.
+  ASSERT_EQ(wz.ListDrive.rows().size(), 2u);
+  EXPECT_EQ(wz.ListDrive.rows()[0],
+            (std::vector<std::string>{"E:", "A VERY LONG VOLUME LABEL OF MORE", "3.00 GB"}));
+  EXPECT_EQ(wz.ListDrive.rows()[1], (std::vector<std::string>{"F:", "(not ready)", "0.00 MB"}));
+  EXPECT_EQ(wz.ListDrive.selected(), 0);
+  wz.CheckAllDrives.Toggle();
+  ASSERT_EQ(wz.ListDrive.rows().size(), 4u);
+  EXPECT_EQ(wz.ListDrive.rows()[0][1], "System");
+  EXPECT_EQ(wz.ListDrive.rows()[3][0], "N:");
+  EXPECT_EQ(wz.ListDrive.rows()[3][1], "\\\\server\\share");
+  // Typing a drive's root selects that drive.
+  wz.EditFolder.Type("f:\\Apps");
+  EXPECT_EQ(wz.ListDrive.selected(), 2);
+  // Back: the disk's user type again.
+  wz.BtnBack.Click();
+  EXPECT_FALSE(wz.S.PortableInstall);
+  EXPECT_EQ(wz.S.Def.UserType, 3);
+  EXPECT_EQ(StartButtons().size(), 5u);
+}
+
+TEST_F(WizardTest, ADriveWithPortableAppsTakesTheFolderIntoIt) {
+  sys.Set("drives", "CEFZ");
+  shell.SetRemovable("EF");
+  desktop.SetDrives({"C:\\", "E:\\", "F:\\"});
+  desktop.SetVolumeLabel('E', "STICK");
+  desktop.SetVolumeLabel('F', "CARD");
+  ASSERT_TRUE(fs.CreateFolder("E:\\PortableApps"));
+  TSetupWizard& wz = Open(PortableChoice());
+  wz.BtnComponents.Click();
+  wz.ListDrive.ClickRow(0);
+  EXPECT_EQ(wz.EditFolder.text(), "PortableApps\\MyApp");
+  wz.ListDrive.ClickRow(1);
+  EXPECT_EQ(wz.EditFolder.text(), "MyApp");
+  wz.ListDrive.ClickRow(0);
+  EXPECT_EQ(wz.EditFolder.text(), "PortableApps\\MyApp");
+}
+
+TEST_F(WizardTest, ProceedWithoutADriveAsksForOne) {
+  sys.Set("drives", "CZ");
+  desktop.SetDrives({"C:\\"});
+  PackageManifest m = PortableChoice();
+  m.showAllDrivesOption = 0;
+  TSetupWizard& wz = Open(m);
+  wz.BtnComponents.Click();
+  EXPECT_TRUE(wz.ListDrive.rows().empty());
+  EXPECT_FALSE(wz.CheckAllDrives.visible());
+  wz.BtnProceed.Click();
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(dialogs.shown[0].text, "Please choose a drive:");
+  EXPECT_EQ(dialogs.shown[0].title, "Portable");
+  EXPECT_EQ(dialogs.shown[0].style, static_cast<unsigned>(MB_OK_));
+  EXPECT_TRUE(wz.ListDrive.visible());
+}
+
+TEST_F(WizardTest, APortableInstallationThroughTheWizard) {
+  sys.Set("drives", "CEZ");
+  shell.SetRemovable("E");
+  desktop.SetDrives({"C:\\", "E:\\"});
+  desktop.SetVolumeLabel('E', "STICK");
+  PackageManifest m = NoLicence(PortableChoice());
+  m.finishFlags = 2;  // open the folder at the end
+  TSetupWizard& wz = Open(m);
+  wz.BtnComponents.Click();
+  wz.EditFolder.Type("Tools\\My App\\");
+  wz.BtnProceed.Click();
+  EXPECT_EQ(wz.S.Def.PortableFolder, "E:\\Tools\\My App");
+  // Optional components: the tree with all of them, then Back to the drives.
+  ASSERT_TRUE(wz.TreeComponents.visible());
+  EXPECT_EQ(wz.TreeComponents.nodes().size(), 2u);
+  EXPECT_TRUE(StartsWith(wz.LabelLicense.caption(), "Space needed"));
+  wz.BtnBack.Click();
+  EXPECT_TRUE(wz.ListDrive.visible());
+  EXPECT_EQ(wz.EditFolder.text(), "Tools\\My App\\");
+  wz.BtnProceed.Click();
+  wz.BtnProceed.Click();
+  ASSERT_EQ(wz.end(), WizardEnd::Installed);
+  EXPECT_TRUE(fs.FileExists("E:\\Tools\\My App\\app.exe"));
+  EXPECT_FALSE(fs.FileExists("E:\\Tools\\My App\\Stowa.log"));
+  EXPECT_FALSE(fs.FileExists("E:\\Tools\\My App\\RemovableDrive.sys"));  // a removable drive needs none
+  EXPECT_FALSE(reg.KeyExists(RegRoot::LocalMachine, kUninstall));
+  EXPECT_FALSE(reg.KeyExists(RegRoot::CurrentUser, kUninstall));
+  ASSERT_FALSE(desktop.Events().empty());
+  EXPECT_EQ(desktop.Events()[0], "shell\tE:\\Tools\\My App\topen\t\t\t5");
+}
+
+}  // namespace
+}  // namespace stw::test

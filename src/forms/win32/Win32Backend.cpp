@@ -240,6 +240,14 @@ struct Win32Backend::Impl {
       case WM_NOTIFY: {
         const auto* n = reinterpret_cast<const NMHDR*>(lp);
         ControlWindow* cw = n ? Find(n->hwndFrom) : nullptr;
+        if (cw && cw->control->kind() == Kind::ReportList && n->code == LVN_ITEMCHANGED && !mirroring) {
+          // The user's choice of a row (mouse or arrow keys).
+          const auto* change = reinterpret_cast<const NMLISTVIEW*>(lp);
+          if ((change->uChanged & LVIF_STATE) && (change->uNewState & LVIS_SELECTED) &&
+              !(change->uOldState & LVIS_SELECTED))
+            static_cast<ReportList&>(*cw->control).ClickRow(change->iItem);
+          return false;
+        }
         return cw && cw->tree && cw->tree->Notify(*n, result);
       }
       case WM_CTLCOLORSTATIC:
@@ -689,7 +697,13 @@ struct Win32Backend::Impl {
         if (cw.tree) cw.tree->SyncNodes();
         break;
       case Property::Rows:
-        if (c.kind() == Kind::ReportList) MirrorRows(cw);
+        if (c.kind() == Kind::ReportList) {
+          MirrorRows(cw);
+          MirrorSelection(cw);
+        }
+        break;
+      case Property::Selection:
+        if (c.kind() == Kind::ReportList) MirrorSelection(cw);
         break;
       case Property::Range:
         SendMessageW(h, PBM_SETRANGE32, 0, 10000);
@@ -738,6 +752,18 @@ struct Win32Backend::Impl {
     stream.pfnCallback = &ReadStream;
     const WPARAM format = t.rich ? SF_RTF : ((CP_UTF8 << 16) | SF_USECODEPAGE | SF_TEXT);
     SendMessageW(h, EM_STREAMIN, format, reinterpret_cast<LPARAM>(&stream));
+  }
+
+  static void MirrorSelection(ControlWindow& cw) {
+    const int row = static_cast<const ReportList&>(*cw.control).selected();
+    LVITEMW none{};
+    none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(cw.hwnd, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
+    if (row < 0) return;
+    LVITEMW item{};
+    item.state = item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(cw.hwnd, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    SendMessageW(cw.hwnd, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
   }
 
   static void MirrorRows(ControlWindow& cw) {

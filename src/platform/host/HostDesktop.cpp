@@ -1,6 +1,7 @@
 #include "platform/host/HostDesktop.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "base/Text.h"
@@ -69,6 +70,39 @@ std::string HostDesktop::FormatShortDate(int32_t dayNumber) {
   char text[32];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d", y, m, d);
   return text;
+}
+
+static char LetterOf(const std::string& root) {
+  return root.empty() ? '\0' : static_cast<char>(std::toupper(static_cast<unsigned char>(root[0])));
+}
+
+void HostDesktop::SetNetworkName(char letter, const std::string& name) {
+  std::lock_guard<std::mutex> g(mutex_);
+  networkNames_[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))] = name;
+}
+
+void HostDesktop::SetVolumeLabel(char letter, const std::string& label) {
+  std::lock_guard<std::mutex> g(mutex_);
+  labels_[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))] = label;
+}
+
+bool HostDesktop::IsNetworkDrive(const std::string& root) {
+  std::lock_guard<std::mutex> g(mutex_);
+  return networkNames_.count(LetterOf(root)) != 0;
+}
+
+std::optional<std::string> HostDesktop::UniversalName(const std::string& root) {
+  std::lock_guard<std::mutex> g(mutex_);
+  const auto it = networkNames_.find(LetterOf(root));
+  if (it == networkNames_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::optional<std::string> HostDesktop::VolumeLabel(const std::string& root) {
+  std::lock_guard<std::mutex> g(mutex_);
+  const auto it = labels_.find(LetterOf(root));
+  if (it == labels_.end()) return std::nullopt;
+  return it->second;
 }
 
 }  // namespace stw

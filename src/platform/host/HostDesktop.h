@@ -2,7 +2,9 @@
 // there, a record of what was handed to the shell, and the restarts that
 // were asked for (none happens). Thread-safe.
 #pragma once
+#include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,12 +34,21 @@ class HostDesktop : public IDesktop {
   std::vector<std::string> LogicalDrives() override;
   // As ISO 8601 (yyyy-mm-dd): the simulated user's format.
   std::string FormatShortDate(int32_t dayNumber) override;
+  bool IsNetworkDrive(const std::string& root) override;
+  std::optional<std::string> UniversalName(const std::string& root) override;
+  std::optional<std::string> VolumeLabel(const std::string& root) override;
+  // The drives' facts, by upper-case letter: a network drive's name, a
+  // volume's label; a drive with neither cannot be read.
+  void SetNetworkName(char letter, const std::string& name);
+  void SetVolumeLabel(char letter, const std::string& label);
 
  private:
   std::vector<Window> windows;
   mutable std::mutex mutex_;
   std::vector<std::string> events_, refused_;
   std::vector<std::string> drives_{"C:\\"};
+  std::map<char, std::string> networkNames_;
+  std::map<char, std::string> labels_{{'C', "System"}};
 };
 
 }  // namespace stw

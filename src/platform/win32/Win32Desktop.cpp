@@ -5,6 +5,7 @@
 #include "platform/win32/Windows.h"
 
 #include <shellapi.h>
+#include <winnetwk.h>
 
 namespace stw {
 
@@ -54,6 +55,28 @@ class Win32Desktop : public IDesktop {
     if (n == 0 || n >= std::size(buffer)) return roots;
     for (const wchar_t* p = buffer; *p; p += wcslen(p) + 1) roots.push_back(win32::Narrow(p));
     return roots;
+  }
+
+  bool IsNetworkDrive(const std::string& root) override { return GetDriveTypeW(Wide(root).c_str()) == DRIVE_REMOTE; }
+
+  std::optional<std::string> UniversalName(const std::string& root) override {
+    // mpr.dll is loaded from the system folder only when asked.
+    using Get = DWORD(WINAPI*)(LPCWSTR, DWORD, LPVOID, LPDWORD);
+    const Get get = win32::SystemRoutine<Get>(L"mpr.dll", "WNetGetUniversalNameW");
+    if (!get) return std::nullopt;
+    alignas(UNIVERSAL_NAME_INFOW) unsigned char buffer[1000];
+    DWORD size = sizeof buffer;
+    if (get(Wide(root).c_str(), UNIVERSAL_NAME_INFO_LEVEL, buffer, &size) != NO_ERROR) return std::nullopt;
+    const auto* info = reinterpret_cast<const UNIVERSAL_NAME_INFOW*>(buffer);
+    if (!info->lpUniversalName) return std::nullopt;
+    return win32::Narrow(info->lpUniversalName);
+  }
+
+  std::optional<std::string> VolumeLabel(const std::string& root) override {
+    wchar_t label[64] = {};
+    if (!GetVolumeInformationW(Wide(root).c_str(), label, 63, nullptr, nullptr, nullptr, nullptr, 0))
+      return std::nullopt;
+    return win32::Narrow(label);
   }
 
   std::string FormatShortDate(int32_t dayNumber) override {
