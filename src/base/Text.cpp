@@ -335,4 +335,10 @@ std::string FirstCharacters(const std::string& text, size_t count) {
   return Utf16ToUtf8(wide.substr(0, n));
 }
 
+std::string TrimBlanks(std::string_view s) {
+  const size_t first = s.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return std::string(s.substr(first, s.find_last_not_of(" \t") - first + 1));
+}
+
 }  // namespace stw

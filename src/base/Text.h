@@ -24,6 +24,9 @@ std::vector<std::string> SplitLines(std::string_view text);
 // never half a surrogate pair.
 std::string FirstCharacters(const std::string& text, size_t count);
 
+// Without the spaces and tabs around it.
+std::string TrimBlanks(std::string_view s);
+
 std::string AsciiLower(std::string_view s);
 std::string AsciiUpper(std::string_view s);
 bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);

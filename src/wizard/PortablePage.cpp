@@ -12,11 +12,6 @@ namespace stw {
 
 using namespace forms;
 
-static std::string Trimmed(const std::string& s) {
-  const size_t first = s.find_first_not_of(" \t");
-  return first == std::string::npos ? "" : s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
-
 // The path without its drive part ("E:" or "\\server\share") and the
 // backslashes after it.
 static std::string WithoutDrive(const std::string& path) {
@@ -107,7 +102,7 @@ void TSetupWizard::FillDrives() {
     ListDrive.Select(0);
 }
 
-std::string TSetupWizard::EditedPortableFolder() const { return WithoutDrive(Trimmed(EditFolder.text())); }
+std::string TSetupWizard::EditedPortableFolder() const { return WithoutDrive(TrimBlanks(EditFolder.text())); }
 
 void TSetupWizard::DriveClick() {
   const int row = ListDrive.selected();

@@ -234,7 +234,7 @@ void TSetupWizard::FormCreate() {
     end_ = WizardEnd::Failed;
     ErrorShown = true;
     S.P.Dialogs.MessageBox(text, form.caption(), MB_OK_ | MB_ICONERROR_);
-    form.dispatcher().Post([this] { form.Close(); });
+    PostClose();
   };
   // On a screen of another resolution the window keeps its look: every
   // length grows or shrinks with the resolution, and the fonts, which are
@@ -267,6 +267,7 @@ void TSetupWizard::FormCreate() {
     Scale.fontHeight = scale(Scale.fontHeight);
     Scale.scaled = true;
     Ppi = ppi;
+    screen_ = form.backend().ScreenOf(form);  // the new screen's frame and colours
     if (TreeComponents.visible()) {
       // The state images in the size of the new resolution.
       const std::vector<size_t> sel = TreeComponents.selected();
@@ -285,7 +286,8 @@ void TSetupWizard::FormCreate() {
 }
 
 void TSetupWizard::ApplyScaling() {
-  const Screen screen = form.backend().ScreenOf(form);
+  screen_ = form.backend().ScreenOf(form);
+  const Screen& screen = screen_;
   Ppi = screen.ppi;
   int size = S.Def.FormFont.Size ? S.Def.FormFont.Size : 8;
   if (S.P.Sys.MajorVersion() >= 10)
@@ -324,14 +326,12 @@ void TSetupWizard::ApplyScaling() {
 }
 
 void TSetupWizard::SetBands() {
-  const Screen screen = form.backend().ScreenOf(form);
-  form.SetBands(S.Def.PaintGradient != 0 && screen.bitsPerPixel >= 15, screen.buttonHighlight, screen.buttonShadow);
+  form.SetBands(S.Def.PaintGradient != 0 && screen_.bitsPerPixel >= 15, screen_.buttonHighlight, screen_.buttonShadow);
 }
 
 Colour TSetupWizard::BandAt(int y) const {
   if (!form.bands()) return kDefaultColour;
-  const Screen screen = form.backend().ScreenOf(const_cast<Form&>(form));
-  const int n = (form.bounds().height + screen.frameHeight) / 4;
+  const int n = (form.bounds().height + screen_.frameHeight) / 4;
   return BandColour(form.bandTop(), form.bandBottom(), n, std::clamp(y / 4, 0, std::max(0, n - 1)));
 }
 
@@ -565,11 +565,15 @@ void TSetupWizard::ShowNavigation(bool back, bool proceed, bool abort) {
   BtnProceed.SetDefault(proceed);
 }
 
-void TSetupWizard::ExitAction() {
-  if (end_ == WizardEnd::Running) end_ = WizardEnd::Exited;
+void TSetupWizard::PostClose() {
   // Posted, as a message to the window would be: the handler that asked
   // for the end finishes first.
   form.dispatcher().Post([this] { form.Close(); });
+}
+
+void TSetupWizard::ExitAction() {
+  if (end_ == WizardEnd::Running) end_ = WizardEnd::Exited;
+  PostClose();
 }
 
 int TSetupWizard::ExitCode() const {
@@ -597,7 +601,7 @@ bool TSetupWizard::RunningApplicationCheck() {
       const int answer = S.P.Dialogs.MessageBox(text, form.caption(), MB_RETRYCANCEL_ | MB_ICONEXCLAMATION_);
       if (answer == IDRETRY_) continue;
       end_ = WizardEnd::Cancelled;
-      form.dispatcher().Post([this] { form.Close(); });
+      PostClose();
       return true;
     }
     return false;
@@ -790,11 +794,8 @@ void TSetupWizard::DestroyFolderRows() {
 
 bool TSetupWizard::ValidateFolders() {
   for (FolderRow& r : FolderRows) {
-    std::string text = r.edit->text();
-    const size_t first = text.find_first_not_of(" \t");
-    text = first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(" \t") - first + 1);
     bool changed = false;
-    text = CleanFolderText(text, changed);
+    std::string text = CleanFolderText(TrimBlanks(r.edit->text()), changed);
     r.edit->SetText(text);
     const std::string drive = DriveOfPath(text);
     if (changed || text.empty() || drive.empty() || !S.P.Fs.DirectoryExists(drive + "\\")) {

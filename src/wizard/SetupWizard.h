@@ -173,6 +173,8 @@ class TSetupWizard {
   void StartPageHide();
   void ReturnToStartPage();
   void ExitAction();
+  // Closes the window once the running handler has finished.
+  void PostClose();
   void BtnInstallClick();
   void BtnReadmeClick();
   void BtnComponentsClick();
@@ -274,7 +276,6 @@ class TSetupWizard {
   void ComponentsProceed();
   void AfterAdvancedPages();
   void AddFolderNodes(forms::TreeNode& parent, const TComponentFolder& folder);
-  std::string FileNameOf(uint16_t dataIndex) const;
 
   // The folder of the portable page's edit: without blanks around it, its
   // drive part and leading backslashes.
@@ -302,6 +303,7 @@ class TSetupWizard {
   WizardEnd end_ = WizardEnd::Running;
   std::unique_ptr<IInstallProgress> progress_;
   int noteTop_ = 0;
+  forms::Screen screen_;  // the screen the window was scaled for
   forms::Control* activeControl_ = nullptr;
   forms::Button* startDefault_ = &BtnInstall;
   bool doneRan_ = false;

@@ -152,8 +152,6 @@ void TSetupWizard::ComponentsProceed() {
   LicenseOrInstall();
 }
 
-std::string TSetupWizard::FileNameOf(uint16_t dataIndex) const { return S.FileNameOf(dataIndex); }
-
 void TSetupWizard::AddFolderNodes(TreeNode& parent, const TComponentFolder& folder) {
   for (const auto& child : folder.Folders) {
     auto it = std::find_if(parent.children.begin(), parent.children.end(),
@@ -171,14 +169,14 @@ void TSetupWizard::AddFolderNodes(TreeNode& parent, const TComponentFolder& fold
     if (added && it->children.empty()) parent.children.erase(it);
   }
   for (const TFileData& f : folder.Files) {
-    const std::string name = FileNameOf(f.DataIndex);
+    const std::string name = S.FileNameOf(f.DataIndex);
     parent.children.push_back({name, 0, TreeIcon::File, name, false, 0, {}});
   }
   if (S.PortableInstall) return;
   const auto& used = S.Package.Tables.FileUsed;
   for (const TShortcutData& sc : folder.Shortcuts) {
     if (sc.Target >= used.size() || !used[sc.Target]) continue;
-    const std::string name = FileNameOf(sc.Target);
+    const std::string name = S.FileNameOf(sc.Target);
     parent.children.push_back({name, 0, TreeIcon::Shortcut, name, false, 0, {}});
   }
   for (const TURLData& u : folder.Urls) parent.children.push_back({u.Name, 0, TreeIcon::InternetShortcut, "", false, 0, {}});
@@ -451,7 +449,7 @@ void TSetupWizard::CommonEnd() {
 void TSetupWizard::BtnRebootNowClick() {
   // Whatever the system answers, the setup ends.
   Desktop.RestartSystem();
-  form.dispatcher().Post([this] { form.Close(); });
+  PostClose();
 }
 
 }  // namespace stw

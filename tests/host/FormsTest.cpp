@@ -2,7 +2,9 @@
 // and the dialog's keyboard rules that both backends share.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "forms/Forms.h"
@@ -201,4 +203,42 @@ TEST(Forms, AltAndALetterActOnTheControlThatMarksIt) {
   label.focusControl = nullptr;
   EXPECT_TRUE(form.PressMnemonic('f'));
   EXPECT_EQ(form.focused(), &first);  // without one: the next in the tab order
+}
+
+TEST(Forms, TheDispatcherRunsWorkersCallsOnTheMainThread) {
+  HeadlessBackend backend;
+  Form form(backend);
+  Dispatcher& d = form.dispatcher();
+  // On the main thread a call runs at once; a posted one waits for Service.
+  int ran = 0;
+  d.Synchronize([&] { ++ran; });
+  EXPECT_EQ(ran, 1);
+  d.Post([&] { ++ran; });
+  EXPECT_EQ(ran, 1);
+  EXPECT_EQ(backend.wakes, 1);
+  EXPECT_TRUE(d.Service());
+  EXPECT_EQ(ran, 2);
+  EXPECT_FALSE(d.Service());
+  // A worker blocks until the main thread has run its call, which runs on
+  // the main thread; its exception comes back to the worker.
+  std::thread::id where;
+  bool rethrown = false, returned = false;
+  std::thread worker([&] {
+    d.Synchronize([&] { where = std::this_thread::get_id(); });
+    try {
+      d.Synchronize([] { throw std::runtime_error("no"); });
+    } catch (const std::runtime_error&) {
+      rethrown = true;
+    }
+    returned = true;
+  });
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(d.WaitForCalls(5000));
+    d.Service();
+  }
+  worker.join();
+  EXPECT_EQ(where, std::this_thread::get_id());
+  EXPECT_TRUE(rethrown);
+  EXPECT_TRUE(returned);
+  EXPECT_FALSE(d.WaitForCalls(1));
 }
