@@ -330,11 +330,35 @@ bool Dispatcher::Service() {
 // ---------------------------------------------------------------- form
 
 Form::~Form() {
+  for (auto& t : timers_) t->SetEnabled(false);
   // The windows go first, while the controls they mirror still exist.
   for (auto it = controls_.rbegin(); it != controls_.rend(); ++it) backend_.Destroyed(**it);
   controls_.clear();
   dispatcher_.Service();
   backend_.FormDestroyed(*this);
+}
+
+Timer& Form::AddTimer(const std::string& name) {
+  timers_.push_back(std::make_unique<Timer>(*this, name));
+  return *timers_.back();
+}
+
+void Timer::SetInterval(int ms) {
+  if (ms == interval_) return;
+  interval_ = ms;
+  if (enabled_) form_.backend().TimerChanged(*this);
+}
+
+void Timer::SetEnabled(bool on) {
+  if (on == enabled_) return;
+  enabled_ = on;
+  form_.backend().TimerChanged(*this);
+}
+
+void Timer::Elapse() {
+  if (!enabled_ || !OnTimer) return;
+  const std::function<void()> handler = OnTimer;  // the handler may reassign it
+  form_.Guard(handler);
 }
 
 void Form::Remove(Control& c) {
@@ -587,5 +611,9 @@ Size HeadlessBackend::MeasureText(const Font& f, const std::string& text) {
 void HeadlessBackend::Changed(Control& c, Property p) { events.push_back(c.name() + "." + PropertyName(p)); }
 
 void HeadlessBackend::FormChanged(Form&, Property p) { events.push_back(std::string("form.") + PropertyName(p)); }
+
+void HeadlessBackend::TimerChanged(Timer& t) {
+  events.push_back("timer " + t.name() + (t.enabled() ? " on " + std::to_string(t.interval()) : " off"));
+}
 
 }  // namespace stw::forms

@@ -344,6 +344,29 @@ struct Screen {
   Colour buttonHighlight = 0xFFFFFF, buttonShadow = 0xA0A0A0;
 };
 
+// A timer of a form: while enabled, OnTimer runs on the main thread about
+// every `interval` milliseconds (in whichever message loop the thread is).
+// The form owns it; it stops with the form.
+class Timer {
+ public:
+  Timer(Form& form, std::string name) : form_(form), name_(std::move(name)) {}
+  const std::string& name() const { return name_; }
+  int interval() const { return interval_; }
+  void SetInterval(int ms);
+  bool enabled() const { return enabled_; }
+  void SetEnabled(bool on);
+  // The interval has passed: runs OnTimer (guarded, see Form::Guard) when
+  // the timer is enabled. The backend calls it; so may a test.
+  void Elapse();
+  std::function<void()> OnTimer;
+
+ private:
+  Form& form_;
+  std::string name_;
+  int interval_ = 1000;
+  bool enabled_ = false;
+};
+
 // Told of everything that happens to a form's controls.
 class IBackend {
  public:
@@ -355,6 +378,8 @@ class IBackend {
   virtual void FormDestroyed(Form& f) {}
   virtual void Changed(Control& c, Property p) = 0;
   virtual void FormChanged(Form& f, Property p) = 0;
+  // A timer was enabled, disabled or given another interval.
+  virtual void TimerChanged(Timer& t) {}
   // The size of a one-line text in a font, in pixels.
   virtual Size MeasureText(const Font& f, const std::string& text) = 0;
   // A call is waiting in the form's dispatcher: have the main thread run
@@ -423,6 +448,8 @@ class Form {
     backend_.Created(ref);
     return ref;
   }
+  // A timer the form owns for its whole life, disabled at first.
+  Timer& AddTimer(const std::string& name);
   // Removes a control made at run time (its window too).
   void Remove(Control& c);
   const std::vector<std::unique_ptr<Control>>& controls() const { return controls_; }
@@ -516,6 +543,7 @@ class Form {
   IBackend& backend_;
   Dispatcher dispatcher_;
   std::vector<std::unique_ptr<Control>> controls_;
+  std::vector<std::unique_ptr<Timer>> timers_;
   std::string caption_;
   Bounds bounds_;
   Font font_;
@@ -537,6 +565,8 @@ class HeadlessBackend : public IBackend {
   void Destroyed(Control& c) override;
   void Changed(Control& c, Property p) override;
   void FormChanged(Form& f, Property p) override;
+  // "timer NAME on MS" or "timer NAME off".
+  void TimerChanged(Timer& t) override;
   // Text is measured as a fixed-pitch font would be: 6 pixels a character
   // at 8 points, the height 13 pixels, both in proportion to the size.
   Size MeasureText(const Font& f, const std::string& text) override;

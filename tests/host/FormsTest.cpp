@@ -205,6 +205,31 @@ TEST(Forms, AltAndALetterActOnTheControlThatMarksIt) {
   EXPECT_EQ(form.focused(), &first);  // without one: the next in the tab order
 }
 
+TEST(Forms, ATimerRunsItsHandlerOnlyWhileEnabled) {
+  HeadlessBackend backend;
+  int fired = 0;
+  {
+    Form form(backend);
+    Timer& t = form.AddTimer("Timer3rdParty");
+    t.OnTimer = [&] { ++fired; };
+    t.Elapse();
+    EXPECT_EQ(fired, 0);
+    t.SetInterval(1000);  // no change, nothing told
+    t.SetEnabled(true);
+    t.Elapse();
+    t.SetInterval(250);
+    t.SetEnabled(true);  // already on
+    EXPECT_EQ(fired, 1);
+    // The form's end stops it.
+  }
+  const std::vector<std::string> expected{"timer Timer3rdParty on 1000", "timer Timer3rdParty on 250",
+                                          "timer Timer3rdParty off"};
+  std::vector<std::string> timers;
+  for (const std::string& e : backend.events)
+    if (e.rfind("timer ", 0) == 0) timers.push_back(e);
+  EXPECT_EQ(timers, expected);
+}
+
 TEST(Forms, TheDispatcherRunsWorkersCallsOnTheMainThread) {
   HeadlessBackend backend;
   Form form(backend);

@@ -497,6 +497,29 @@ TEST_F(Win32Forms, AWorkersCallRunsOnTheMainThreadWhileItPumps) {
   EXPECT_EQ(ranOn, main);
 }
 
+TEST_F(Win32Forms, ATimerFiresInTheThreadsMessageLoopUntilDisabled) {
+  Timer& t = form.AddTimer("Timer");
+  t.SetInterval(20);
+  int fired = 0;
+  t.OnTimer = [&] {
+    if (++fired == 3) t.SetEnabled(false);
+  };
+  t.SetEnabled(true);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (fired < 3 && std::chrono::steady_clock::now() < until) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    backend.PumpMessages();
+  }
+  EXPECT_EQ(fired, 3);
+  // Disabled, it stays quiet.
+  const auto quiet = std::chrono::steady_clock::now() + std::chrono::milliseconds(150);
+  while (std::chrono::steady_clock::now() < quiet) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    backend.PumpMessages();
+  }
+  EXPECT_EQ(fired, 3);
+}
+
 TEST_F(Win32Forms, AWorkersCallRunsWhileAMessageBoxOfTheFormIsOpen) {
   const DWORD main = GetCurrentThreadId();
   std::atomic<bool> boxOpen{false};

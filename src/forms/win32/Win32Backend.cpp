@@ -145,6 +145,33 @@ struct ControlWindow {
 
 using win32ui::ControlWindow;
 
+namespace {
+
+// The running timers of the main thread by their system id. Thread timers
+// (no window) fire in every message loop of the thread, a message box's
+// included, and need no window to exist yet. Main thread only.
+std::map<UINT_PTR, Timer*>& RunningTimers() {
+  static std::map<UINT_PTR, Timer*> timers;
+  return timers;
+}
+
+void CALLBACK TimerElapsed(HWND, UINT, UINT_PTR id, DWORD) {
+  const auto it = RunningTimers().find(id);
+  if (it != RunningTimers().end()) it->second->Elapse();
+}
+
+void StopTimer(const Timer& t) {
+  auto& timers = RunningTimers();
+  for (auto it = timers.begin(); it != timers.end(); ++it) {
+    if (it->second != &t) continue;
+    KillTimer(nullptr, it->first);
+    timers.erase(it);
+    return;
+  }
+}
+
+}  // namespace
+
 struct Win32Backend::Impl {
   explicit Impl(HWND ownerWindow) : owner(ownerWindow), mainThread(GetCurrentThreadId()), ppi(SystemPpi()) {}
 
@@ -1023,6 +1050,13 @@ void Win32Backend::FormDestroyed(Form& f) {
 }
 
 void Win32Backend::Created(Control& c) { impl_->Create(c); }
+
+void Win32Backend::TimerChanged(Timer& t) {
+  StopTimer(t);
+  if (!t.enabled()) return;
+  const UINT_PTR id = SetTimer(nullptr, 0, static_cast<UINT>(std::max(t.interval(), 1)), &TimerElapsed);
+  if (id) RunningTimers()[id] = &t;
+}
 
 void Win32Backend::Destroyed(Control& c) { impl_->Destroy(c); }
 

@@ -31,6 +31,7 @@ class Win32Backend : public IBackend {
   void FormDestroyed(Form& f) override;
   void Changed(Control& c, Property p) override;
   void FormChanged(Form& f, Property p) override;
+  void TimerChanged(Timer& t) override;
   Size MeasureText(const Font& f, const std::string& text) override;
   // From any thread: the form's window runs the dispatcher's queue when it
   // gets the message, in whichever message loop the main thread is (a
