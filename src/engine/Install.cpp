@@ -52,6 +52,7 @@ bool TInstaller::Install() {
   // Damaged registry data would stop the installation half-way, after the
   // files: they are checked before anything is written.
   CheckRegistryData(s_.Def.RegistryData);
+  s_.Missing = {};
   if (s_.Def.DotNetVersions != 0 && !CheckDotNet()) return false;
   if (!RunPrerequisites()) return false;
   installed_.Clear();

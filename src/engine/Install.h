@@ -222,6 +222,10 @@ bool ParseVersionParts(const std::string& version, std::string& major, std::stri
 // space.
 void SplitCommand(const std::string& command, std::string& file, std::string& params);
 
+// Whether the installed-condition of a prerequisite holds now (a record
+// without one holds).
+bool PrerequisiteInstalled(TSetupState& s, const T3rdParty& p);
+
 // Inserts "peruser" after the last -regserver or /regserver switch.
 std::string AddPerUserToRegserver(const std::string& params);
 

@@ -195,21 +195,29 @@ bool TInstaller::RunInstaller(const std::string& path, const std::string& params
   return true;
 }
 
+bool PrerequisiteInstalled(TSetupState& s, const T3rdParty& p) {
+  const FolderContext ctx = s.Folder();
+  auto expand = [&](const std::string& path) {
+    bool shared = false, font = false;
+    return ExpandFolderPath(path, ctx, shared, font);
+  };
+  auto exists = [&](const std::string& path) { return s.P.Fs.FileExists(path); };
+  return PrerequisiteConditionHolds(s.P.Reg, p, s.AutoRoot(), expand, exists);
+}
+
 bool TInstaller::RunPrerequisites() {
   auto& list = s_.Def.ThirdPartyList;
   const FolderContext ctx = s_.Folder();
-  auto expand = [&](const std::string& p) {
-    bool shared = false, font = false;
-    return ExpandFolderPath(p, ctx, shared, font);
-  };
-  auto exists = [&](const std::string& p) { return s_.P.Fs.FileExists(p); };
   for (; s_.PrerequisiteIndex < list.size(); ++s_.PrerequisiteIndex) {
     const T3rdParty& p = list[s_.PrerequisiteIndex].second;
-    if (p.HasCondition && PrerequisiteConditionHolds(s_.P.Reg, p, s_.AutoRoot(), expand, exists)) continue;
+    if (p.HasCondition && PrerequisiteInstalled(s_, p)) continue;
+    s_.Missing = {TSetupState::MissingRequirement::Kind::Prerequisite, p.Name, p.DownloadUrl, {}};
     if (!p.FileName.empty()) {
       s_.PrerequisitePath = FindInstaller(p.FileName, p.Position, p.Size);
-      if (!s_.PrerequisitePath.empty() && !RunInstaller(s_.PrerequisitePath, ExpandVariables(p.Parameters, ctx)))
+      if (!s_.PrerequisitePath.empty() && !RunInstaller(s_.PrerequisitePath, ExpandVariables(p.Parameters, ctx))) {
+        s_.Missing.installerNotStarted = s_.PrerequisitePath;
         s_.PrerequisitePath.clear();
+      }
     }
     // The wizard shows the prerequisite's page and starts the installation
     // again once it is present; a silent run goes on (it waited for the
@@ -224,8 +232,12 @@ bool TInstaller::CheckDotNet() {
   const TSetupDefinition& d = s_.Def;
   if (IsDotNetPresent(s_.P.Reg, d.DotNetVersions, d.DotNetLevel)) return true;
   const std::string version = DotNetVersionName(d.DotNetVersions, d.DotNetLevel);
+  s_.Missing = {TSetupState::MissingRequirement::Kind::DotNet, version, d.DotNetUrl, {}};
   s_.PrerequisitePath = FindInstaller(d.DotNetFile, d.DotNetPosition, d.DotNetSize);
-  if (!s_.PrerequisitePath.empty() && !RunInstaller(s_.PrerequisitePath, "")) s_.PrerequisitePath.clear();
+  if (!s_.PrerequisitePath.empty() && !RunInstaller(s_.PrerequisitePath, "")) {
+    s_.Missing.installerNotStarted = s_.PrerequisitePath;
+    s_.PrerequisitePath.clear();
+  }
   // A silent run waited for the redistributable, but the framework counts
   // only from the next run on: nothing is installed now.
   if (s_.Silent) throw ESetupException(FormatPattern(s_.IString(kStrDotNetMissing), {version}));

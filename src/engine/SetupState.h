@@ -40,6 +40,8 @@ enum : int {
   kStrFoldersFailed = 73,
   kStrFolderError = 77,
   kStrDotNetMissing = 89,
+  kStrInstallerRunning = 90,
+  kStrDownloadFrom = 91,
   kStrPrerequisiteMissing = 92,
 };
 
@@ -85,6 +87,18 @@ struct TSetupState {
   std::string PrerequisitePath;
   std::unique_ptr<IProcess> PrerequisiteProcess;
   std::vector<std::string> TemporaryInstallers;
+  // What the installation waits for when it stopped before any file (the
+  // wizard's page shows it): the framework or the prerequisite at
+  // PrerequisiteIndex.
+  struct MissingRequirement {
+    enum class Kind { None, DotNet, Prerequisite } kind = Kind::None;
+    std::string name;  // the framework's version name, or the prerequisite's
+    std::string downloadUrl;
+    // The installer that was there but could not be started ("" when it
+    // started, or when there was none).
+    std::string installerNotStarted;
+  };
+  MissingRequirement Missing;
 
   // Results of the installation.
   bool RebootNeeded = false;

@@ -115,6 +115,7 @@ TSetupWizard::TSetupWizard(TSetupState& s, IBackend& backend, IDesktop& desktop,
       LabelDrive(form.Add<Label>("LabelDrive")),
       LabelFolder(form.Add<Label>("LabelFolder")),
       Label3rdPartyURL(form.Add<LinkLabel>("Label3rdPartyURL")),
+      Timer3rdParty(form.AddTimer("Timer3rdParty")),
       dialogBackend_(std::move(dialogBackend)) {
   Sleep = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
 }

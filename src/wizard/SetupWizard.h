@@ -159,6 +159,9 @@ class TSetupWizard {
   forms::Label& LabelDrive;
   forms::Label& LabelFolder;
   forms::LinkLabel& Label3rdPartyURL;
+  // Watches the installer of a missing framework or prerequisite and
+  // presses Proceed when it has ended.
+  forms::Timer& Timer3rdParty;
 
   std::vector<forms::Label*> WelcomeLabels;
   std::vector<forms::Label*> NoteLabels;
@@ -197,6 +200,11 @@ class TSetupWizard {
   bool DiskSpaceCheck();
   void BtnDoneClick();
   void BtnRebootNowClick();
+  // The page of a missing framework or prerequisite (what the installation
+  // stopped for), and Proceed's tests on it.
+  void ShowRequirementPage();
+  void RecheckDotNet();
+  void RecheckPrerequisite();
 
   // Components page.
   void BuildTree(bool optionalOnly);
@@ -291,6 +299,11 @@ class TSetupWizard {
   void InstallationFinished();
   void InstallationStopped();
   void CommonEnd();
+  // The requirement is there: its page goes and the installation starts
+  // again from its first step.
+  void RequirementMet();
+  // Gives a word-wrapped label the height of its lines; returns it.
+  int FitLines(forms::Label& label);
 
   std::function<std::unique_ptr<forms::IBackend>()> dialogBackend_;
   std::unique_ptr<forms::IBackend> dirSelBackend_;

@@ -371,9 +371,10 @@ void TSetupWizard::StartInstallation() {
   ErrorShown = Installer->ErrorShown();
   form.SetTaskbarProgress(TaskbarState::None, 0, 0);
   if (!done) {
-    // A prerequisite is missing: the user sees to it and starts again.
+    // The framework or a prerequisite is missing: the user sees to it and
+    // the installation starts again.
     for (StageRow& r : Stages) r.label->SetVisible(false), r.gauge->SetVisible(false);
-    return ReturnToStartPage();
+    return ShowRequirementPage();
   }
   InstallationFinished();
 }

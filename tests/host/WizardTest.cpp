@@ -1176,5 +1176,155 @@ TEST_F(WizardTest, APortableInstallationThroughTheWizard) {
   EXPECT_EQ(desktop.Events()[0], "shell\tE:\\Tools\\My App\topen\t\t\t5");
 }
 
+// ---------------------------------------------------------------- requirements
+
+const char* const kFramework = "Software\\Microsoft\\NET Framework Setup\\NDP\\v4\\Client";
+
+// A product that needs the framework 4.8 and carries its redistributable.
+PackageManifest NeedsFramework() {
+  PackageManifest m = NoLicence(Choice());
+  m.dotNetVersions = 1 << 5;
+  m.dotNetLevel = 10;
+  m.dotNetFile = "netfx.exe";
+  m.dotNetInstaller = BuildSource{"netfx.exe", "", std::string("the redistributable"), false};
+  return m;
+}
+
+TEST_F(WizardTest, TheFrameworkPageWaitsForTheRedistributableAndProceedInstallsOnceItIsThere) {
+  reg.WriteDword(RegRoot::LocalMachine, kFramework, "Install", 1);
+  reg.WriteDword(RegRoot::LocalMachine, kFramework, "Release", 461808);  // 4.7.2
+  HostShell::Program redist;
+  redist.runMilliseconds = 60000;  // runs until the test ends it
+  shell.Script("netfx.exe", redist);
+  TSetupWizard& wz = Open(NeedsFramework());
+  wz.BtnInstall.Click();
+  const std::vector<std::string> page = {"LabelDone", "LabelReboot", "Label3rdPartyURL", "BtnBack", "BtnProceed",
+                                         "BtnAbort"};
+  EXPECT_EQ(Visible(page), (std::vector<std::string>{"LabelDone", "LabelReboot", "BtnProceed", "BtnAbort"}));
+  EXPECT_EQ(Caption("LabelDone"), FormatPattern(DefaultInterfaceStrings()[89], {"4.8"}));
+  EXPECT_EQ(Caption("LabelReboot"), DefaultInterfaceStrings()[90]);
+  EXPECT_EQ(wz.form.focused(), &wz.BtnProceed);
+  EXPECT_TRUE(wz.BtnProceed.isDefault());
+  EXPECT_FALSE(fs.FileExists(App("app.exe")));
+  // The copy out of the package runs; the timer watches it each second.
+  ASSERT_EQ(shell.Events().size(), 1u);
+  const std::string copy = wz.S.PrerequisitePath;
+  EXPECT_EQ(shell.Events()[0], "start\t" + copy + "\t\"" + copy + "\" ");
+  EXPECT_TRUE(fs.FileExists(copy));
+  EXPECT_TRUE(wz.Timer3rdParty.enabled());
+  EXPECT_EQ(wz.Timer3rdParty.interval(), 1000);
+
+  // While it runs, the timer waits; Proceed finds the framework still missing.
+  wz.Timer3rdParty.Elapse();
+  EXPECT_TRUE(wz.Timer3rdParty.enabled());
+  wz.BtnProceed.Click();
+  EXPECT_TRUE(wz.LabelDone.visible());
+  EXPECT_EQ(wz.end(), WizardEnd::Running);
+  // It ends without having installed it: the timer presses Proceed once and
+  // stops; the page stays.
+  wz.S.PrerequisiteProcess->Wait(IProcess::kInfinite);
+  wz.Timer3rdParty.Elapse();
+  EXPECT_FALSE(wz.Timer3rdParty.enabled());
+  EXPECT_TRUE(wz.BtnProceed.visible());
+  EXPECT_FALSE(fs.FileExists(App("app.exe")));
+
+  // Installed meanwhile (by hand): Proceed installs, from the first step.
+  reg.WriteDword(RegRoot::LocalMachine, kFramework, "Release", 528040);
+  wz.BtnProceed.Click();
+  EXPECT_EQ(wz.end(), WizardEnd::Installed);
+  EXPECT_TRUE(fs.FileExists(App("app.exe")));
+  EXPECT_FALSE(fs.FileExists(copy)) << "the copy out of the package went when it had done its work";
+  EXPECT_EQ(Visible({"LabelReboot", "Label3rdPartyURL", "BtnProceed", "BtnAbort"}), std::vector<std::string>{});
+  EXPECT_TRUE(wz.S.PrerequisitePath.empty());
+  EXPECT_EQ(shell.Events().size(), 1u) << "the redistributable is not started again";
+}
+
+TEST_F(WizardTest, WithoutARedistributableTheFrameworkPageLinksToTheDownload) {
+  PackageManifest m = NeedsFramework();
+  m.dotNetFile.clear();
+  m.dotNetInstaller = BuildSource{};
+  m.dotNetUrl = "https://www.example.invalid/dotnetfx.html";
+  TSetupWizard& wz = Open(m);
+  wz.BtnInstall.Click();
+  EXPECT_EQ(Visible({"LabelDone", "LabelReboot", "Label3rdPartyURL", "BtnProceed", "BtnAbort"}).size(), 5u);
+  EXPECT_EQ(Caption("LabelReboot"), DefaultInterfaceStrings()[91]);
+  EXPECT_EQ(Caption("Label3rdPartyURL"), m.dotNetUrl);
+  // The builder's default page learns the version.
+  EXPECT_EQ(wz.Label3rdPartyURL.url, m.dotNetUrl + "?v=4.8");
+  EXPECT_TRUE(wz.Label3rdPartyURL.font().underline);
+  EXPECT_EQ(wz.Label3rdPartyURL.colour(), 0xFF0000u);
+  EXPECT_FALSE(wz.Timer3rdParty.enabled());
+  wz.Label3rdPartyURL.MouseDown();
+  wz.Label3rdPartyURL.MouseUp(1, 1);
+  ASSERT_EQ(desktop.Events().size(), 1u);
+  EXPECT_EQ(desktop.Events()[0], "shell\t" + m.dotNetUrl + "?v=4.8\topen\t\t\t1");
+  // Abort is the exit action.
+  wz.BtnAbort.Click();
+  Pump();
+  EXPECT_TRUE(wz.form.closed());
+  EXPECT_EQ(wz.ExitCode(), kExitCancelled);
+}
+
+TEST_F(WizardTest, ARedistributableThatCannotStartIsNamedBeforeTheLink) {
+  PackageManifest m = NeedsFramework();
+  m.dotNetUrl = "https://example.invalid/get/framework";
+  HostShell::Program refused;
+  refused.refuse = true;
+  shell.Script("netfx.exe", refused);
+  TSetupWizard& wz = Open(m);
+  wz.BtnInstall.Click();
+  EXPECT_EQ(Caption("LabelReboot"),
+            "The installer netfx.exe could not be started. " + DefaultInterfaceStrings()[91]);
+  EXPECT_EQ(wz.Label3rdPartyURL.url, m.dotNetUrl);
+  EXPECT_TRUE(wz.Label3rdPartyURL.visible());
+  EXPECT_FALSE(wz.Timer3rdParty.enabled());
+  // The longer text takes a second line; the link moves below it.
+  EXPECT_GT(wz.LabelReboot.bounds().height, 13);
+  EXPECT_GE(Top("Label3rdPartyURL"), wz.LabelReboot.bounds().top + wz.LabelReboot.bounds().height);
+}
+
+TEST_F(WizardTest, EachMissingPrerequisiteHasItsPageAndTheInstallationStartsAgain) {
+  PackageManifest m = NoLicence(Choice());
+  BuildPrerequisite carried;
+  carried.lines = {"Runtime B", "", "1", "", "runtime-b.exe", "/quiet", "HKEY_AUTO\\Software\\Runtime B", "", "",
+                   ""};
+  carried.installer = BuildSource{"runtime-b.exe", "", std::string("installer B"), false};
+  BuildPrerequisite download;
+  download.lines = {"Runtime C", "https://example.invalid/c", "1", "", "", "", "HKEY_LOCAL_MACHINE\\Software\\Runtime C",
+                    "Level", "2", ""};
+  m.prerequisites = {carried, download};
+  HostShell::Program b;
+  b.runMilliseconds = 60000;
+  shell.Script("runtime-b.exe", b);
+  TSetupWizard& wz = Open(m);
+  wz.BtnInstall.Click();
+  EXPECT_EQ(Caption("LabelDone"), FormatPattern(DefaultInterfaceStrings()[92], {"Runtime B"}));
+  EXPECT_EQ(Caption("LabelReboot"), DefaultInterfaceStrings()[90]);
+  EXPECT_FALSE(wz.Label3rdPartyURL.visible());
+  const std::string copy = wz.S.PrerequisitePath;
+  ASSERT_TRUE(fs.FileExists(copy));
+  // Its installer did its work and ends: the timer goes on to the next one.
+  reg.CreateKey(wz.S.AutoRoot(), "Software\\Runtime B");
+  wz.S.PrerequisiteProcess->Wait(IProcess::kInfinite);
+  wz.Timer3rdParty.Elapse();
+  EXPECT_FALSE(fs.FileExists(copy));
+  EXPECT_EQ(Caption("LabelDone"), FormatPattern(DefaultInterfaceStrings()[92], {"Runtime C"}));
+  EXPECT_EQ(Caption("LabelReboot"), DefaultInterfaceStrings()[91]);
+  EXPECT_EQ(wz.Label3rdPartyURL.url, "https://example.invalid/c");
+  EXPECT_FALSE(wz.Timer3rdParty.enabled());
+  // A wrong value is still missing; the right one lets the installation go on.
+  reg.WriteDword(RegRoot::LocalMachine, "Software\\Runtime C", "Level", 1);
+  wz.BtnProceed.Click();
+  EXPECT_TRUE(wz.LabelDone.visible());
+  EXPECT_EQ(wz.end(), WizardEnd::Running);
+  reg.WriteDword(RegRoot::LocalMachine, "Software\\Runtime C", "Level", 2);
+  wz.BtnProceed.Click();
+  EXPECT_EQ(wz.end(), WizardEnd::Installed);
+  EXPECT_TRUE(fs.FileExists(App("app.exe")));
+  // Runtime B's installer ran once: the restart began after it.
+  ASSERT_EQ(shell.Events().size(), 1u);
+  EXPECT_NE(shell.Events()[0].find("runtime-b.exe\" /quiet"), std::string::npos) << shell.Events()[0];
+}
+
 }  // namespace
 }  // namespace stw::test
