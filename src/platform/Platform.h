@@ -241,9 +241,14 @@ class ISystem {
 };
 
 // The desktop services of the wizard window.
+class IPrinter;
+
 class IDesktop {
  public:
   virtual ~IDesktop() = default;
+  // The system's default printer (platform/Printer.h); lives as long as the
+  // desktop.
+  virtual IPrinter& Printer() = 0;
   // Whether a top-level window with exactly this title (when `title` is
   // not empty) and of this class (when `windowClass` is not empty) exists.
   virtual bool WindowExists(const std::string& title, const std::string& windowClass) = 0;

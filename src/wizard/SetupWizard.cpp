@@ -193,6 +193,7 @@ void TSetupWizard::FormCreate() {
   BtnUserAll.OnClick = [this] { BtnUserAllClick(); };
   BtnLicenseNo.OnClick = [this] { ExitAction(); };
   BtnAbort.OnClick = [this] { ExitAction(); };
+  BtnPrint.OnClick = [this] { BtnPrintClick(); };
   BtnRebootLater.OnClick = [this] { ExitAction(); };
   BtnDone.OnClick = [this] { BtnDoneClick(); };
   BtnRebootNow.OnClick = [this] { BtnRebootNowClick(); };
@@ -495,6 +496,7 @@ void TSetupWizard::AfterStartup(const TEarlierVerdict& verdict) {
   ApplyScaling();
   BuildWelcome();
   form.SetCaption(S.WindowCaption());
+  TextPrinter = std::make_unique<TTextPrinter>(Desktop.Printer(), form.caption());
   ApplyButtonTexts();
   noteTop_ = LabelIdentity.bounds().top - Margin();
   ApplyVerdict(verdict);

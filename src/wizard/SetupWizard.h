@@ -14,6 +14,7 @@
 #include "engine/Install.h"
 #include "engine/SetupState.h"
 #include "forms/Forms.h"
+#include "ui/TextPrinter.h"
 #include "wizard/EarlierInstallation.h"
 #include "wizard/Scaling.h"
 
@@ -162,6 +163,9 @@ class TSetupWizard {
   // Watches the installer of a missing framework or prerequisite and
   // presses Proceed when it has ended.
   forms::Timer& Timer3rdParty;
+  // Prints the shown readme or licence (Arial, 13 pixels, margins of an
+  // inch); made with the window's caption as the application's title.
+  std::unique_ptr<TTextPrinter> TextPrinter;
 
   std::vector<forms::Label*> WelcomeLabels;
   std::vector<forms::Label*> NoteLabels;
@@ -200,6 +204,7 @@ class TSetupWizard {
   bool DiskSpaceCheck();
   void BtnDoneClick();
   void BtnRebootNowClick();
+  void BtnPrintClick();
   // The page of a missing framework or prerequisite (what the installation
   // stopped for), and Proceed's tests on it.
   void ShowRequirementPage();
@@ -291,6 +296,8 @@ class TSetupWizard {
 
   // Readme and licence.
   bool LoadMemo(int32_t index);
+  // The print button, when the system has a printer.
+  void ShowPrintButton();
   void ShowLicensePage();
   void LicenseOrInstall();
 

@@ -5,6 +5,7 @@
 
 #include "base/Text.h"
 #include "system/FolderVariables.h"
+#include "wizard/RtfText.h"
 #include "wizard/SetupWizard.h"
 #include "wizard/StateImages.h"
 
@@ -239,8 +240,22 @@ void TSetupWizard::BtnReadmeClick() {
   LoadMemo(index);
   MemoLicense.SetVisible(true);
   form.SetFocus(&MemoLicense);
+  ShowPrintButton();
   BtnBack.SetVisible(true);
   BtnBack.OnClick = [this] { ReturnToStartPage(); };
+}
+
+void TSetupWizard::ShowPrintButton() { BtnPrint.SetVisible(TextPrinter && TextPrinter->PrinterInstalled()); }
+
+void TSetupWizard::BtnPrintClick() {
+  if (!TextPrinter) return;
+  try {
+    TextPrinter->Print(TextBoxLines(MemoLicense.text(), MemoLicense.rich), "");
+  } catch (const EPrintAborted&) {
+    // Called off: nothing to say.
+  } catch (const std::exception& e) {
+    S.P.Dialogs.MessageBox(e.what(), form.caption(), MB_OK_ | MB_ICONERROR_);
+  }
 }
 
 void TSetupWizard::LicenseOrInstall() {
@@ -262,6 +277,7 @@ void TSetupWizard::ShowLicensePage() {
   for (Control* c : std::initializer_list<Control*>{&LabelLicense, &BtnLicenseYes, &BtnLicenseNo, &MemoLicense})
     c->SetVisible(true);
   form.SetFocus(&MemoLicense);
+  ShowPrintButton();
   BtnBack.SetVisible(true);
   BtnBack.OnClick = [this] { ReturnToStartPage(); };
   BtnLicenseYes.OnClick = [this] {

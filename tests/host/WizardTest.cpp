@@ -1326,5 +1326,46 @@ TEST_F(WizardTest, EachMissingPrerequisiteHasItsPageAndTheInstallationStartsAgai
   EXPECT_NE(shell.Events()[0].find("runtime-b.exe\" /quiet"), std::string::npos) << shell.Events()[0];
 }
 
+TEST_F(WizardTest, WithAPrinterTheLicenceAndTheReadmeCanBePrinted) {
+  desktop.printer.installed = true;
+  PackageManifest m = Choice();
+  m.licence = BuildSource{"licence.rtf", "", std::string("{\\rtf1{\\fonttbl{\\f0 Arial;}}Terms\\par\\tab of use\\par}"),
+                          true};
+  TSetupWizard& wz = Open(m);
+  wz.BtnInstall.Click();
+  ASSERT_TRUE(wz.BtnLicenseYes.visible());
+  EXPECT_TRUE(wz.BtnPrint.visible());
+  wz.BtnPrint.Click();
+  // The text's lines, not its rich-text source, with an empty document
+  // title after the window's caption.
+  ASSERT_EQ(desktop.printer.Jobs().size(), 1u);
+  const HostPrinter::Job& job = *desktop.printer.Jobs()[0];
+  EXPECT_EQ(job.title, wz.form.caption() + " - ");
+  EXPECT_TRUE(job.ended);
+  ASSERT_EQ(job.texts.size(), 2u);
+  EXPECT_EQ(job.texts[0].text, "Terms");
+  EXPECT_EQ(job.texts[1].text, "        of use");
+  ASSERT_FALSE(job.fonts.empty());
+  EXPECT_EQ(job.fonts[0].face, "Arial");
+  EXPECT_EQ(job.fonts[0].points, 10);
+  // Back and Yes take the button away with the page.
+  wz.BtnBack.Click();
+  EXPECT_FALSE(wz.BtnPrint.visible());
+  wz.BtnReadme.Click();
+  EXPECT_TRUE(wz.BtnPrint.visible());
+  // A printer that refuses the job: its reason in a box, the page stays.
+  desktop.printer.refuseBegin = "The printer is out of paper.";
+  dialogs.shown.clear();
+  wz.BtnPrint.Click();
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(dialogs.shown[0].text, "The printer is out of paper.");
+  EXPECT_TRUE(wz.MemoLicense.visible());
+  wz.BtnBack.Click();
+  wz.BtnInstall.Click();
+  wz.BtnLicenseYes.Click();
+  EXPECT_FALSE(wz.BtnPrint.visible());
+  EXPECT_EQ(wz.end(), WizardEnd::Installed);
+}
+
 }  // namespace
 }  // namespace stw::test

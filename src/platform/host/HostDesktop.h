@@ -10,11 +10,16 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/host/HostPrinter.h"
 
 namespace stw {
 
 class HostDesktop : public IDesktop {
  public:
+  // The simulated machine has no printer until a test installs one.
+  HostDesktop() { printer.installed = false; }
+  HostPrinter printer;
+  IPrinter& Printer() override { return printer; }
   struct Window {
     std::string title, windowClass;
   };

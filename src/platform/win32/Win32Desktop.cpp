@@ -1,6 +1,7 @@
 // The desktop services of the wizard window on Windows.
 #include "base/Text.h"
 #include "platform/Factory.h"
+#include "platform/Printer.h"
 #include "platform/win32/Win32Common.h"
 #include "platform/win32/Windows.h"
 
@@ -15,6 +16,11 @@ namespace {
 
 class Win32Desktop : public IDesktop {
  public:
+  IPrinter& Printer() override {
+    if (!printer_) printer_ = CreateNativePrinter();
+    return *printer_;
+  }
+
   bool WindowExists(const std::string& title, const std::string& windowClass) override {
     const std::wstring t = Wide(title), c = Wide(windowClass);
     return FindWindowW(c.empty() ? nullptr : c.c_str(), t.empty() ? nullptr : t.c_str()) != nullptr;
@@ -91,6 +97,9 @@ class Win32Desktop : public IDesktop {
       return std::to_string(y) + "-" + std::to_string(m) + "-" + std::to_string(d);
     return win32::Narrow(text);
   }
+
+ private:
+  std::unique_ptr<IPrinter> printer_;
 };
 
 }  // namespace
