@@ -40,6 +40,28 @@ package() {
   "$pakbuild" build "$work/$1.json" "$work/$1.exe" >/dev/null
 }
 
+# The backdrop's picture: a 96 x 64 BMP of 24 bits, a yellow disc in a
+# dark ring on magenta, the colour of its bottom-left pixel, which a
+# transparent picture leaves out.
+make_picture() {  # path
+  python3 - "$1" <<'PY'
+import struct, sys
+w, h = 96, 64
+rows = []
+for y in range(h - 1, -1, -1):  # rows are stored from the bottom
+    row = bytearray()
+    for x in range(w):
+        d = ((x - 48) ** 2 + (y - 32) ** 2) ** 0.5
+        row += bytes((0x20, 0xD0, 0xF0) if d < 24 else (0x40, 0x20, 0x10) if d < 29 else (0xFF, 0x00, 0xFF))
+    row += bytes(-len(row) % 4)
+    rows.append(bytes(row))
+data = b"".join(rows)
+head = struct.pack("<2sIHHI", b"BM", 54 + len(data), 0, 0, 54)
+info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 24, 0, len(data), 2835, 2835, 0, 0)
+open(sys.argv[1], "wb").write(head + info + data)
+PY
+}
+
 make_packages() {
   "$root/demo/make-files.sh" >/dev/null
   # Waits on the completion page.
@@ -59,6 +81,16 @@ make_packages() {
   # A portable installation beside the one on the disk, on any drive.
   package portable 'del(.licence) | .portable = {mode: 1, markerMode: 1, showAllDrives: 1, folder: "StowaDemo"}'
   package newer 'del(.licence) | .releaseDate = "2026-12-05" | .version = "1.1"'
+  # The backdrop: dark blue (0x800000 is blue 0x80) down to black, the
+  # picture transparent, both texts with shadows.
+  make_picture "$work/backdrop.bmp"
+  package backdrop 'del(.licence) | .background = {enabled: true,
+      image: {name: "backdrop.bmp", source: "'"$work"'/backdrop.bmp"},
+      topText: "Stowa Demo 1.0", bottomText: "Copyright 2026 Stowa Demo Works & Friends",
+      topColor: 8388608, bottomColor: 0, topShadowColor: 0, bottomShadowColor: 0,
+      imageTransparent: 1, topShadow: 1, bottomShadow: 1,
+      topFont: {name: "Tahoma", color: 16777215, size: 28, style: 3},
+      bottomFont: {name: "Tahoma", color: 12648447, size: 14, style: 0}}'
 }
 
 # ---------------------------------------------------------------- one run
@@ -301,6 +333,43 @@ gone
 EOF
     expect_eq "exit code (1603, its low byte)" 67 "$code"
     expect_true "the file in the way is left alone" grep -q "in the way" "$(unix_path "$app\\data")"
+    collect_shots "$dpi"
+  fi
+
+  if only background && [ "$dpi" = 96 ]; then
+    new_prefix "$dpi"
+    scenario="$dpi dpi: the backdrop behind the wizard"
+    # The gradient's rows: band i of N = 768 / 4 = 192 has blue
+    # (192 - i) x 0x80 / 192: row 2 (band 0) 0x80, row 384 (band 96) 0x40,
+    # row 766 (band 191) 0; row 16 (band 4) 0x7D shows where the picture's
+    # magenta is left out. The disc's centre is yellow.
+    drive background backdrop <<'EOF'
+window
+visible BtnInstall
+backdrop
+screen
+visible Image
+bounds Image 16 16 96 64
+caption LabelTop Stowa Demo 1.0
+visible LabelTopShadow
+caption LabelBottom Copyright 2026 Stowa Demo Works & Friends
+visible LabelBottomShadow
+front
+pixel 2 2 0x000080
+pixel 2 384 0x000040
+pixel 2 766 0x000000
+pixel 16 16 0x00007D
+pixel 64 48 0xF0D020
+mouse 20 700
+sleep 300
+front
+shot backdrop
+main
+click BtnExit
+gone
+nobackdrop
+EOF
+    expect_eq "exit code (1602, its low byte)" 66 "$code"
     collect_shots "$dpi"
   fi
 

@@ -22,6 +22,7 @@
 #include "platform/host/HostDesktop.h"
 #include "platform/host/HostShell.h"
 #include "system/CommandLine.h"
+#include "ui/Background.h"
 #include "wizard/SetupWizard.h"
 
 int main(int argc, char** argv) {
@@ -56,6 +57,8 @@ int main(int argc, char** argv) {
     stw::TSetupWizard wizard(r.S, backend, desktop, [] { return std::make_unique<stw::forms::HeadlessBackend>(); });
     wizard.FormCreate();
     r.StartupSequence();
+    stw::forms::HeadlessBackend backdropBackend;
+    const auto backdrop = stw::CreateBackground(r.S, backdropBackend, wizard.form);
     wizard.AfterStartup(r.Verdict);
     if (stopAtStartPage) {
       const auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();

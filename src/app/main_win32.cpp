@@ -8,6 +8,7 @@
 #include "platform/Factory.h"
 #include "platform/win32/Windows.h"
 #include "system/CommandLine.h"
+#include "ui/Background.h"
 #include "wizard/SetupWizard.h"
 
 #include <shellapi.h>
@@ -37,6 +38,11 @@ int RunWizard(stw::TSetupRun& run, stw::IDesktop& desktop, DesktopDialogs& dialo
   });
   wizard.FormCreate();
   run.StartupSequence();
+  // The backdrop is shown before the wizard's first page, so the wizard
+  // opens in front of it; it goes (before the wizard's form it refers to)
+  // when the run ends.
+  stw::forms::Win32Backend backdropBackend;
+  const std::unique_ptr<stw::TFormBackground> backdrop = stw::CreateBackground(run.S, backdropBackend, wizard.form);
   wizard.AfterStartup(run.Verdict);
   dialogs.owner = static_cast<HWND>(backend.FormWindow());
   backend.Run(wizard.form);

@@ -19,6 +19,7 @@ const char* KindName(Kind k) {
     case Kind::RichEdit: return "RichEdit";
     case Kind::Memo: return "Memo";
     case Kind::ProgressBar: return "ProgressBar";
+    case Kind::Image: return "Image";
   }
   return "?";
 }
@@ -48,6 +49,9 @@ const char* PropertyName(Property p) {
     case Property::Taskbar: return "Taskbar";
     case Property::Bands: return "Bands";
     case Property::SystemMenu: return "SystemMenu";
+    case Property::Picture: return "Picture";
+    case Property::Border: return "Border";
+    case Property::Front: return "Front";
   }
   return "?";
 }
@@ -130,6 +134,10 @@ void Label::SetWordWrap(bool v) {
 
 void Label::SetTransparent(bool v) {
   if (Assign(transparent_, v)) Changed(Property::Style);
+}
+
+void Label::SetShowAccelChar(bool v) {
+  if (Assign(showAccelChar_, v)) Changed(Property::Style);
 }
 
 void Label::AutoSize() {
@@ -258,6 +266,168 @@ void ProgressBar::SetPosition(uint64_t p) {
   if (Assign(pos_, std::min(p, max_))) Changed(Property::Position);
 }
 
+bool Image::SetPicture(std::string bytes) {
+  const PictureInfo info = ReadPictureInfo(bytes);
+  if (!info.valid()) {
+    ClearPicture();
+    return false;
+  }
+  bytes_ = std::move(bytes);
+  info_ = info;
+  Changed(Property::Picture);
+  FitPicture();
+  return true;
+}
+
+void Image::ClearPicture() {
+  if (!info_.valid() && bytes_.empty()) return;
+  bytes_.clear();
+  info_ = {};
+  Changed(Property::Picture);
+  FitPicture();
+}
+
+void Image::SetAutoSize(bool v) {
+  if (!Assign(autoSize_, v)) return;
+  FitPicture();
+}
+
+void Image::SetTransparent(bool v) {
+  if (Assign(transparent_, v)) Changed(Property::Picture);
+}
+
+void Image::FitPicture() {
+  if (autoSize_) SetBounds({bounds().left, bounds().top, info_.width, info_.height});
+}
+
+// ---------------------------------------------------------------- picture headers
+
+namespace {
+
+uint32_t Le16(std::string_view b, size_t at) {
+  return static_cast<uint32_t>(static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8);
+}
+uint32_t Le32(std::string_view b, size_t at) { return Le16(b, at) | Le16(b, at + 2) << 16; }
+uint32_t Be16(std::string_view b, size_t at) {
+  return static_cast<uint32_t>(static_cast<unsigned char>(b[at]) << 8 | static_cast<unsigned char>(b[at + 1]));
+}
+uint32_t Be32(std::string_view b, size_t at) { return Be16(b, at) << 16 | Be16(b, at + 2); }
+
+PictureInfo Sized(PictureFormat f, int64_t w, int64_t h) {
+  if (w <= 0 || h <= 0 || w > kMaxPictureSide || h > kMaxPictureSide || w * h > kMaxPicturePixels) return {};
+  return {f, static_cast<int>(w), static_cast<int>(h)};
+}
+
+PictureInfo BmpInfo(std::string_view b) {
+  if (b.size() < 26) return {};
+  const uint32_t dataAt = Le32(b, 10), header = Le32(b, 14);
+  int64_t w = 0, h = 0;
+  uint32_t bits = 0, compression = 0;
+  if (header == 12) {  // the old OS/2 header: 16-bit sizes
+    w = Le16(b, 18);
+    h = Le16(b, 20);
+    bits = Le16(b, 24);
+    if (Le16(b, 22) != 1) return {};
+  } else if (header >= 40 && header <= 124) {
+    if (b.size() < 14 + 40) return {};
+    w = static_cast<int32_t>(Le32(b, 18));
+    h = static_cast<int32_t>(Le32(b, 22));
+    if (h < 0) h = -h;  // rows stored from the top
+    if (Le16(b, 26) != 1) return {};
+    bits = Le16(b, 28);
+    compression = Le32(b, 30);
+  } else {
+    return {};
+  }
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return {};
+  const PictureInfo info = Sized(PictureFormat::Bmp, w, h);
+  if (!info.valid() || dataAt >= b.size()) return {};
+  // Uncompressed rows (plain or with bit-field masks) must all be there:
+  // a file cut short is refused rather than shown half.
+  if (compression == 0 || compression == 3 || compression == 6) {
+    const uint64_t row = (static_cast<uint64_t>(info.width) * bits + 31) / 32 * 4;
+    if (dataAt + row * static_cast<uint64_t>(info.height) > b.size()) return {};
+  } else if (compression != 1 && compression != 2) {
+    return {};  // JPEG or PNG inside a BMP: not ours to show
+  }
+  return info;
+}
+
+PictureInfo PngInfo(std::string_view b) {
+  if (b.size() < 33 || b.substr(12, 4) != "IHDR" || Be32(b, 8) != 13) return {};
+  const uint32_t w = Be32(b, 16), h = Be32(b, 20);
+  if (w > 0x7FFFFFFF || h > 0x7FFFFFFF) return {};
+  return Sized(PictureFormat::Png, w, h);
+}
+
+PictureInfo GifInfo(std::string_view b) {
+  if (b.size() < 13) return {};
+  return Sized(PictureFormat::Gif, Le16(b, 6), Le16(b, 8));
+}
+
+PictureInfo JpegInfo(std::string_view b) {
+  size_t p = 2;
+  while (p + 4 <= b.size()) {
+    if (static_cast<unsigned char>(b[p]) != 0xFF) return {};
+    const unsigned char m = static_cast<unsigned char>(b[p + 1]);
+    if (m == 0xFF) {  // fill byte before a marker
+      ++p;
+      continue;
+    }
+    if (m == 0x01 || (m >= 0xD0 && m <= 0xD8)) {  // markers without a length
+      p += 2;
+      continue;
+    }
+    if (m == 0xD9 || m == 0xDA) return {};  // the data began before any frame header
+    const uint32_t len = Be16(b, p + 2);
+    if (len < 2) return {};
+    const bool frame = m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC;
+    if (frame) {
+      if (len < 8 || p + 2 + len > b.size()) return {};
+      return Sized(PictureFormat::Jpeg, Be16(b, p + 7), Be16(b, p + 5));
+    }
+    p += 2 + len;
+  }
+  return {};
+}
+
+PictureInfo IconInfo(std::string_view b) {
+  if (b.size() < 22 || Le16(b, 4) == 0) return {};
+  const int w = static_cast<unsigned char>(b[6]), h = static_cast<unsigned char>(b[7]);
+  const uint64_t size = Le32(b, 14), at = Le32(b, 18);
+  if (size == 0 || at < 22 || at + size > b.size()) return {};
+  return Sized(PictureFormat::Icon, w ? w : 256, h ? h : 256);
+}
+
+}  // namespace
+
+PictureInfo ReadPictureInfo(std::string_view b) {
+  if (b.size() >= 2 && b.substr(0, 2) == "BM") return BmpInfo(b);
+  if (b.size() >= 8 && b.substr(0, 8) == std::string_view("\x89PNG\r\n\x1A\n", 8)) return PngInfo(b);
+  if (b.size() >= 6 && (b.substr(0, 6) == "GIF87a" || b.substr(0, 6) == "GIF89a")) return GifInfo(b);
+  if (b.size() >= 3 && b.substr(0, 3) == "\xFF\xD8\xFF") return JpegInfo(b);
+  if (b.size() >= 4 && b.substr(0, 4) == std::string_view("\0\0\1\0", 4)) return IconInfo(b);
+  return {};
+}
+
+void KeyOutTransparentColour(std::vector<uint32_t>& pixels, int width, int height) {
+  if (width <= 0 || height <= 0 || pixels.size() != static_cast<size_t>(width) * static_cast<size_t>(height)) return;
+  for (uint32_t p : pixels)
+    if ((p >> 24) != 0xFF) return;
+  const uint32_t key = pixels[static_cast<size_t>(height - 1) * static_cast<size_t>(width)];
+  for (uint32_t& p : pixels)
+    if (p == key) p = 0;
+}
+
+std::vector<BandArea> Bands(int width, int height, Colour top, Colour bottom) {
+  std::vector<BandArea> out;
+  const int n = height / 4;
+  if (n < 1) return out;
+  out.reserve(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) out.push_back({4 * i, 4 * i + 5, width + 1, BandColour(top, bottom, n, i)});
+  return out;
+}
+
 Colour BandColour(Colour top, Colour bottom, int n, int i) {
   if (n <= 0) return top;
   Colour c = 0;
@@ -369,6 +539,20 @@ void Form::Remove(Control& c) {
     controls_.erase(it);
     return;
   }
+}
+
+void Form::SetBorderStyle(BorderStyle s) {
+  if (Assign(borderStyle_, s)) backend_.FormChanged(*this, Property::Border);
+}
+
+void Form::Activate() {
+  if (!OnActivate) return;
+  const std::function<void()> handler = OnActivate;
+  Guard(handler);
+}
+
+void Form::BringToFront() {
+  if (shown_) backend_.FormChanged(*this, Property::Front);
 }
 
 void Form::SetBands(bool on, Colour top, Colour bottom) {

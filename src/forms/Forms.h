@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -29,6 +30,11 @@ struct Bounds {
   bool operator==(const Bounds&) const = default;
 };
 
+// 0x00BBGGRR, as the system stores colours; kDefaultColour leaves the
+// control's own.
+using Colour = uint32_t;
+constexpr Colour kDefaultColour = 0xFF000000u;
+
 struct Font {
   std::string name = "Tahoma";
   int height = 8;  // points
@@ -37,15 +43,18 @@ struct Font {
   // When not 0: the height in pixels on the screen, the size left aside
   // (a font raised to a minimum height that no point size gives).
   int pixels = 0;
+  bool italic = false;
+  bool strikeout = false;
+  // The text's colour; kDefaultColour: the control's colour, else the
+  // system's text colour.
+  Colour colour = kDefaultColour;
+  // The character set asked of the system's font mapper (the values of
+  // LOGFONT's lfCharSet); 1: whatever the face name suggests.
+  int charset = 1;
   bool operator==(const Font&) const = default;
 };
 
-// 0x00BBGGRR, as the system stores colours; kDefaultColour leaves the
-// control's own.
-using Colour = uint32_t;
-constexpr Colour kDefaultColour = 0xFF000000u;
-
-enum class Kind { Button, Label, LinkLabel, Edit, CheckBox, Tree, ReportList, RichEdit, Memo, ProgressBar };
+enum class Kind { Button, Label, LinkLabel, Edit, CheckBox, Tree, ReportList, RichEdit, Memo, ProgressBar, Image };
 const char* KindName(Kind k);
 
 // What changed, for the backend.
@@ -63,13 +72,53 @@ enum class Property {
   Taskbar,   // form: the taskbar button's progress
   Bands,     // form: the background bands
   SystemMenu,  // form: an item was added to the system menu
+  Picture,     // image: the picture, its transparency
+  Border,      // form: its border style
+  Front,       // form: to be brought to the front and activated
 };
 
 enum class Align { Left, Right, Center };
 
 // The background bands: band `i` of `n` from `top` to `bottom`, each
-// channel ((n - i) × top + i × bottom) / n.
+// channel ((n - i) × top + i × bottom) / n (the high byte is ignored).
 Colour BandColour(Colour top, Colour bottom, int n, int i);
+
+// What a window of `width` x `height` pixels paints as its bands: with
+// n = height / 4, band i fills from row 4i to row 4i + 5 (exclusive) and
+// from column 0 to width + 1, so that neighbours overlap by a row and no
+// gap shows. Fewer than 4 rows paint nothing; the rows below the last band
+// keep the window's own colour.
+struct BandArea {
+  int top = 0, bottom = 0, right = 0;  // the rectangle (0, top) - (right, bottom), exclusive
+  Colour colour = 0;
+};
+std::vector<BandArea> Bands(int width, int height, Colour top, Colour bottom);
+
+// ---------------------------------------------------------------- pictures
+
+enum class PictureFormat { None, Bmp, Png, Jpeg, Gif, Icon };
+
+// What the header of a picture file says: its kind and its size in pixels
+// (an icon: its first image, the one that is shown).
+struct PictureInfo {
+  PictureFormat format = PictureFormat::None;
+  int width = 0, height = 0;
+  bool valid() const { return format != PictureFormat::None; }
+};
+// The largest picture taken: beyond it a picture is refused, so that a
+// damaged header cannot make the program reserve gigabytes.
+constexpr int kMaxPictureSide = 8192;
+constexpr int64_t kMaxPicturePixels = 16 * 1024 * 1024;
+// Reads only the header; bytes of another kind, a header cut short or
+// sizes that make no sense (zero, negative, above the limits) give an
+// invalid result. Never reads past `bytes`.
+PictureInfo ReadPictureInfo(std::string_view bytes);
+
+// Pixels 0xAARRGGBB with premultiplied alpha, row by row from the top.
+// A picture drawn "transparent" shows the background where its pixels
+// have the colour of its bottom-left pixel; one that has transparency of
+// its own (any pixel not fully opaque) keeps it as it is.
+void KeyOutTransparentColour(std::vector<uint32_t>& pixels, int width, int height);
 
 struct Size {
   int width = 0, height = 0;
@@ -157,6 +206,10 @@ class Label : public Control {
   // Drawn over the form's background (its bands) rather than on its own.
   bool transparent() const { return transparent_; }
   void SetTransparent(bool v);
+  // "&" in the caption marks the letter of the label's key (and "&&" is
+  // one ampersand); off, the caption shows exactly as written.
+  bool showAccelChar() const { return showAccelChar_; }
+  void SetShowAccelChar(bool v);
   // Sizes the label to its caption in its font (single line).
   void AutoSize();
   // The control that the label's "&" key gives the focus to (unset: the
@@ -165,7 +218,37 @@ class Label : public Control {
 
  private:
   Align align_ = Align::Left;
-  bool wordWrap_ = false, transparent_ = false;
+  bool wordWrap_ = false, transparent_ = false, showAccelChar_ = true;
+};
+
+// A picture from a file's bytes, drawn unscaled at the control's top-left
+// corner. The model knows the picture's size from its header alone (see
+// ReadPictureInfo), so a headless form lays it out as a real one does;
+// the Win32 backend decodes and draws it.
+class Image : public Control {
+ public:
+  Image(Form& f, std::string name) : Control(f, Kind::Image, std::move(name)) {}
+  bool TabStop() const override { return false; }
+  // Takes a picture file's content; false, and no picture, when it is not
+  // a picture of a known kind or its header is damaged. With autoSize the
+  // control takes the picture's size (0 x 0 without a picture).
+  bool SetPicture(std::string bytes);
+  void ClearPicture();
+  bool hasPicture() const { return info_.valid(); }
+  const PictureInfo& picture() const { return info_; }
+  const std::string& pictureBytes() const { return bytes_; }
+  bool autoSize() const { return autoSize_; }
+  void SetAutoSize(bool v);
+  // Drawn over what lies beneath it, with the picture's transparent
+  // colour (see KeyOutTransparentColour) left out.
+  bool transparent() const { return transparent_; }
+  void SetTransparent(bool v);
+
+ private:
+  void FitPicture();
+  std::string bytes_;
+  PictureInfo info_;
+  bool autoSize_ = false, transparent_ = false;
 };
 
 // A label that reads as a link: it changes colour under the mouse, and a
@@ -336,6 +419,9 @@ class ProgressBar : public Control {
 // less client size) and the colour depth.
 struct Screen {
   int ppi = 96;
+  // The primary monitor's whole size (the screen a full-screen window at
+  // the origin covers), whichever monitor shows the form.
+  int primaryWidth = 1024, primaryHeight = 768;
   int monitorWidth = 1024, monitorHeight = 768;
   int workLeft = 0, workTop = 0, workWidth = 1024, workHeight = 728;
   int frameWidth = 6, frameHeight = 28;
@@ -431,9 +517,15 @@ enum class TaskbarState { None, Normal, Error };
 
 enum class Key { Tab, ShiftTab, Enter, Escape, Space };
 
+// Dialog: a caption, a frame and a system menu. None: no caption and no
+// frame, no button of its own on the taskbar, shown without taking the
+// activation from the window that has it (a backdrop).
+enum class BorderStyle { Dialog, None };
+
 class Form {
  public:
-  explicit Form(IBackend& backend) : backend_(backend), dispatcher_(backend) {}
+  explicit Form(IBackend& backend, BorderStyle style = BorderStyle::Dialog)
+      : backend_(backend), dispatcher_(backend), borderStyle_(style) {}
   ~Form();
   Form(const Form&) = delete;
   Form& operator=(const Form&) = delete;
@@ -466,6 +558,18 @@ class Form {
   // The form's own font, which new controls get.
   const Font& font() const { return font_; }
   void SetFont(const Font& f) { font_ = f; }
+
+  // Best given to the constructor: the window is made with it.
+  BorderStyle borderStyle() const { return borderStyle_; }
+  void SetBorderStyle(BorderStyle s);
+
+  // The window became the active one (a click on it, or the system's
+  // choice). The backend reports it after the activation has settled, so a
+  // handler may hand the activation on to another window.
+  std::function<void()> OnActivate;
+  void Activate();
+  // Brings the window to the front and activates it, when it is shown.
+  void BringToFront();
 
   // The background painted as horizontal bands from `top` to `bottom`.
   bool bands() const { return bands_; }
@@ -548,6 +652,7 @@ class Form {
   Bounds bounds_;
   Font font_;
   Control* focused_ = nullptr;
+  BorderStyle borderStyle_ = BorderStyle::Dialog;
   bool bands_ = false;
   Colour bandTop_ = 0, bandBottom_ = 0;
   TaskbarState taskbarState_ = TaskbarState::None;

@@ -2,6 +2,7 @@
 // and the dialog's keyboard rules that both backends share.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -267,3 +268,78 @@ TEST(Forms, TheDispatcherRunsWorkersCallsOnTheMainThread) {
   EXPECT_TRUE(returned);
   EXPECT_FALSE(d.WaitForCalls(1));
 }
+
+namespace {
+
+TEST(FormsBackdrop, ActivationReachesTheHandlerAndFrontNeedsAShownForm) {
+  HeadlessBackend backend;
+  Form form(backend, BorderStyle::None);
+  EXPECT_EQ(form.borderStyle(), BorderStyle::None);
+  int activated = 0;
+  form.Activate();  // no handler: nothing happens
+  form.OnActivate = [&] {
+    ++activated;
+    throw std::runtime_error("handler failed");
+  };
+  std::vector<std::string> errors;
+  form.OnError = [&](std::exception_ptr e) {
+    try {
+      std::rethrow_exception(e);
+    } catch (const std::exception& x) {
+      errors.push_back(x.what());
+    }
+  };
+  form.Activate();
+  EXPECT_EQ(activated, 1);
+  EXPECT_EQ(errors, (std::vector<std::string>{"handler failed"}));
+
+  backend.events.clear();
+  form.BringToFront();  // not shown: nothing to bring
+  EXPECT_TRUE(backend.events.empty());
+  form.Show();
+  form.BringToFront();
+  EXPECT_EQ(backend.events, (std::vector<std::string>{"form.Visible", "form.Front"}));
+  form.SetBorderStyle(BorderStyle::Dialog);
+  form.SetBorderStyle(BorderStyle::Dialog);  // no change, no event
+  EXPECT_EQ(backend.events.back(), "form.Border");
+  EXPECT_EQ(std::count(backend.events.begin(), backend.events.end(), "form.Border"), 1);
+}
+
+TEST(FormsBackdrop, ImagesAndLabelStylesTellTheBackend) {
+  HeadlessBackend backend;
+  Form form(backend);
+  auto& label = form.Add<Label>("LabelText");
+  auto& image = form.Add<Image>("ImagePicture");
+  EXPECT_FALSE(image.TabStop());
+  EXPECT_FALSE(image.CanFocus());
+  backend.events.clear();
+  label.SetShowAccelChar(false);
+  label.SetShowAccelChar(false);
+  image.SetTransparent(true);
+  // A 1 x 1 GIF header: enough for the model.
+  EXPECT_TRUE(image.SetPicture(std::string("GIF89a\x01\x00\x01\x00\x00\x00\x00", 13)));
+  image.ClearPicture();
+  image.ClearPicture();  // nothing left to clear
+  EXPECT_EQ(backend.events, (std::vector<std::string>{"LabelText.Style", "ImagePicture.Picture",
+                                                      "ImagePicture.Picture", "ImagePicture.Picture"}));
+  // Without autoSize the control keeps the size it was given.
+  image.SetBounds({1, 2, 30, 40});
+  EXPECT_TRUE(image.SetPicture(std::string("GIF89a\x05\x00\x07\x00\x00\x00\x00", 13)));
+  EXPECT_EQ(image.bounds(), (Bounds{1, 2, 30, 40}));
+  EXPECT_EQ(image.picture().width, 5);
+  EXPECT_EQ(image.picture().height, 7);
+  image.SetAutoSize(true);
+  EXPECT_EQ(image.bounds(), (Bounds{1, 2, 5, 7}));
+}
+
+TEST(FormsBackdrop, TheScreenKnowsThePrimaryMonitorsSize) {
+  HeadlessBackend backend;
+  Form form(backend);
+  backend.screen.primaryWidth = 1920;
+  backend.screen.primaryHeight = 1080;
+  EXPECT_EQ(backend.ScreenOf(form).primaryWidth, 1920);
+  EXPECT_EQ(backend.ScreenOf(form).primaryHeight, 1080);
+  EXPECT_EQ(Screen().primaryWidth, Screen().monitorWidth);  // one monitor by default
+}
+
+}  // namespace

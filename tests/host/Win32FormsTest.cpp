@@ -1024,3 +1024,270 @@ TEST_F(Win32Forms, AProgressBarFollowsThePosition) {
   EXPECT_EQ(SendMessageW(W(bar), PBM_GETPOS, 0, 0), 2500);
   EXPECT_EQ(ClassOf(W(bar)), L"msctls_progress32");
 }
+
+// ---------------------------------------------------------------- borderless forms and images
+
+namespace {
+
+// A 24-bit BMP, rows stored from the bottom; `colour(x, y)` (y from the
+// top) gives 0x00RRGGBB.
+template <class Colour>
+std::string Bmp24(int w, int h, Colour colour) {
+  const int row = (w * 3 + 3) / 4 * 4;
+  std::string b = "BM";
+  auto u32 = [&](uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<char>(v >> (8 * i)));
+  };
+  u32(54 + static_cast<uint32_t>(row * h));
+  u32(0);
+  u32(54);
+  u32(40);
+  u32(static_cast<uint32_t>(w));
+  u32(static_cast<uint32_t>(h));
+  u32(1 | (24 << 16));  // planes, bits per pixel
+  for (int i = 0; i < 6; ++i) u32(0);
+  for (int y = h - 1; y >= 0; --y) {
+    for (int x = 0; x < w; ++x) {
+      const uint32_t c = colour(x, y);
+      b.push_back(static_cast<char>(c));
+      b.push_back(static_cast<char>(c >> 8));
+      b.push_back(static_cast<char>(c >> 16));
+    }
+    b.append(static_cast<size_t>(row - w * 3), '\0');
+  }
+  return b;
+}
+
+// Pumps both backends' thread until `done` holds or 3 s have passed.
+template <class Done>
+bool PumpUntil(Win32Backend& backend, Done done) {
+  const ULONGLONG until = GetTickCount64() + 3000;
+  while (!done()) {
+    if (GetTickCount64() > until) return false;
+    backend.PumpMessages();
+    Sleep(10);
+  }
+  return true;
+}
+
+// Whether `upper` lies above `lower` among the top-level windows.
+bool Above(HWND upper, HWND lower) {
+  for (HWND h = GetWindow(upper, GW_HWNDNEXT); h; h = GetWindow(h, GW_HWNDNEXT))
+    if (h == lower) return true;
+  return false;
+}
+
+}  // namespace
+
+TEST(Win32Borderless, AWindowOfTheScreensSizeWithoutCaptionOrFrame) {
+  Win32Backend other;
+  Form dialog(other);
+  dialog.SetCaption("Setup - the active window");
+  dialog.SetBounds({60, 60, 300, 200});
+  dialog.Add<Button>("BtnWin32BorderlessOther").SetBounds({10, 10, 90, 26});
+  dialog.Show();
+  SetForegroundWindow(H(other.FormWindow()));
+  other.PumpMessages();
+
+  Win32Backend backend;
+  Form form(backend, BorderStyle::None);
+  form.Add<Label>("LabelWin32Borderless").SetCaption("backdrop");
+  const Screen s = backend.ScreenOf(form);
+  EXPECT_EQ(s.primaryWidth, GetSystemMetrics(SM_CXSCREEN));
+  EXPECT_EQ(s.primaryHeight, GetSystemMetrics(SM_CYSCREEN));
+  form.SetBounds({0, 0, s.primaryWidth, s.primaryHeight});
+  const HWND w = H(backend.FormWindow());
+  const HWND active = GetActiveWindow();
+  form.Show();
+  backend.PumpMessages();
+  EXPECT_TRUE(IsWindowVisible(w));
+  RECT r{}, c{};
+  GetWindowRect(w, &r);
+  GetClientRect(w, &c);
+  EXPECT_EQ(r.left, 0);
+  EXPECT_EQ(r.top, 0);
+  EXPECT_EQ(r.right, s.primaryWidth);
+  EXPECT_EQ(r.bottom, s.primaryHeight);
+  EXPECT_EQ(c.right, s.primaryWidth);  // no frame: the client area is the window
+  EXPECT_EQ(c.bottom, s.primaryHeight);
+  EXPECT_EQ(StyleOf(w) & (WS_CAPTION | WS_THICKFRAME | WS_SYSMENU), 0);
+  EXPECT_NE(StyleOf(w) & WS_POPUP, 0);
+  EXPECT_NE(GetWindowLongPtrW(w, GWL_EXSTYLE) & WS_EX_TOOLWINDOW, 0);
+  // A class of its own: whoever looks for the setup's window finds the
+  // dialog, not the backdrop.
+  EXPECT_EQ(ClassOf(w), L"stowasetupborderless");
+  EXPECT_EQ(ClassOf(H(other.FormWindow())), L"stowasetupform");
+  // Shown without taking the activation.
+  EXPECT_EQ(GetActiveWindow(), active);
+  EXPECT_NE(GetActiveWindow(), w);
+}
+
+TEST(Win32Borderless, ActivatingItHandsTheActivationToTheOtherForm) {
+  Win32Backend mainBackend;
+  Form main(mainBackend);
+  main.SetCaption("Setup - the wizard");
+  main.SetBounds({100, 100, 300, 200});
+  main.Add<Button>("BtnWin32BorderlessMain").SetBounds({10, 10, 90, 26});
+  Win32Backend backend;
+  Form backdrop(backend, BorderStyle::None);
+  backdrop.Add<Label>("LabelWin32BorderlessBack").SetCaption("backdrop");
+  backdrop.SetBounds({0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)});
+  int activations = 0;
+  backdrop.OnActivate = [&] {
+    ++activations;
+    main.BringToFront();
+  };
+  backdrop.Show();
+  main.Show();
+  const HWND m = H(mainBackend.FormWindow()), b = H(backend.FormWindow());
+  ASSERT_TRUE(PumpUntil(backend, [&] { return GetActiveWindow() == m; }));
+  EXPECT_TRUE(Above(m, b));
+
+  // As a click on it would: the backdrop comes up and is activated.
+  SetWindowPos(b, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  SetActiveWindow(b);
+  EXPECT_TRUE(PumpUntil(backend, [&] { return activations > 0 && GetActiveWindow() == m; }))
+      << "active: " << GetActiveWindow() << ", activations " << activations;
+  EXPECT_TRUE(Above(m, b));
+  // Once: the activation does not bounce between the two.
+  for (int i = 0; i < 20; ++i) {
+    backend.PumpMessages();
+    Sleep(10);
+  }
+  EXPECT_EQ(activations, 1);
+  EXPECT_EQ(GetActiveWindow(), m);
+
+  // A hidden wizard is not brought back.
+  main.Close();
+  mainBackend.PumpMessages();
+  SetActiveWindow(b);
+  PumpUntil(backend, [&] { return activations > 1; });
+  EXPECT_FALSE(IsWindowVisible(m));
+}
+
+TEST_F(Win32Forms, AnImageShowsItsPictureAtItsSize) {
+  // Left half red, right half blue, the bottom-left pixel green.
+  const std::string bmp = Bmp24(12, 8, [](int x, int y) -> uint32_t {
+    if (x == 0 && y == 7) return 0x00FF00;
+    return x < 6 ? 0xFF0000 : 0x0000FF;
+  });
+  auto& image = form.Add<Image>("ImageWin32Forms");
+  image.SetBounds({330, 100, 0, 0});  // clear of the page's controls
+  image.SetAutoSize(true);
+  ASSERT_TRUE(image.SetPicture(bmp));
+  backend.PumpMessages();
+  const HWND h = W(image);
+  ASSERT_TRUE(h);
+  EXPECT_EQ(NameProperty(h), "ImageWin32Forms");
+  const RECT r = InForm(h);
+  EXPECT_EQ(r.left, 330);
+  EXPECT_EQ(r.top, 100);
+  EXPECT_EQ(r.right - r.left, 12);
+  EXPECT_EQ(r.bottom - r.top, 8);
+  {
+    Canvas canvas(12, 8);
+    SendMessageW(h, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc), PRF_CLIENT | PRF_ERASEBKGND);
+    EXPECT_EQ(GetPixel(canvas.dc, 1, 1), RGB(0xFF, 0, 0));
+    EXPECT_EQ(GetPixel(canvas.dc, 10, 6), RGB(0, 0, 0xFF));
+    EXPECT_EQ(GetPixel(canvas.dc, 0, 7), RGB(0, 0xFF, 0));
+  }
+  // Transparent: the bottom-left pixel's colour shows the form beneath.
+  image.SetTransparent(true);
+  backend.PumpMessages();
+  {
+    Canvas canvas(12, 8);
+    SendMessageW(h, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc), PRF_CLIENT | PRF_ERASEBKGND);
+    EXPECT_EQ(GetPixel(canvas.dc, 0, 7), GetSysColor(COLOR_BTNFACE));
+    EXPECT_EQ(GetPixel(canvas.dc, 1, 1), RGB(0xFF, 0, 0));
+  }
+  // On the screen too.
+  RedrawWindow(F(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  const HDC dc = GetDC(F());
+  EXPECT_EQ(GetPixel(dc, 330 + 10, 100 + 2), RGB(0, 0, 0xFF));
+  EXPECT_EQ(GetPixel(dc, 330 + 0, 100 + 7), GetSysColor(COLOR_BTNFACE));
+  ReleaseDC(F(), dc);
+  // Not a picture: nothing, and no size.
+  EXPECT_FALSE(image.SetPicture("not a picture at all"));
+  backend.PumpMessages();
+  const RECT none = InForm(h);
+  EXPECT_EQ(none.right - none.left, 0);
+}
+
+TEST_F(Win32Forms, ADamagedPictureThatTheHeaderPassesShowsNothing) {
+  // A valid PNG header with nothing behind it: the model knows its size,
+  // the system cannot decode it, and nothing but the form shows there.
+  std::string png("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\0\0\0\x0A\0\0\0\x06\x08\x06\0\0\0\x11\x22\x33\x44", 33);
+  png += "garbage";
+  auto& image = form.Add<Image>("ImageWin32FormsDamaged");
+  image.SetBounds({330, 130, 0, 0});
+  image.SetAutoSize(true);
+  ASSERT_TRUE(image.SetPicture(png));
+  backend.PumpMessages();
+  Canvas canvas(10, 6);
+  SendMessageW(W(image), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc), PRF_CLIENT | PRF_ERASEBKGND);
+  EXPECT_EQ(GetPixel(canvas.dc, 5, 3), GetSysColor(COLOR_BTNFACE));
+}
+
+TEST_F(Win32Forms, AShadowShowsThroughTheTransparentTextAboveIt) {
+  Font big;
+  big.name = "Tahoma";
+  big.height = 28;
+  big.bold = true;
+  big.colour = RGB(0x10, 0x20, 0x30);
+  auto& shadow = form.Add<Label>("LabelWin32FormsShadow");
+  shadow.SetTransparent(true);
+  shadow.SetShowAccelChar(false);
+  shadow.SetFont(big);
+  shadow.SetCaption("WWW & WWW");
+  shadow.AutoSize();
+  shadow.SetPosition(23, 103);
+  Font front = big;
+  front.colour = RGB(0xF0, 0xF0, 0xF0);
+  auto& text = form.Add<Label>("LabelWin32FormsText");
+  text.SetTransparent(true);
+  text.SetShowAccelChar(false);
+  text.SetFont(front);
+  text.SetCaption("WWW & WWW");
+  text.AutoSize();
+  text.SetPosition(20, 100);
+  backend.PumpMessages();
+  EXPECT_NE(StyleOf(W(text)) & SS_NOPREFIX, 0);
+  EXPECT_EQ(MessageText(W(text)), "WWW & WWW");
+  // The text's window draws the shadow's text beneath its own.
+  const Bounds b = text.bounds();
+  Canvas canvas(b.width, b.height);
+  SendMessageW(W(text), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc), PRF_CLIENT | PRF_ERASEBKGND);
+  int shadowPixels = 0, textPixels = 0;
+  for (int y = 0; y < b.height; ++y)
+    for (int x = 0; x < b.width; ++x) {
+      const COLORREF p = GetPixel(canvas.dc, x, y);
+      if (p == RGB(0x10, 0x20, 0x30)) ++shadowPixels;
+      if (p == RGB(0xF0, 0xF0, 0xF0)) ++textPixels;
+    }
+  EXPECT_GT(shadowPixels, 20);
+  EXPECT_GT(textPixels, 20);
+  // The text's window lies above the shadow's.
+  bool textAbove = false;
+  for (HWND h = GetWindow(W(shadow), GW_HWNDPREV); h; h = GetWindow(h, GW_HWNDPREV))
+    if (h == W(text)) textAbove = true;
+  EXPECT_TRUE(textAbove);
+}
+
+TEST_F(Win32Forms, FontsCarryItalicStrikeOutAndCharacterSet) {
+  Font f;
+  f.name = "Tahoma";
+  f.height = 12;
+  f.italic = true;
+  f.strikeout = true;
+  f.charset = 238;  // Central European
+  note->SetFont(f);
+  backend.PumpMessages();
+  const auto font = reinterpret_cast<HFONT>(SendMessageW(W(*note), WM_GETFONT, 0, 0));
+  ASSERT_TRUE(font);
+  LOGFONTW lf{};
+  ASSERT_TRUE(GetObjectW(font, sizeof lf, &lf));
+  EXPECT_TRUE(lf.lfItalic);
+  EXPECT_TRUE(lf.lfStrikeOut);
+  EXPECT_FALSE(lf.lfUnderline);
+  EXPECT_EQ(lf.lfCharSet, 238);
+}

@@ -43,6 +43,20 @@
 //   gone                 wait until the main window no longer exists (the
 //                        setup ended; before `window`: until no unowned
 //                        StowaSetupForm window is visible)
+//   backdrop             wait for a visible top-level StowaSetupBorderless
+//                        window (the setup's backdrop); it becomes the
+//                        target (`main` goes back to the main window)
+//   nobackdrop           wait until no StowaSetupBorderless window exists
+//   screen               the target's window rectangle is the whole primary
+//                        screen (0,0 and SM_CXSCREEN x SM_CYSCREEN)
+//   front                wait until the main window is the foreground window
+//                        and, when `backdrop` found one, lies above the
+//                        backdrop among the top-level windows
+//   mouse X Y            a real click (SendInput: left button down and up)
+//                        at X,Y of the target's client area, as a user's
+//                        click, activation included
+//   pixel X Y RGB        wait until the screen shows the colour RGB (0xRRGGBB)
+//                        at X,Y of the target's client area
 //   title TEXT           the target's own caption equals TEXT
 //   client W H           the target's client area is W x H pixels
 //   sysmenu ID           posts WM_SYSCOMMAND ID to the target (a system-menu
@@ -156,6 +170,7 @@
 namespace {
 
 constexpr wchar_t kFormClass[] = L"StowaSetupForm";
+constexpr wchar_t kBorderlessClass[] = L"StowaSetupBorderless";
 constexpr wchar_t kNameProperty[] = L"StowaName";
 constexpr DWORD kDefaultTimeoutMs = 10000;
 constexpr DWORD kPollMs = 20;
@@ -220,6 +235,7 @@ std::wstring Flatten(const std::wstring& s) {
 DWORD g_timeoutMs = kDefaultTimeoutMs;
 HWND g_main = nullptr;
 HWND g_target = nullptr;
+HWND g_backdrop = nullptr;
 std::wstring g_outDir = L".";
 
 // Polls `test` until it returns true; `test` describes in `found` what it
@@ -801,7 +817,9 @@ constexpr Syntax kSyntax[] = {
     {L"list-count", 2, 2, false},   {L"list-text", 3, 3, true},    {L"bounds", 5, 5, false},
     {L"client", 2, 2, false},       {L"progress", 1, 2, false},    {L"sysmenu", 1, 1, false},
     {L"shot", 1, 1, false},         {L"sleep", 1, 1, false},       {L"echo", 0, 0, true},
-    {L"post-message", 2, 2, false}, {L"timeout", 0, 1, false},
+    {L"post-message", 2, 2, false}, {L"timeout", 0, 1, false},    {L"backdrop", 0, 0, false},
+    {L"nobackdrop", 0, 0, false},   {L"screen", 0, 0, false},      {L"front", 0, 0, false},
+    {L"mouse", 2, 2, false},        {L"pixel", 3, 3, false},
 };
 
 const Syntax* FindSyntax(const std::wstring& name) {
@@ -913,6 +931,13 @@ void CheckArguments(const Command& c) {
   } else if (n == L"post-message") {
     NumberArg(c.args[0], L"MSG");
     NumberArg(c.args[1], L"WPARAM");
+  } else if (n == L"mouse") {
+    NumberArg(c.args[0], L"X");
+    NumberArg(c.args[1], L"Y");
+  } else if (n == L"pixel") {
+    NumberArg(c.args[0], L"X");
+    NumberArg(c.args[1], L"Y");
+    if (NumberArg(c.args[2], L"RGB") > 0xFFFFFF) Fail(L"RGB must lie in 0..0xFFFFFF");
   } else if (n == L"shot") {
     if (c.args[0].find_first_of(L"\\/:*?\"<>|") != std::wstring::npos) Fail(L"NAME must be a plain file name");
   }
@@ -988,6 +1013,79 @@ void Run(const Command& c) {
     });
     g_target = found;
     Trace(L"   dialog " + Hex(reinterpret_cast<UINT_PTR>(found)) + L" " + Quote(WindowCaption(found)));
+  } else if (n == L"backdrop") {
+    HWND found = nullptr;
+    WaitFor(L"a visible StowaSetupBorderless window", [&](std::wstring& f) {
+      TopContext ctx{kBorderlessClass, nullptr, true, true};
+      EnumWindows(FindTop, reinterpret_cast<LPARAM>(&ctx));
+      found = ctx.found;
+      if (!found) f = L"none";
+      return found != nullptr;
+    });
+    g_backdrop = g_target = found;
+    Trace(L"   backdrop " + Hex(reinterpret_cast<UINT_PTR>(found)));
+  } else if (n == L"nobackdrop") {
+    WaitFor(L"no StowaSetupBorderless window", [&](std::wstring& f) {
+      TopContext ctx{kBorderlessClass, nullptr, true, false};
+      EnumWindows(FindTop, reinterpret_cast<LPARAM>(&ctx));
+      if (ctx.found) f = L"window " + Hex(reinterpret_cast<UINT_PTR>(ctx.found)) +
+                         (IsWindowVisible(ctx.found) ? L"" : L" (hidden)");
+      return ctx.found == nullptr;
+    });
+  } else if (n == L"screen") {
+    RequireTarget();
+    RECT r{};
+    GetWindowRect(g_target, &r);
+    const int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
+    if (r.left != 0 || r.top != 0 || r.right != cx || r.bottom != cy)
+      Fail(L"expected the window at 0,0 of " + Num(cx) + L" x " + Num(cy) + L", found " + Num(r.left) + L"," +
+           Num(r.top) + L" of " + Num(r.right - r.left) + L" x " + Num(r.bottom - r.top));
+    Trace(L"   " + Num(cx) + L" x " + Num(cy));
+  } else if (n == L"front") {
+    if (!g_main) Fail(L"no main window: `window` must come first");
+    WaitFor(L"the main window in the foreground and above the backdrop", [&](std::wstring& f) {
+      if (!IsWindow(g_main)) Fail(L"the main window no longer exists");
+      const HWND fg = GetForegroundWindow();
+      bool above = true;
+      if (g_backdrop && IsWindow(g_backdrop)) {
+        above = false;
+        for (HWND h = GetWindow(g_main, GW_HWNDNEXT); h; h = GetWindow(h, GW_HWNDNEXT))
+          if (h == g_backdrop) above = true;
+      }
+      f = L"the foreground window " + (fg == g_main ? std::wstring(L"the main window") : Describe(fg)) +
+          (above ? L"" : L", and the backdrop above the main window");
+      return fg == g_main && above;
+    });
+  } else if (n == L"mouse") {
+    RequireTarget();
+    POINT at{SignedArg(c.args[0], L"X"), SignedArg(c.args[1], L"Y")};
+    ClientToScreen(g_target, &at);
+    const int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
+    INPUT in[2]{};
+    for (INPUT& i : in) {
+      i.type = INPUT_MOUSE;
+      i.mi.dx = static_cast<LONG>(MulDiv(at.x, 65535, cx > 1 ? cx - 1 : 1));
+      i.mi.dy = static_cast<LONG>(MulDiv(at.y, 65535, cy > 1 ? cy - 1 : 1));
+    }
+    in[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_LEFTDOWN;
+    in[1].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_LEFTUP;
+    if (SendInput(2, in, sizeof(INPUT)) != 2) Fail(L"SendInput failed (error " + Num(GetLastError()) + L")");
+    Trace(L"   clicked at " + Num(at.x) + L"," + Num(at.y) + L" of the screen");
+  } else if (n == L"pixel") {
+    RequireTarget();
+    const POINT client{SignedArg(c.args[0], L"X"), SignedArg(c.args[1], L"Y")};
+    const DWORD want = NumberArg(c.args[2], L"RGB");
+    WaitFor(L"the colour " + Hex(want) + L" at " + c.args[0] + L"," + c.args[1], [&](std::wstring& f) {
+      RequireTarget();
+      POINT at = client;
+      ClientToScreen(g_target, &at);
+      const HDC dc = GetDC(nullptr);
+      const COLORREF p = GetPixel(dc, at.x, at.y);
+      ReleaseDC(nullptr, dc);
+      const DWORD rgb = (GetRValue(p) << 16) | (GetGValue(p) << 8) | GetBValue(p);
+      f = p == CLR_INVALID ? L"no pixel there" : Hex(rgb);
+      return p != CLR_INVALID && rgb == want;
+    });
   } else if (n == L"main") {
     if (!g_main) Fail(L"no main window: `window` must come first");
     if (!IsWindow(g_main)) Fail(L"the main window no longer exists");

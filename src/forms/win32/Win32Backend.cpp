@@ -17,6 +17,7 @@
 #include <objbase.h>
 #include <richedit.h>
 #include <shobjidl.h>
+#include <wincodec.h>
 #include <windowsx.h>
 
 #ifndef WM_DPICHANGED
@@ -34,15 +35,27 @@ using win32ui::TreeWindow;
 namespace {
 
 constexpr wchar_t kFormClass[] = L"StowaSetupForm";
+// Borderless forms (a backdrop) have a class of their own, so that a
+// program looking for the setup's window does not take the backdrop.
+constexpr wchar_t kBorderlessClass[] = L"StowaSetupBorderless";
 // The control's name for programs outside (a global atom), and the
 // backend's own state of the window.
 constexpr wchar_t kNameProperty[] = L"StowaName";
 constexpr wchar_t kStateProperty[] = L"StowaControl";
 // Posted by Wake: the dispatcher has calls for the main thread.
 constexpr UINT kServiceMessage = WM_APP + 0x5E;
+// Posted on activation: the form hears of it once the system has settled
+// the activation, since a handler that activates another window from
+// inside WM_ACTIVATE makes the activation bounce between the two.
+constexpr UINT kActivatedMessage = WM_APP + 0x5F;
 
 constexpr GUID kClsidTaskbarList = {0x56FDF344, 0xFD6D, 0x11D0, {0x95, 0x8A, 0x00, 0x60, 0x97, 0xC9, 0xA0, 0x90}};
 constexpr GUID kIidTaskbarList3 = {0xEA1AFB91, 0x9E28, 0x4B86, {0x90, 0xE9, 0x9E, 0x9F, 0x8A, 0x5E, 0xEF, 0xAF}};
+// The imaging component (windowscodecs, through COM): it decodes BMP, PNG,
+// JPEG, GIF and icons alike on every supported Windows.
+constexpr GUID kClsidWicFactory = {0xCACAF262, 0x9370, 0x4615, {0xA1, 0x3B, 0x9F, 0x55, 0x39, 0xDA, 0x4C, 0x0A}};
+constexpr GUID kIidWicFactory = {0xEC5EC8A9, 0xC395, 0x4314, {0x9C, 0x77, 0x54, 0xD7, 0xA9, 0x35, 0xFF, 0x70}};
+constexpr GUID kWicFormat32bppPBGRA = {0x6FDDC324, 0x4E03, 0x4BFE, {0xB1, 0x85, 0x3D, 0x77, 0x76, 0x8D, 0xC9, 0x10}};
 
 // The forms are designed in 8-point text at 96 pixels per inch, 11 pixels
 // high; the tree's indent of the design grows with its font.
@@ -86,13 +99,132 @@ int DisplayBits() {
 }
 
 DWORD LabelStyle(const Label& l) {
+  // A link opens on a click: its caption has no key letter to mark.
+  const DWORD prefix = l.showAccelChar() && l.kind() != Kind::LinkLabel ? 0 : SS_NOPREFIX;
   switch (l.align()) {
-    case Align::Right: return SS_RIGHT;
-    case Align::Center: return SS_CENTER;
+    case Align::Right: return SS_RIGHT | prefix;
+    case Align::Center: return SS_CENTER | prefix;
     case Align::Left: break;
   }
-  return l.wordWrap() ? SS_LEFT : SS_LEFTNOWORDWRAP;
+  return (l.wordWrap() ? SS_LEFT : SS_LEFTNOWORDWRAP) | prefix;
 }
+
+// How the STATIC class draws a label's caption, for drawing it ourselves
+// beneath another transparent control.
+UINT LabelTextFlags(const Label& l) {
+  UINT flags = DT_EXPANDTABS | (l.showAccelChar() && l.kind() != Kind::LinkLabel ? 0 : DT_NOPREFIX);
+  switch (l.align()) {
+    case Align::Right: return flags | DT_RIGHT | DT_WORDBREAK;
+    case Align::Center: return flags | DT_CENTER | DT_WORDBREAK;
+    case Align::Left: break;
+  }
+  return flags | DT_LEFT | (l.wordWrap() ? DT_WORDBREAK : 0);
+}
+
+// Drawn over what lies beneath them: transparent labels and images. Among
+// themselves they stack in the order they were made, the later above.
+bool SeeThrough(const Control& c) {
+  if (c.kind() == Kind::Image) return true;
+  return (c.kind() == Kind::Label || c.kind() == Kind::LinkLabel) && static_cast<const Label&>(c).transparent();
+}
+
+// A picture file decoded to premultiplied 0xAARRGGBB pixels, rows from the
+// top; false when the system cannot decode it (it then shows nothing).
+bool DecodePicture(const std::string& bytes, int wantWidth, int wantHeight, std::vector<uint32_t>& pixels) {
+  using Make = HRESULT(WINAPI*)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*);
+  static const Make make = SystemRoutine<Make>(L"ole32.dll", "CoCreateInstance");
+  if (!make || bytes.empty() || bytes.size() > 0x7FFFFFFF) return false;
+  IWICImagingFactory* factory = nullptr;
+  if (FAILED(make(kClsidWicFactory, nullptr, CLSCTX_INPROC_SERVER, kIidWicFactory, reinterpret_cast<void**>(&factory))) ||
+      !factory)
+    return false;
+  bool ok = false;
+  IWICStream* stream = nullptr;
+  IWICBitmapDecoder* decoder = nullptr;
+  IWICBitmapFrameDecode* frame = nullptr;
+  IWICFormatConverter* converter = nullptr;
+  UINT w = 0, h = 0;
+  if (SUCCEEDED(factory->CreateStream(&stream)) &&
+      SUCCEEDED(stream->InitializeFromMemory(reinterpret_cast<BYTE*>(const_cast<char*>(bytes.data())),
+                                             static_cast<DWORD>(bytes.size()))) &&
+      SUCCEEDED(factory->CreateDecoderFromStream(stream, nullptr, WICDecodeMetadataCacheOnDemand, &decoder)) &&
+      SUCCEEDED(decoder->GetFrame(0, &frame)) && SUCCEEDED(factory->CreateFormatConverter(&converter)) &&
+      SUCCEEDED(converter->Initialize(frame, kWicFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
+                                      WICBitmapPaletteTypeCustom)) &&
+      SUCCEEDED(converter->GetSize(&w, &h)) && static_cast<int>(w) == wantWidth &&
+      static_cast<int>(h) == wantHeight) {
+    // The size was checked against the header's, which the model bounds.
+    pixels.assign(static_cast<size_t>(w) * h, 0);
+    ok = SUCCEEDED(converter->CopyPixels(nullptr, w * 4, static_cast<UINT>(pixels.size() * 4),
+                                         reinterpret_cast<BYTE*>(pixels.data())));
+  }
+  if (converter) converter->Release();
+  if (frame) frame->Release();
+  if (decoder) decoder->Release();
+  if (stream) stream->Release();
+  factory->Release();
+  if (!ok) pixels.clear();
+  return ok;
+}
+
+// A memory canvas of 32-bit pixels (rows from the top) to compose a
+// control's look before it goes to the screen in one piece.
+struct Canvas {
+  HDC dc = nullptr;
+  HBITMAP bitmap = nullptr;
+  HGDIOBJ old = nullptr;
+  uint32_t* bits = nullptr;
+  int width = 0, height = 0;
+  Canvas(HDC like, int w, int h) : width(w), height(h) {
+    if (w <= 0 || h <= 0) return;
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void* p = nullptr;
+    bitmap = CreateDIBSection(like, &bi, DIB_RGB_COLORS, &p, nullptr, 0);
+    if (!bitmap) return;
+    dc = CreateCompatibleDC(like);
+    if (!dc) return;
+    old = SelectObject(dc, bitmap);
+    bits = static_cast<uint32_t*>(p);
+  }
+  ~Canvas() {
+    if (dc) {
+      SelectObject(dc, old);
+      DeleteDC(dc);
+    }
+    if (bitmap) DeleteObject(bitmap);
+  }
+  Canvas(const Canvas&) = delete;
+  Canvas& operator=(const Canvas&) = delete;
+  bool ready() const { return bits != nullptr; }
+  // The picture's pixels over the canvas, its top-left corner at (x, y).
+  void Blend(const std::vector<uint32_t>& pixels, int pw, int ph, int x, int y) {
+    if (!ready()) return;
+    GdiFlush();
+    for (int row = std::max(0, -y); row < ph && y + row < height; ++row) {
+      for (int col = std::max(0, -x); col < pw && x + col < width; ++col) {
+        const uint32_t src = pixels[static_cast<size_t>(row) * pw + col];
+        const uint32_t a = src >> 24;
+        uint32_t& dst = bits[static_cast<size_t>(y + row) * width + (x + col)];
+        if (a == 0xFF) {
+          dst = src;
+        } else if (a != 0) {
+          uint32_t out = 0;
+          for (int shift = 0; shift <= 16; shift += 8) {
+            const uint32_t s = (src >> shift) & 0xFF, d = (dst >> shift) & 0xFF;
+            out |= std::min<uint32_t>(255, s + d * (255 - a) / 255) << shift;
+          }
+          dst = out;
+        }
+      }
+    }
+  }
+};
 
 // Band i of n: each channel on its own, from the top colour to the bottom
 // one, with the integer division that makes the bands step evenly.
@@ -139,6 +271,10 @@ struct ControlWindow {
   // Report list: the columns as the window has them.
   std::vector<ReportList::Column> columns;
   std::unique_ptr<TreeWindow> tree;
+  // Image: the decoded picture (empty when there is none or the system
+  // cannot decode it), its transparent colour already left out.
+  std::vector<uint32_t> pixels;
+  int pictureWidth = 0, pictureHeight = 0;
 };
 
 }  // namespace win32ui
@@ -303,6 +439,7 @@ struct Win32Backend::Impl {
         SetHovered(nullptr);
         return false;
       case WM_ACTIVATE:
+        if (LOWORD(wp) != WA_INACTIVE && form && form->OnActivate) PostMessageW(window, kActivatedMessage, 0, 0);
         // A plain window, unlike a dialog, leaves the keyboard focus on
         // itself when it is activated again (after a message box, or
         // coming back from another program): the control that had it
@@ -350,6 +487,20 @@ struct Win32Backend::Impl {
         Service();
         result = 0;
         return true;
+      case kActivatedMessage:
+        // Only while the window is still the active one: a later message
+        // may have moved the activation on already.
+        if (form && GetActiveWindow() == window) form->Activate();
+        result = 0;
+        return true;
+      case WM_DRAWITEM: {
+        const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
+        ControlWindow* cw = item ? Find(item->hwndItem) : nullptr;
+        if (!cw || cw->control->kind() != Kind::Image) return false;
+        DrawImage(*cw, item->hDC);
+        result = TRUE;
+        return true;
+      }
       case WM_DESTROY:
         window = nullptr;
         serviceWindow = nullptr;
@@ -388,24 +539,24 @@ struct Win32Backend::Impl {
     if (form && form != &f) throw std::logic_error("a Win32Backend serves one form");
     if (window) return;
     form = &f;
-    static const ATOM atom = [] {
+    const auto registerClass = [](const wchar_t* name) {
       WNDCLASSEXW wc{};
       wc.cbSize = sizeof wc;
       wc.lpfnWndProc = &Impl::Proc;
       wc.hInstance = GetModuleHandleW(nullptr);
       wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
       wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-      wc.lpszClassName = kFormClass;
+      wc.lpszClassName = name;
       return RegisterClassExW(&wc);
-    }();
-    if (!atom) throw std::runtime_error("the setup window's class cannot be registered");
-    // An owned window (a dialog) has no minimize box: it would leave its
-    // disabled owner without a way back.
-    style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN | (owner ? 0 : WS_MINIMIZEBOX);
-    exStyle = WS_EX_CONTROLPARENT;
+    };
+    static const ATOM atom = registerClass(kFormClass);
+    static const ATOM borderlessAtom = registerClass(kBorderlessClass);
+    const bool borderless = f.borderStyle() == BorderStyle::None;
+    if (!(borderless ? borderlessAtom : atom)) throw std::runtime_error("the setup window's class cannot be registered");
+    ChooseStyle(f);
     const Bounds& b = f.bounds();
-    window = CreateWindowExW(exStyle, kFormClass, Wide(f.caption()).c_str(), style, b.left, b.top, 0, 0, owner,
-                             nullptr, GetModuleHandleW(nullptr), this);
+    window = CreateWindowExW(exStyle, borderless ? kBorderlessClass : kFormClass, Wide(f.caption()).c_str(), style,
+                             b.left, b.top, 0, 0, owner, nullptr, GetModuleHandleW(nullptr), this);
     if (!window) throw std::runtime_error("the setup window cannot be created");
     serviceWindow = window;
     ppi = WindowPpi(window);
@@ -416,6 +567,21 @@ struct Win32Backend::Impl {
     if (const Allow allow = User32Routine<Allow>("ChangeWindowMessageFilterEx"); allow && taskbarCreated)
       allow(window, taskbarCreated, 1 /* MSGFLT_ALLOW */, nullptr);
     PlaceWindow();
+  }
+
+  void ChooseStyle(const Form& f) {
+    if (f.borderStyle() == BorderStyle::None) {
+      // No caption and no frame. A tool window has no taskbar button and
+      // no place in Alt+Tab (a backdrop is nothing to switch to), and as it
+      // is not topmost the taskbar stays above it.
+      style = WS_POPUP | WS_CLIPCHILDREN;
+      exStyle = WS_EX_TOOLWINDOW;
+      return;
+    }
+    // An owned window (a dialog) has no minimize box: it would leave its
+    // disabled owner without a way back.
+    style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN | (owner ? 0 : WS_MINIMIZEBOX);
+    exStyle = WS_EX_CONTROLPARENT;
   }
 
   // The model's width and height are the client area's; left and top are
@@ -446,20 +612,129 @@ struct Win32Backend::Impl {
   void PaintBands(HDC dc, POINT at, const RECT& area) {
     RECT outer{};
     GetWindowRect(window, &outer);
-    const int width = outer.right - outer.left;
-    const int n = (outer.bottom - outer.top) / 4;
+    const std::vector<BandArea> bands =
+        Bands(outer.right - outer.left, outer.bottom - outer.top, form->bandTop(), form->bandBottom());
     const COLORREF oldBk = GetBkColor(dc);
-    for (int i = 0; i < n; ++i) {
-      RECT band{-at.x, 4 * i - at.y, width + 1 - at.x, 4 * i + 5 - at.y};
+    for (const BandArea& b : bands) {
+      RECT band{-at.x, b.top - at.y, b.right - at.x, b.bottom - at.y};
       RECT part;
       if (!IntersectRect(&part, &band, &area)) continue;
-      SetBkColor(dc, BandColour(form->bandTop(), form->bandBottom(), n, i));
+      SetBkColor(dc, b.colour);
       ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &part, nullptr, 0, nullptr);
     }
     SetBkColor(dc, oldBk);
     // The rows below the last band keep the window's own background.
-    RECT rest{area.left, std::max<LONG>(area.top, (n > 0 ? 4 * n + 1 : 0) - at.y), area.right, area.bottom};
+    RECT rest{area.left, std::max<LONG>(area.top, (bands.empty() ? 0 : bands.back().bottom) - at.y), area.right,
+              area.bottom};
     if (rest.top < rest.bottom) FillRect(dc, &rest, GetSysColorBrush(COLOR_BTNFACE));
+  }
+
+  static COLORREF TextColour(const Control& c) {
+    if (c.colour() != kDefaultColour) return c.colour() & 0xFFFFFF;
+    if (c.font().colour != kDefaultColour) return c.font().colour & 0xFFFFFF;
+    return GetSysColor(COLOR_WINDOWTEXT);
+  }
+
+  // The form's own background (its bands, or the face colour) for `area`
+  // of a DC whose origin lies at `at` in the form's client area.
+  void PaintBackground(HDC dc, POINT at, const RECT& area) {
+    if (PaintsBands())
+      PaintBands(dc, at, area);
+    else
+      FillRect(dc, &area, GetSysColorBrush(COLOR_BTNFACE));
+  }
+
+  // What shows through a see-through control `self`, onto a canvas of its
+  // size: the form's background, then every see-through control made
+  // before it that overlaps it (a shadow beneath its text), as each draws
+  // itself. The form does not paint under its children, and a child is
+  // clipped where a later one lies above it, so without this the later
+  // one would blot out the earlier.
+  void PaintBeneath(const ControlWindow& self, Canvas& canvas) {
+    if (!form) return;
+    POINT at{0, 0};
+    MapWindowPoints(self.hwnd, window, &at, 1);
+    PaintBackground(canvas.dc, at, RECT{0, 0, canvas.width, canvas.height});
+    const RECT mine{at.x, at.y, at.x + canvas.width, at.y + canvas.height};
+    for (const auto& other : form->controls()) {
+      if (other.get() == self.control) break;
+      const auto it = windows.find(other.get());
+      if (it == windows.end() || !SeeThrough(*other) || !IsWindowVisible(it->second->hwnd)) continue;
+      RECT r{};
+      GetWindowRect(it->second->hwnd, &r);
+      MapWindowPoints(HWND_DESKTOP, window, reinterpret_cast<POINT*>(&r), 2);
+      RECT overlap;
+      if (!IntersectRect(&overlap, &r, &mine)) continue;
+      const ControlWindow& cw = *it->second;
+      if (other->kind() == Kind::Image) {
+        canvas.Blend(cw.pixels, cw.pictureWidth, cw.pictureHeight, r.left - at.x, r.top - at.y);
+        continue;
+      }
+      const auto& label = static_cast<const Label&>(*other);
+      std::wstring text = Wide(label.caption());
+      RECT place{r.left - at.x, r.top - at.y, r.right - at.x, r.bottom - at.y};
+      const HGDIOBJ oldFont = SelectObject(canvas.dc, FontFor(label.font()));
+      SetBkMode(canvas.dc, TRANSPARENT);
+      SetTextColor(canvas.dc, TextColour(label));
+      DrawTextW(canvas.dc, text.data(), static_cast<int>(text.size()), &place, LabelTextFlags(label));
+      SelectObject(canvas.dc, oldFont);
+    }
+  }
+
+  void DrawImage(ControlWindow& cw, HDC dc) {
+    RECT area{};
+    GetClientRect(cw.hwnd, &area);
+    Canvas canvas(dc, area.right, area.bottom);
+    if (!canvas.ready()) return;
+    PaintBeneath(cw, canvas);
+    canvas.Blend(cw.pixels, cw.pictureWidth, cw.pictureHeight, 0, 0);
+    BitBlt(dc, 0, 0, area.right, area.bottom, canvas.dc, 0, 0, SRCCOPY);
+  }
+
+  void DecodeImage(ControlWindow& cw) {
+    const auto& image = static_cast<const Image&>(*cw.control);
+    cw.pixels.clear();
+    cw.pictureWidth = cw.pictureHeight = 0;
+    if (!image.hasPicture() || !EnsureCom()) return;
+    const PictureInfo& info = image.picture();
+    if (!DecodePicture(image.pictureBytes(), info.width, info.height, cw.pixels)) return;
+    cw.pictureWidth = info.width;
+    cw.pictureHeight = info.height;
+    if (image.transparent()) KeyOutTransparentColour(cw.pixels, info.width, info.height);
+  }
+
+  // See-through controls stack in the order they were made, the later
+  // above; the other controls keep their places.
+  void Restack() {
+    if (!form) return;
+    std::vector<HWND> stack;
+    for (const auto& c : form->controls()) {
+      const auto it = windows.find(c.get());
+      if (it != windows.end() && SeeThrough(*c)) stack.push_back(it->second->hwnd);
+    }
+    for (size_t i = stack.size(); i-- > 1;)
+      SetWindowPos(stack[i - 1], stack[i], 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
+
+  // A see-through control changed: those above it that overlap it show it
+  // through, so they are drawn again too.
+  void RepaintAbove(const ControlWindow& changed) {
+    if (!form) return;
+    if (!SeeThrough(*changed.control)) return;
+    RECT mine{};
+    GetWindowRect(changed.hwnd, &mine);
+    bool after = false;
+    for (const auto& c : form->controls()) {
+      if (c.get() == changed.control) {
+        after = true;
+        continue;
+      }
+      const auto it = windows.find(c.get());
+      if (!after || it == windows.end() || !SeeThrough(*c)) continue;
+      RECT r{}, overlap;
+      GetWindowRect(it->second->hwnd, &r);
+      if (IntersectRect(&overlap, &r, &mine)) InvalidateRect(it->second->hwnd, nullptr, TRUE);
+    }
   }
 
   bool ColourStatic(HDC dc, HWND child, LRESULT& result) {
@@ -467,21 +742,24 @@ struct Win32Backend::Impl {
     if (!cw) return false;
     const Control& c = *cw->control;
     if (c.kind() == Kind::Label || c.kind() == Kind::LinkLabel) {
-      SetTextColor(dc, c.colour() != kDefaultColour ? c.colour() : GetSysColor(COLOR_WINDOWTEXT));
+      SetTextColor(dc, TextColour(c));
       if (static_cast<const Label&>(c).transparent()) {
         // The label paints nothing behind its text (hollow brush); what
         // shows there is the form's background, painted here for the
         // label's own area since the form does not paint under its
         // children.
         SetBkMode(dc, TRANSPARENT);
-        POINT at{0, 0};
-        MapWindowPoints(child, window, &at, 1);
         RECT area{};
         GetClientRect(child, &area);
-        if (PaintsBands())
-          PaintBands(dc, at, area);
-        else
-          FillRect(dc, &area, GetSysColorBrush(COLOR_BTNFACE));
+        Canvas canvas(dc, area.right, area.bottom);
+        if (canvas.ready()) {
+          PaintBeneath(*cw, canvas);
+          BitBlt(dc, 0, 0, area.right, area.bottom, canvas.dc, 0, 0, SRCCOPY);
+        } else {
+          POINT at{0, 0};
+          MapWindowPoints(child, window, &at, 1);
+          PaintBackground(dc, at, area);
+        }
         result = reinterpret_cast<LRESULT>(GetStockObject(HOLLOW_BRUSH));
       } else {
         SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
@@ -632,12 +910,15 @@ struct Win32Backend::Impl {
     // One font object per distinct font and resolution, kept while a
     // window may use it.
     const std::string key = f.name + "/" + std::to_string(f.height) + (f.bold ? "b" : "") + (f.underline ? "u" : "") +
-                            "#" + std::to_string(f.pixels) + "@" + std::to_string(ppi);
+                            (f.italic ? "i" : "") + (f.strikeout ? "s" : "") + "#" + std::to_string(f.pixels) + "%" +
+                            std::to_string(f.charset) + "@" + std::to_string(ppi);
     const auto it = fonts.find(key);
     if (it != fonts.end()) return it->second.font;
-    const HFONT h = CreateFontW(-(f.pixels ? f.pixels : FontPixels(f.height, ppi)), 0, 0, 0, f.bold ? FW_BOLD : FW_NORMAL, FALSE,
-                                f.underline ? TRUE : FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                                CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, Wide(f.name).c_str());
+    const DWORD charset = f.charset >= 0 && f.charset <= 255 ? static_cast<DWORD>(f.charset) : DEFAULT_CHARSET;
+    const HFONT h = CreateFontW(-(f.pixels ? f.pixels : FontPixels(f.height, ppi)), 0, 0, 0, f.bold ? FW_BOLD : FW_NORMAL,
+                                f.italic ? TRUE : FALSE, f.underline ? TRUE : FALSE, f.strikeout ? TRUE : FALSE, charset,
+                                OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
+                                Wide(f.name).c_str());
     fonts[key] = {ppi, h};
     return h;
   }
@@ -667,14 +948,17 @@ struct Win32Backend::Impl {
     switch (p) {
       case Property::Bounds:
         MoveWindow(h, b.left, b.top, b.width, b.height, TRUE);
+        RepaintAbove(cw);
         break;
       case Property::Caption:
         // A text control's content is its text, not its caption.
         if (c.kind() != Kind::Edit && c.kind() != Kind::Memo && c.kind() != Kind::RichEdit)
           SetWindowTextW(h, Wide(c.caption()).c_str());
+        RepaintAbove(cw);
         break;
       case Property::Visible:
         ShowWindow(h, c.visible() ? SW_SHOWNA : SW_HIDE);
+        RepaintAbove(cw);
         break;
       case Property::Enabled:
         EnableWindow(h, c.enabled());
@@ -684,9 +968,13 @@ struct Win32Backend::Impl {
         if (cw.tree)
           cw.tree->SetIndent(MulDiv(kTreeIndent, c.font().pixels ? c.font().pixels : FontPixels(c.font().height, ppi),
                                     kDesignedFontPixels));
+        // A colour of the font shows only when the text is drawn again.
+        InvalidateRect(h, nullptr, TRUE);
+        RepaintAbove(cw);
         break;
       case Property::Colour:
         InvalidateRect(h, nullptr, TRUE);
+        RepaintAbove(cw);
         break;
       case Property::TabOrder: {
         // Windows keeps the tab order as the order of the child windows.
@@ -742,12 +1030,22 @@ struct Win32Backend::Impl {
         SendMessageW(h, PBM_SETPOS, pos, 0);
         break;
       }
+      case Property::Picture:
+        if (c.kind() == Kind::Image) {
+          DecodeImage(cw);
+          InvalidateRect(h, nullptr, TRUE);
+          RepaintAbove(cw);
+        }
+        break;
       case Property::Style:
         if (c.kind() == Kind::Label || c.kind() == Kind::LinkLabel) {
           const LONG_PTR now = GetWindowLongPtrW(h, GWL_STYLE);
-          const LONG_PTR want = (now & ~static_cast<LONG_PTR>(SS_TYPEMASK)) | LabelStyle(static_cast<Label&>(c));
+          const LONG_PTR want =
+              (now & ~static_cast<LONG_PTR>(SS_TYPEMASK | SS_NOPREFIX)) | LabelStyle(static_cast<Label&>(c));
           if (want != now) SetWindowLongPtrW(h, GWL_STYLE, want);
+          Restack();
           InvalidateRect(h, nullptr, TRUE);  // transparency shows only when painted again
+          RepaintAbove(cw);
         } else if (cw.tree) {
           cw.tree->SyncStyle();
         }
@@ -852,11 +1150,19 @@ struct Win32Backend::Impl {
         break;
       case Kind::Label:
         cls = L"STATIC";
-        style |= LabelStyle(static_cast<Label&>(c));
+        // Clipped where a later see-through sibling lies above it, which
+        // shows it through (see PaintBeneath).
+        style |= WS_CLIPSIBLINGS | LabelStyle(static_cast<Label&>(c));
         break;
       case Kind::LinkLabel:
         cls = L"STATIC";
-        style |= WS_TABSTOP | SS_NOTIFY | SS_NOPREFIX | LabelStyle(static_cast<Label&>(c));
+        style |= WS_CLIPSIBLINGS | WS_TABSTOP | SS_NOTIFY | SS_NOPREFIX | LabelStyle(static_cast<Label&>(c));
+        break;
+      case Kind::Image:
+        // Drawn by the form (WM_DRAWITEM), over what lies beneath it.
+        cls = L"STATIC";
+        style |= WS_CLIPSIBLINGS | SS_OWNERDRAW;
+        text.clear();
         break;
       case Kind::Edit:
         cls = L"EDIT";
@@ -921,6 +1227,8 @@ struct Win32Backend::Impl {
     }
     if (c.kind() == Kind::ReportList) Mirror(ref, Property::Rows);
     if (c.kind() == Kind::RichEdit) Mirror(ref, Property::Text);
+    if (c.kind() == Kind::Image) DecodeImage(ref);
+    if (SeeThrough(c)) Restack();
     // The bar's own range (0 to 100) is not the one positions are given in.
     if (c.kind() == Kind::ProgressBar) Mirror(ref, Property::Range);
   }
@@ -1093,7 +1401,8 @@ void Win32Backend::FormChanged(Form& f, Property p) {
     }
     case Property::Visible:
       if (f.shown()) {
-        ShowWindow(m.window, SW_SHOW);
+        // A borderless window (a backdrop) leaves the activation where it is.
+        ShowWindow(m.window, f.borderStyle() == BorderStyle::None ? SW_SHOWNA : SW_SHOW);
         UpdateWindow(m.window);
       } else if (!m.inModal) {
         ShowWindow(m.window, SW_HIDE);
@@ -1104,6 +1413,23 @@ void Win32Backend::FormChanged(Form& f, Property p) {
       break;
     case Property::Taskbar:
       m.ApplyTaskbar();
+      break;
+    case Property::Border:
+      // Made with its style already when the form was styled first; a
+      // later change restyles the window in place.
+      m.ChooseStyle(f);
+      SetWindowLongPtrW(m.window, GWL_STYLE,
+                        static_cast<LONG_PTR>(m.style | (GetWindowLongPtrW(m.window, GWL_STYLE) & WS_VISIBLE)));
+      SetWindowLongPtrW(m.window, GWL_EXSTYLE, static_cast<LONG_PTR>(m.exStyle));
+      SetWindowPos(m.window, nullptr, 0, 0, 0, 0,
+                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+      m.PlaceWindow();
+      break;
+    case Property::Front:
+      if (IsWindowVisible(m.window) && !IsIconic(m.window)) {
+        SetWindowPos(m.window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+        SetForegroundWindow(m.window);
+      }
       break;
     case Property::SystemMenu:
       m.SyncSystemMenu();
@@ -1153,6 +1479,8 @@ Screen Win32Backend::ScreenOf(Form& f) {
   Screen s;
   s.ppi = m.ppi;
   s.bitsPerPixel = DisplayBits();
+  s.primaryWidth = GetSystemMetrics(SM_CXSCREEN);
+  s.primaryHeight = GetSystemMetrics(SM_CYSCREEN);
   MONITORINFO mi{};
   mi.cbSize = sizeof mi;
   if (GetMonitorInfoW(MonitorFromWindow(m.window, MONITOR_DEFAULTTONEAREST), &mi)) {
