@@ -91,6 +91,14 @@ make_packages() {
       imageTransparent: 1, topShadow: 1, bottomShadow: 1,
       topFont: {name: "Tahoma", color: 16777215, size: 28, style: 3},
       bottomFont: {name: "Tahoma", color: 12648447, size: 14, style: 0}}'
+  # Needs the framework 4.8 (only a download address for it) and a
+  # prerequisite whose installer (a recorder that takes its time) is
+  # carried in the package; the file it writes is its installed-condition.
+  package requirements '.finish.flags = 128 | del(.licence) | .dotNet = {versions: 32, level: 10,
+      url: "https://example.invalid/dotnetfx.html"}
+    | .prerequisites = [{lines: ["Stowa Test Runtime", "", "1", "", "StwRecord.exe",
+        "--sleep 2500 C:\\stw-runtime.txt installed", "", "", "", "C:\\stw-runtime.txt"],
+      installer: {name: "StwRecord.exe", source: "'"$win_build"'/tests/wine/StwRecord.exe"}}]'
 }
 
 # ---------------------------------------------------------------- one run
@@ -373,6 +381,46 @@ EOF
     collect_shots "$dpi"
   fi
 
+  if only requirements && [ "$dpi" = 96 ]; then
+    new_prefix "$dpi"
+    scenario="$dpi dpi: the framework and a prerequisite before the installation"
+    # The framework's values go where a 32-bit program reads them.
+    local ndp='HKLM\Software\Microsoft\NET Framework Setup\NDP\v4\Client'
+    drive requirements requirements <<EOF
+window
+click BtnInstall
+visible LabelDone
+caption LabelDone This product needs the Microsoft .NET Framework 4.8, which is not installed on this computer.
+caption LabelReboot You can download it from this address:
+caption Label3rdPartyURL https://example.invalid/dotnetfx.html
+visible BtnProceed
+visible BtnAbort
+hidden BtnBack
+shot dotnet
+click BtnProceed
+sleep 300
+visible LabelDone
+caption LabelDone This product needs the Microsoft .NET Framework 4.8, which is not installed on this computer.
+run reg.exe add "$ndp" /v Install /t REG_DWORD /d 1 /f /reg:32
+run reg.exe add "$ndp" /v Release /t REG_DWORD /d 528040 /f /reg:32
+click BtnProceed
+caption LabelDone This product needs Stowa Test Runtime, which is not installed on this computer.
+caption LabelReboot Its installer is running. Press Next when it has finished.
+hidden Label3rdPartyURL
+shot prerequisite
+timeout 30000
+visible BtnDone
+caption LabelDone Stowa Demo 1.0 has been installed.
+timeout
+click BtnDone
+gone
+EOF
+    expect_eq "exit code" 0 "$code"
+    expect_true "the prerequisite's installer ran" grep -q installed "$(unix_path 'C:\stw-runtime.txt')"
+    expect_true "demo.exe is installed after both" same_file "$root/demo/files/demo.exe" "$app\\demo.exe"
+    collect_shots "$dpi"
+  fi
+
   if only exit; then
     scenario="$dpi dpi: exit without installing"
     new_prefix "$dpi"
@@ -392,7 +440,7 @@ EOF
 
 trap stop_all EXIT
 start=$SECONDS
-build_tools setup WizardDriver
+build_tools setup WizardDriver StwRecord
 make_wine_template
 rm -rf "$work"
 mkdir -p "$work" "$shots/raw"

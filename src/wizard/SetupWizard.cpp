@@ -164,7 +164,8 @@ void TSetupWizard::FormCreate() {
   MemoComponent.SetReadOnly(true);
   LabelHint.SetWordWrap(true);
   LabelHint.SetTransparent(true);
-  for (Label* l : {&LabelIdentity, &LabelLicense, &LabelDone, &LabelReboot, &LabelDrive, &LabelFolder})
+  for (Label* l : std::initializer_list<Label*>{&LabelIdentity, &LabelLicense, &LabelDone, &LabelReboot, &LabelDrive, &LabelFolder,
+                    &Label3rdPartyURL})
     l->SetTransparent(true);
   LabelDone.SetAlign(Align::Center);
   LabelReboot.SetAlign(Align::Center);

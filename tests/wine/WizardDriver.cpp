@@ -145,6 +145,8 @@
 // Others
 //   sleep MS             wait MS milliseconds
 //   echo [TEXT]          print TEXT
+//   run TEXT             runs the command line TEXT (e.g. reg.exe add ...)
+//                        and waits for it; fails unless it exits with 0
 //   timeout [MS]         the time-out of the following commands (without MS:
 //                        back to 10000)
 //
@@ -819,7 +821,7 @@ constexpr Syntax kSyntax[] = {
     {L"shot", 1, 1, false},         {L"sleep", 1, 1, false},       {L"echo", 0, 0, true},
     {L"post-message", 2, 2, false}, {L"timeout", 0, 1, false},    {L"backdrop", 0, 0, false},
     {L"nobackdrop", 0, 0, false},   {L"screen", 0, 0, false},      {L"front", 0, 0, false},
-    {L"mouse", 2, 2, false},        {L"pixel", 3, 3, false},
+    {L"mouse", 2, 2, false},        {L"pixel", 3, 3, false},       {L"run", 0, 0, true},
 };
 
 const Syntax* FindSyntax(const std::wstring& name) {
@@ -1398,6 +1400,20 @@ void Run(const Command& c) {
     Sleep(static_cast<DWORD>(IntArg(c.args[0], L"MS")));
   } else if (n == L"echo") {
     Trace(c.text);
+  } else if (n == L"run") {
+    std::wstring line = c.text;  // CreateProcessW may write into it
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
+      Fail(L"cannot start it (error " + Num(GetLastError()) + L")");
+    CloseHandle(pi.hThread);
+    const DWORD waited = WaitForSingleObject(pi.hProcess, g_timeoutMs);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    if (waited != WAIT_OBJECT_0) Fail(L"it did not end within the time-out");
+    if (code != 0) Fail(L"it exited with " + Num(code));
   } else if (n == L"timeout") {
     g_timeoutMs = c.args.empty() ? kDefaultTimeoutMs : static_cast<DWORD>(IntArg(c.args[0], L"MS"));
   } else {
