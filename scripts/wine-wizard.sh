@@ -173,6 +173,7 @@ click BtnInstall
 visible BtnLicenseYes
 caption BtnLicenseYes I &accept
 contains MemoLicense licence
+hidden BtnPrint
 shot licence
 click BtnLicenseYes
 visible BtnDone
@@ -418,6 +419,34 @@ EOF
     expect_eq "exit code" 0 "$code"
     expect_true "the prerequisite's installer ran" grep -q installed "$(unix_path 'C:\stw-runtime.txt')"
     expect_true "demo.exe is installed after both" same_file "$root/demo/files/demo.exe" "$app\\demo.exe"
+    collect_shots "$dpi"
+  fi
+
+  if only print && [ "$dpi" = 96 ]; then
+    new_prefix "$dpi"
+    scenario="$dpi dpi: printing the licence"
+    # A PostScript printer whose port is a file of this machine: what the
+    # setup prints lands there, and its glyphs spell the printed lines.
+    local printed=$work/printed.ps
+    rm -f "$printed"
+    printf 'add-printer %s\n' "$printed" >"$work/printer.drv"
+    expect_true "a printer is installed" "$wine64" "$driver" "$(z_path "$work/printer.drv")"
+    drive print licence <<'EOF'
+window
+click BtnInstall
+visible BtnLicenseYes
+visible BtnPrint
+caption BtnPrint &Print
+shot print
+click BtnPrint
+click BtnLicenseNo
+gone
+EOF
+    expect_eq "exit code (1602, its low byte)" 66 "$code"
+    expect_true "the licence's first line is printed" grep -qF "$(head -n1 "$root/demo/files/licence.txt")" \
+      <(python3 "$root/tests/e2e/ps_text.py" "$printed")
+    expect_true "the job is titled by the window's caption and an empty title" \
+      grep -qa "^%%Title: Stowa Demo Works Stowa Demo 1.0 Setup - .\?$" "$printed"
     collect_shots "$dpi"
   fi
 

@@ -147,6 +147,10 @@
 //   echo [TEXT]          print TEXT
 //   run TEXT             runs the command line TEXT (e.g. reg.exe add ...)
 //                        and waits for it; fails unless it exits with 0
+//   add-printer TEXT     installs a PostScript printer (Wine's driver) on
+//                        the port TEXT (under Wine a Linux path is a file
+//                        the printed documents go to) and makes it the
+//                        default printer
 //   timeout [MS]         the time-out of the following commands (without MS:
 //                        back to 10000)
 //
@@ -159,6 +163,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <winspool.h>
 
 #include <cstdio>
 #include <cstring>
@@ -184,6 +189,65 @@ struct Failure {
 };
 
 [[noreturn]] void Fail(std::wstring what) { throw Failure{std::move(what)}; }
+
+std::wstring Num(long long n);
+
+// A PostScript printer on `port`, made the default: the generic PPD that
+// winspool.drv carries as its driver's data file.
+void AddPrinter(const std::wstring& port) {
+  const HMODULE spool = LoadLibraryW(L"winspool.drv");
+  if (!spool) Fail(L"winspool.drv cannot be loaded");
+  const auto get = [&](const char* name) {
+    FARPROC p = GetProcAddress(spool, name);
+    if (!p) Fail(L"winspool.drv lacks a routine");
+    return reinterpret_cast<void*>(p);
+  };
+  const auto driverDirectory = reinterpret_cast<decltype(&::GetPrinterDriverDirectoryW)>(get("GetPrinterDriverDirectoryW"));
+  const auto addDriver = reinterpret_cast<decltype(&::AddPrinterDriverW)>(get("AddPrinterDriverW"));
+  const auto addPrinter = reinterpret_cast<decltype(&::AddPrinterW)>(get("AddPrinterW"));
+  const auto closePrinter = reinterpret_cast<decltype(&::ClosePrinter)>(get("ClosePrinter"));
+  const auto setDefault = reinterpret_cast<decltype(&::SetDefaultPrinterW)>(get("SetDefaultPrinterW"));
+  const HRSRC resource = FindResourceW(spool, MAKEINTRESOURCEW(1), L"PPDFILE");
+  const HGLOBAL loaded = resource ? LoadResource(spool, resource) : nullptr;
+  const void* bytes = loaded ? LockResource(loaded) : nullptr;
+  const DWORD size = resource ? SizeofResource(spool, resource) : 0;
+  if (!bytes || size == 0) Fail(L"winspool.drv has no PPD resource");
+  wchar_t folder[MAX_PATH + 1]{};
+  DWORD needed = 0;
+  if (!driverDirectory(nullptr, nullptr, 1, reinterpret_cast<BYTE*>(folder), sizeof folder, &needed))
+    Fail(L"GetPrinterDriverDirectoryW failed (error " + Num(GetLastError()) + L")");
+  const std::wstring version3 = std::wstring(folder) + L"\\3";
+  CreateDirectoryW(version3.c_str(), nullptr);
+  const HANDLE file = CreateFileW((version3 + L"\\generic.ppd").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) Fail(L"generic.ppd cannot be written");
+  DWORD written = 0;
+  const BOOL ok = WriteFile(file, bytes, size, &written, nullptr);
+  CloseHandle(file);
+  if (!ok || written != size) Fail(L"generic.ppd cannot be written");
+  DRIVER_INFO_3W driver{};
+  driver.cVersion = 3;
+  driver.pName = const_cast<wchar_t*>(L"Wine PostScript Driver");
+  driver.pDriverPath = const_cast<wchar_t*>(L"wineps.drv");
+  driver.pDataFile = const_cast<wchar_t*>(L"generic.ppd");
+  driver.pConfigFile = const_cast<wchar_t*>(L"wineps.drv");
+  if (!addDriver(nullptr, 3, reinterpret_cast<BYTE*>(&driver)) &&
+      GetLastError() != ERROR_PRINTER_DRIVER_ALREADY_INSTALLED)
+    Fail(L"AddPrinterDriverW failed (error " + Num(GetLastError()) + L")");
+  const wchar_t name[] = L"Stw Test Printer";
+  PRINTER_INFO_2W info{};
+  info.pPrinterName = const_cast<wchar_t*>(name);
+  info.pPortName = const_cast<wchar_t*>(port.c_str());
+  info.pDriverName = driver.pName;
+  info.pPrintProcessor = const_cast<wchar_t*>(L"WinPrint");
+  info.pDatatype = const_cast<wchar_t*>(L"RAW");
+  info.Attributes = PRINTER_ATTRIBUTE_LOCAL;
+  const HANDLE printer = addPrinter(nullptr, 2, reinterpret_cast<BYTE*>(&info));
+  if (!printer && GetLastError() != ERROR_PRINTER_ALREADY_EXISTS)
+    Fail(L"AddPrinterW failed (error " + Num(GetLastError()) + L")");
+  if (printer) closePrinter(printer);
+  if (!setDefault(name)) Fail(L"SetDefaultPrinterW failed (error " + Num(GetLastError()) + L")");
+}
 
 // ---------------------------------------------------------------- output
 
@@ -822,6 +886,7 @@ constexpr Syntax kSyntax[] = {
     {L"post-message", 2, 2, false}, {L"timeout", 0, 1, false},    {L"backdrop", 0, 0, false},
     {L"nobackdrop", 0, 0, false},   {L"screen", 0, 0, false},      {L"front", 0, 0, false},
     {L"mouse", 2, 2, false},        {L"pixel", 3, 3, false},       {L"run", 0, 0, true},
+    {L"add-printer", 0, 0, true},
 };
 
 const Syntax* FindSyntax(const std::wstring& name) {
@@ -1400,6 +1465,8 @@ void Run(const Command& c) {
     Sleep(static_cast<DWORD>(IntArg(c.args[0], L"MS")));
   } else if (n == L"echo") {
     Trace(c.text);
+  } else if (n == L"add-printer") {
+    AddPrinter(c.text);
   } else if (n == L"run") {
     std::wstring line = c.text;  // CreateProcessW may write into it
     STARTUPINFOW si{};
