@@ -4,6 +4,7 @@
 #include <random>
 
 #include "base/Text.h"
+#include "platform/Factory.h"
 #include "system/CommandLine.h"
 #include "system/FolderVariables.h"
 
@@ -29,7 +30,16 @@ int TRunDialogs::MessageBox(const std::string& text, const std::string& title, u
 
 // ---------------------------------------------------------------- the run
 
-TSetupRun::TSetupRun(TPlatform platform, std::vector<std::string> args) : S(platform) { S.Args = std::move(args); }
+TSetupRun::TSetupRun(TPlatform platform, std::vector<std::string> args)
+    : S(platform), supportLoader_(CreateNativeSupportModuleLoader(S.P.Fs)) {
+  S.Args = std::move(args);
+  UseSupportLoader(*supportLoader_);
+}
+
+void TSetupRun::UseSupportLoader(ISupportModuleLoader& loader) {
+  support_ = std::make_unique<TSupportDll>(S, loader);
+  S.Support = support_.get();
+}
 
 TSetupRun::~TSetupRun() { FormDestroy(); }
 
@@ -232,22 +242,13 @@ int TSetupRun::SilentRun() {
     for (const std::string& line : Verdict.NoteLines) std::cerr << line << std::endl;
     return kExitFailed;
   }
-  // PrepareInstallation: the folder variables with the overrides of the
-  // command line, then the folders of every component, for the chosen
-  // user type.
-  FolderContext ctx = S.Folder();
-  // A portable installation has one folder; nothing on the command line
-  // moves the variables, which all mean that folder.
-  if (!S.PortableInstall)
-    PrepareFolderVariables(
-      S.Args, S.Def.FolderVariables, S.Def.UserType,
-      [&](const std::string& p) {
-        bool shared = false, font = false;
-        return ExpandFolderPath(p, ctx, shared, font);
-      },
-      [&](const std::string& p) { return S.P.Sys.DriveExists(p); });
-  ctx = S.Folder();
-  S.Roots = ResolveFolderVariables(ctx, S.Def.Components);
+  // PrepareInstallation: the support DLL may refuse the installation, add
+  // folder variables and choose components; then the folder variables with
+  // the overrides of the command line (not for a portable installation,
+  // whose variables all mean its one folder) and the folders of every
+  // component, for the chosen user type. A refusal is the DLL's to explain.
+  if (!S.Support->PrepareInstallation(nullptr, [&] { ComputeRequiredComponents(S.Def.Components); }))
+    return kExitFailed;
 
   Installer = std::make_unique<TInstaller>(S, quiet_);
   // A silent run never stops to wait for the user: the framework and the
@@ -258,6 +259,9 @@ int TSetupRun::SilentRun() {
 
 void TSetupRun::FormDestroy() {
   S.Package.ClosePackage();
+  // The DLL goes before its file.
+  S.Support = nullptr;
+  support_.reset();
   // Installers copied out of the package: the run that copied them is the
   // only one to use them.
   S.PrerequisiteProcess.reset();

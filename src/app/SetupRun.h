@@ -9,6 +9,8 @@
 
 #include "engine/Install.h"
 #include "engine/SetupState.h"
+#include "platform/SupportModule.h"
+#include "system/SupportDll.h"
 #include "wizard/EarlierInstallation.h"
 
 namespace stw {
@@ -44,6 +46,8 @@ class TSetupRun {
   void FormDestroy();
 
   void CheckInstallRights();
+  // Another way to load support DLLs than the machine's own (a test's).
+  void UseSupportLoader(ISupportModuleLoader& loader);
   bool HasSwitch(const std::string& name) const;
 
   // The run with the wizard's window (started without /silent): given the
@@ -59,6 +63,8 @@ class TSetupRun {
 
  private:
   void MakePrivateTempFolder();
+  std::unique_ptr<ISupportModuleLoader> supportLoader_;
+  std::unique_ptr<TSupportDll> support_;
   std::string privateTemp_;
   std::shared_ptr<void> privateHold_;  // keeps other runs from removing it
 };

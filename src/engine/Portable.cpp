@@ -2,6 +2,7 @@
 // (typically on a removable drive), and nothing on the computer itself.
 #include "base/Text.h"
 #include "engine/Install.h"
+#include "system/SupportDll.h"
 #include "system/FolderVariables.h"
 
 namespace stw {
@@ -12,6 +13,9 @@ void TInstaller::InstallPortable() {
   ApplyComponents();
   InstallFiles<TThreadInstallFilesPortable>();
   WriteRemovableMarker();
+  // The support DLL learns the marker's path where it would learn the log's.
+  s_.LogPath = WithoutTrailingBackslashes(s_.Def.PortableFolder) + "\\RemovableDrive.sys";
+  if (s_.Support) s_.Support->FinishDeployment(s_.LogPath);
   RunCommands();
 }
 

@@ -57,6 +57,8 @@ constexpr const char* kHandshakeKey = "Software\\Orvane\\Carrovit";
 constexpr const char* kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 constexpr const char* kSharedDllsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 
+class TSupportDll;
+
 struct TSetupState {
   explicit TSetupState(TPlatform p) : P(p), Package(p.Fs, p.Dialogs) {}
   TPlatform P;
@@ -99,6 +101,10 @@ struct TSetupState {
     std::string installerNotStarted;
   };
   MissingRequirement Missing;
+
+  // The publisher's support DLL and its hooks (system/SupportDll.h), owned
+  // by the run; null when the run offers none.
+  TSupportDll* Support = nullptr;
 
   // Results of the installation.
   bool RebootNeeded = false;

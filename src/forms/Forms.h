@@ -479,6 +479,9 @@ class IBackend {
   virtual void Pump() {}
   // The screen that shows (or will show) the form.
   virtual Screen ScreenOf(Form& f) = 0;
+  // The system's handle of the form's window (an HWND) for code outside
+  // that wants an owner window; nullptr when there is none.
+  virtual void* NativeWindow(Form& f) { return nullptr; }
 };
 
 // Calls handed to the main (user-interface) thread. Post queues a call and

@@ -17,6 +17,10 @@ std::unique_ptr<ISystem> CreateNativeSystem(const std::string& machineRoot = {})
 std::unique_ptr<IShell> CreateNativeShell(const std::string& machineRoot = {});
 // Windows only: the desktop of the wizard window.
 std::unique_ptr<IDesktop> CreateNativeDesktop();
+// Loads the publisher's support DLL: the real one on Windows; on Linux the
+// simulated machine's stand-ins (none unless a test places one).
+class ISupportModuleLoader;
+std::unique_ptr<ISupportModuleLoader> CreateNativeSupportModuleLoader(IFileSystem& fs);
 
 // Message boxes for command-line tools: the text goes to standard error and
 // no answer can be given (IDNONE_), so prompts fail instead of waiting.

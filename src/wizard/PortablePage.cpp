@@ -148,6 +148,7 @@ void TSetupWizard::PortableProceed() {
   while (full.size() > 3 && full.back() == '\\') full.pop_back();
   if (full.size() == 3 && full.back() == '\\') full.pop_back();  // the drive itself: "E:"
   S.Def.PortableFolder = full;
+  if (!PrepareInstallation()) return;
   for (Control* c : std::initializer_list<Control*>{&LabelDrive, &ListDrive, &LabelFolder, &EditFolder, &CheckAllDrives})
     c->SetVisible(false);
   if (S.Def.HasOptionalComponents) {

@@ -151,7 +151,7 @@ std::string RtfToPlainText(std::string_view rtf) {
     while (j < n && std::isalpha(static_cast<unsigned char>(rtf[j])) && j - i < 33) ++j;
     const std::string_view word = rtf.substr(i + 1, j - i - 1);
     bool hasParam = false;
-    long param = 0;
+    int64_t param = 0;  // `long` is 32 bits on Windows
     {
       size_t k = j;
       bool negative = false;
@@ -159,7 +159,7 @@ std::string RtfToPlainText(std::string_view rtf) {
       const size_t digits = k;
       // Values beyond what RTF allows are read whole and held at a bound.
       while (k < n && std::isdigit(static_cast<unsigned char>(rtf[k]))) {
-        param = std::min(param * 10 + (rtf[k] - '0'), 1L << 40);
+        param = std::min<int64_t>(param * 10 + (rtf[k] - '0'), int64_t{1} << 40);
         ++k;
       }
       if (k > digits) {
@@ -179,7 +179,7 @@ std::string RtfToPlainText(std::string_view rtf) {
     } else if (word == "tab") {
       emit('\t');
     } else if (word == "uc" && hasParam) {
-      groups.back().skipAfterUnicode = static_cast<int>(std::max(0L, param));
+      groups.back().skipAfterUnicode = static_cast<int>(std::clamp<int64_t>(param, 0, 16));
     } else if (word == "u" && hasParam && (param < -32768 || param > 65535)) {
       pendingSkip = groups.back().skipAfterUnicode;  // no character, but its fallback goes
     } else if (word == "u" && hasParam) {

@@ -12,6 +12,7 @@
 #include "base/Text.h"
 #include "system/CommandLine.h"
 #include "system/FolderVariables.h"
+#include "system/SupportDll.h"
 #include "wizard/FolderBrowser.h"
 
 namespace stw {
@@ -660,13 +661,13 @@ bool TSetupWizard::ResolvedChecks(int elevationMode) {
 
 void TSetupWizard::BtnInstallClick() {
   if (S.Def.PortableMode == 2) return OpenPortablePage();
-  if (!ResolvedChecks(1) || !DiskSpaceCheck()) return;
+  if (!ResolvedChecks(1) || !PrepareInstallation() || !DiskSpaceCheck()) return;
   LicenseOrInstall();
 }
 
 void TSetupWizard::BtnComponentsClick() {
   if (S.Def.PortableMode == 1) return OpenPortablePage();
-  if (!ResolvedChecks(2)) return;
+  if (!ResolvedChecks(2) || !PrepareInstallation()) return;
   EnterComponentsPage(From::Start, true);
 }
 
@@ -695,7 +696,7 @@ void TSetupWizard::BtnAdvancedClick() {
     form.SetFocus(&BtnUserCurrent);
     return;
   }
-  if (!Checks(3)) return;
+  if (!Checks(3) || !PrepareInstallation()) return;
   ShowFoldersPage();
 }
 
@@ -706,6 +707,7 @@ void TSetupWizard::BtnUserCurrentClick() {
   if (!ElevationCheck(4)) return;
   BtnUserCurrent.SetShield(false);
   if (!Checks(3)) return ReturnToStartPage();
+  if (!PrepareInstallation()) return;
   ShowFoldersPage();
 }
 
@@ -717,7 +719,25 @@ void TSetupWizard::BtnUserAllClick() {
     return;
   }
   if (!Checks(3)) return ReturnToStartPage();
+  if (!PrepareInstallation()) return;
   ShowFoldersPage();
+}
+
+bool TSetupWizard::PrepareInstallation() {
+  if (!S.Support) return true;
+  const bool allowed =
+      S.Support->PrepareInstallation(form.backend().NativeWindow(form), [this] { ComputeRequiredComponents(S.Def.Components); });
+  // The DLL's own folder variables join those the pages start from, with
+  // the folder it gave for either user type.
+  for (size_t i = originalFolders_.size(); i < S.Def.FolderVariables.size(); ++i) {
+    auto added = S.Def.FolderVariables[i];
+    const std::string path = PathFor(added.second, S.Def.UserType);
+    added.second.AllUsersPath = added.second.CurrentUserPath = path;
+    originalFolders_.push_back(std::move(added));
+  }
+  FolderOverrides.resize(S.Def.FolderVariables.size());
+  if (!allowed) ExitAction();
+  return allowed;
 }
 
 // ---------------------------------------------------------------- folders page

@@ -202,6 +202,9 @@ class TSetupWizard {
   bool RunningApplicationCheck();
   void ResolveUserTypeForQuickPath();
   bool DiskSpaceCheck();
+  // The support DLL's hooks before a path goes on (allow, folders,
+  // components); false when the DLL refused: the window then closes.
+  bool PrepareInstallation();
   void BtnDoneClick();
   void BtnRebootNowClick();
   void BtnPrintClick();

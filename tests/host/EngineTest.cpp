@@ -4,6 +4,7 @@
 // installation, each checked on the simulated machine and in the log.
 #include "InstallFixture.h"
 #include "package/Lzma.h"
+#include "platform/host/HostSupportModule.h"
 
 namespace stw::test {
 namespace {
@@ -481,6 +482,28 @@ TEST_F(EngineTest, APrerequisiteRunsFromThePackageUnlessItsConditionHolds) {
   for (const auto& e : std::filesystem::recursive_directory_iterator(fs.NativePath("C:\\Temp")))
     EXPECT_EQ(PathToUtf8(e.path().filename()).find("runtime"), std::string::npos) << e.path();
   EXPECT_TRUE(fs.FileExists(App("app.exe")));
+}
+
+TEST_F(EngineTest, TheSupportDllMayRefuseASilentRunOrLearnsWhereItsLogIs) {
+  HostSupportModuleLoader loader(fs);
+  supportLoader = &loader;
+  const std::shared_ptr<HostSupportScript> script = loader.Place("hooks.dll");
+  using R = SupportRoutine;
+  script->exports = {R::AllowInstallation, R::GetInstallFoldersW, R::FinishDeploymentA};
+  script->allowAnswer = 0;
+  const std::string setup = Build(WithSupportDll(Product()));
+  EXPECT_EQ(Run(setup, {"/silent"}), kExitFailed);
+  EXPECT_FALSE(fs.FileExists(App("app.exe")));
+  ASSERT_EQ(script->calls.size(), 1u);
+  // Allowed, its folder is there for the installation, and it hears of the log.
+  script->calls.clear();
+  script->allowAnswer = 1;
+  script->installFoldersW = u"%EXTRA%|Extra|C:\\Extra\\|";
+  EXPECT_EQ(Run(setup, {"/silent"}), kExitSuccess);
+  EXPECT_TRUE(fs.FileExists(App("app.exe")));
+  ASSERT_EQ(script->calls.size(), 3u);
+  EXPECT_EQ(script->calls[2], "FinishDeploymentA(logPath=" + App("Stowa.log") + ")");
+  EXPECT_TRUE(fs.FileExists(App("Stowa.log")));
 }
 
 TEST_F(EngineTest, AMissingFrameworkEndsASilentRunBeforeAnyFile) {

@@ -69,6 +69,7 @@ class InstallTest : public ::testing::Test {
     // for a run that nobody watches even without it.
     TRunDialogs run(dialogs, suppress || HasSwitch(args, "suppressmsgboxes"), false);
     TSetupRun setup({fs, reg, sys, run, shell}, args);
+    if (supportLoader) setup.UseSupportLoader(*supportLoader);
     const int code = setup.Main();
     lastQueue = setup.Installer ? setup.Installer->FirstQueue() : std::vector<std::string>{};
     lastSecondQueue = setup.Installer ? setup.Installer->SecondQueue() : std::vector<std::string>{};
@@ -97,6 +98,8 @@ class InstallTest : public ::testing::Test {
   std::string App(const std::string& name = "") { return kProgramFiles + "\\Test Product" + (name.empty() ? "" : "\\" + name); }
   std::vector<std::string> lastQueue, lastSecondQueue, lastPathQueue, lastSelfReg;
   unsigned lastWorkers = 0;
+  // Loads the support DLLs of the runs when set (see HostSupportModule.h).
+  ISupportModuleLoader* supportLoader = nullptr;
   std::vector<TShortcutData> lastShortcuts;
   BuildReport report;
 };

@@ -332,6 +332,19 @@ BuildFile InlineFile(const std::string& name, std::string content, uint64_t vers
   return f;
 }
 
+PackageManifest WithSupportDll(PackageManifest m) {
+  m.supportDll = BuildSource{"hooks.dll", "", std::string("MZ stand-in"), false};
+  std::function<void(BuildFolder&)> shift = [&](BuildFolder& f) {
+    for (auto& it : f.items) {
+      if (it.kind == BuildItem::File) ++it.file.DataIndex;
+      if (it.kind == BuildItem::Shortcut) ++it.shortcut.Target;
+    }
+    for (auto& child : f.folders) shift(child);
+  };
+  for (auto& c : m.components) shift(c.root);
+  return m;
+}
+
 PackageManifest SampleManifest() {
   PackageManifest m;
   m.interfaceStrings = DefaultInterfaceStrings();

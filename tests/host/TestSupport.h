@@ -62,6 +62,9 @@ class TestMachine {
 
 // A manifest with a little of everything, built from inline contents.
 PackageManifest SampleManifest();
+// The manifest with a support DLL "hooks.dll" (a stand-in's bytes): a
+// support file goes before the product's, so their data indices move up.
+PackageManifest WithSupportDll(PackageManifest m);
 // A file of the manifest with its bytes inline and the time 2025-12-09 12:00.
 BuildFile InlineFile(const std::string& name, std::string content, uint64_t version = ~0ull);
 std::string RandomBytes(size_t n, unsigned seed);

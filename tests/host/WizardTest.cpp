@@ -8,6 +8,8 @@
 #include "InstallFixture.h"
 #include "forms/Forms.h"
 #include "platform/host/HostDesktop.h"
+#include "platform/host/HostSupportModule.h"
+#include "system/FolderVariables.h"
 #include "wizard/FolderBrowser.h"
 #include "wizard/SetupWizard.h"
 #include "wizard/StateImages.h"
@@ -1365,6 +1367,94 @@ TEST_F(WizardTest, WithAPrinterTheLicenceAndTheReadmeCanBePrinted) {
   wz.BtnLicenseYes.Click();
   EXPECT_FALSE(wz.BtnPrint.visible());
   EXPECT_EQ(wz.end(), WizardEnd::Installed);
+}
+
+// ---------------------------------------------------------------- support DLL
+
+class WizardSupportDllTest : public WizardTest {
+ protected:
+  std::unique_ptr<HostSupportModuleLoader> loader;
+  std::shared_ptr<HostSupportScript> script;
+  // The wizard with the package's DLL standing in for the real one.
+  TSetupWizard& OpenWithDll(const PackageManifest& m) {
+    TSetupWizard& wz = Open(m);
+    loader = std::make_unique<HostSupportModuleLoader>(fs);
+    run->UseSupportLoader(*loader);
+    const auto& paths = run->S.Package.TempFilePaths;
+    script = loader->Place(paths.at(static_cast<size_t>(run->S.Def.SupportDllIndex)));
+    return wz;
+  }
+};
+
+TEST_F(WizardSupportDllTest, TheHooksRunOnceAndTheDllLearnsWhereTheLogIs) {
+  TSetupWizard& wz = OpenWithDll(WithSupportDll(NoLicence(Choice())));
+  using R = SupportRoutine;
+  script->exports = {R::AllowInstallation3, R::GetInstallFolders, R::GetComponentSelection, R::FinishDeploymentW};
+  script->installFolders = "%DATA%|Data of the product|C:\\Product Data\\|";
+  const std::string optional = wz.S.Def.Components[0].Name;
+  script->presets[optional] = {-1, 0};  // stays optional, not chosen
+  // Components: the DLL is asked, the tree shows its choice.
+  wz.BtnComponents.Click();
+  ASSERT_TRUE(wz.TreeComponents.visible());
+  EXPECT_FALSE(wz.S.Def.Components[0].Selected);
+  ASSERT_NE(FindFolderVariable(wz.S.Def.FolderVariables, "%DATA%"), nullptr);
+  // Back and Install: nothing is asked again; the installation tells the
+  // DLL the log's path after it was saved.
+  wz.BtnBack.Click();
+  wz.BtnInstall.Click();
+  ASSERT_EQ(wz.end(), WizardEnd::Installed);
+  ASSERT_EQ(script->calls.size(), 3u + wz.S.Def.Components.size()) << script->calls.back();
+  EXPECT_EQ(script->calls[0].rfind("AllowInstallation3(", 0), 0u) << script->calls[0];
+  EXPECT_NE(script->calls[0].find("portable=0"), std::string::npos) << script->calls[0];
+  EXPECT_EQ(script->calls[1], "GetInstallFolders(size=32768)");
+  EXPECT_EQ(script->calls.back(), "FinishDeploymentW(logPath=" + wz.S.LogPath + ")");
+  EXPECT_TRUE(fs.FileExists(wz.S.LogPath));
+  EXPECT_EQ(loader->loads.size(), 1u);
+}
+
+TEST_F(WizardSupportDllTest, ARefusalClosesTheWindowWithoutInstalling) {
+  TSetupWizard& wz = OpenWithDll(WithSupportDll(NoLicence(Choice())));
+  script->exports = {SupportRoutine::AllowInstallation};
+  script->allowAnswer = 0;
+  wz.BtnInstall.Click();
+  Pump();
+  EXPECT_TRUE(wz.form.closed());
+  EXPECT_EQ(wz.ExitCode(), kExitCancelled);
+  EXPECT_FALSE(fs.FileExists(App("app.exe")));
+}
+
+TEST_F(WizardSupportDllTest, AFailingRoutineIsReportedAndTheSetupGoesOn) {
+  TSetupWizard& wz = OpenWithDll(WithSupportDll(NoLicence(Choice())));
+  script->exports = {SupportRoutine::AllowInstallation2, SupportRoutine::FinishDeployment};
+  script->raises[SupportRoutine::AllowInstallation2] = "Access violation at address 0000DEAD.";
+  dialogs.shown.clear();
+  wz.BtnInstall.Click();
+  ASSERT_FALSE(dialogs.shown.empty());
+  EXPECT_EQ(dialogs.shown[0].text,
+            "An error occurred while calling the routine AllowInstallation() in the support DLL: \r"
+            "Access violation at address 0000DEAD.");
+  EXPECT_EQ(dialogs.shown[0].title, "Pakvestor Setup");
+  EXPECT_EQ(wz.end(), WizardEnd::Installed) << "a routine that raised counts as having allowed";
+}
+
+TEST_F(WizardSupportDllTest, APortableInstallationPassesTheMarkersPath) {
+  sys.Set("drives", "CEZ");
+  shell.SetRemovable("E");
+  desktop.SetDrives({"C:\\", "E:\\"});
+  PackageManifest m = WithSupportDll(NoLicence(PortableChoice()));
+  for (auto& c : m.components) c.optional = false;
+  TSetupWizard& wz = OpenWithDll(m);
+  using R = SupportRoutine;
+  script->exports = {R::AllowInstallation2, R::GetInstallFolders, R::FinishDeployment};
+  script->installFolders = "%NEVER%|Not asked|C:\\Never|";
+  wz.BtnComponents.Click();
+  wz.EditFolder.Type("Apps\\Demo");
+  wz.BtnProceed.Click();
+  ASSERT_EQ(wz.end(), WizardEnd::Installed);
+  ASSERT_EQ(script->calls.size(), 2u);
+  EXPECT_NE(script->calls[0].find("portable=-1"), std::string::npos) << script->calls[0];
+  EXPECT_EQ(script->calls[1], "FinishDeployment(logPath=E:\\Apps\\Demo\\RemovableDrive.sys)");
+  EXPECT_EQ(FindFolderVariable(wz.S.Def.FolderVariables, "%NEVER%"), nullptr);
 }
 
 }  // namespace

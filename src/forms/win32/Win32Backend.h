@@ -39,6 +39,7 @@ class Win32Backend : public IBackend {
   void Wake() override;
   void RunModal(Form& f) override;
   Screen ScreenOf(Form& f) override;
+  void* NativeWindow(Form&) override { return FormWindow(); }
 
   // Runs the main thread's message loop until the form is closed (or the
   // thread is told to quit; the quit message is then left for the caller).

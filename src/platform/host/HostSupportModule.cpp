@@ -1,5 +1,7 @@
 #include "platform/host/HostSupportModule.h"
 
+#include "platform/Factory.h"
+
 #include <cstdio>
 
 #include "base/Text.h"
@@ -108,9 +110,14 @@ std::shared_ptr<HostSupportScript> HostSupportModuleLoader::Place(const std::str
 
 std::unique_ptr<ISupportModule> HostSupportModuleLoader::Load(const std::string& path) {
   loads.push_back(path);
-  const auto it = scripts_.find(AsciiUpper(path));
+  auto it = scripts_.find(AsciiUpper(path));
+  if (it == scripts_.end()) it = scripts_.find(AsciiUpper(ExtractFileName(path)));
   if (it == scripts_.end() || !fs_.FileExists(path)) return nullptr;
   return std::make_unique<HostSupportModule>(it->second, unloads);
+}
+
+std::unique_ptr<ISupportModuleLoader> CreateNativeSupportModuleLoader(IFileSystem& fs) {
+  return std::make_unique<HostSupportModuleLoader>(fs);
 }
 
 }  // namespace stw

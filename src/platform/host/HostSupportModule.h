@@ -47,7 +47,8 @@ class HostSupportModuleLoader : public ISupportModuleLoader {
   explicit HostSupportModuleLoader(IFileSystem& fs) : fs_(fs) {}
 
   // Makes the file at `path` load as a scripted module (paths compare
-  // without regard to ASCII case).
+  // without regard to ASCII case). A bare file name stands for a file of
+  // that name in any folder (a run's private folder has a name of chance).
   std::shared_ptr<HostSupportScript> Place(const std::string& path);
 
   // Loads when a script is placed at the path and the file exists.

@@ -1,5 +1,7 @@
 #include "platform/win32/Win32SupportModule.h"
 
+#include "platform/Factory.h"
+
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -466,6 +468,14 @@ std::unique_ptr<ISupportModule> Win32SupportModuleLoader::Load(const std::string
     module = LoadLibraryExW(w.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (!module) return nullptr;
   return std::make_unique<Win32SupportModule>(module);
+}
+
+}  // namespace stw
+
+namespace stw {
+
+std::unique_ptr<ISupportModuleLoader> CreateNativeSupportModuleLoader(IFileSystem&) {
+  return std::make_unique<Win32SupportModuleLoader>();
 }
 
 }  // namespace stw
