@@ -1112,6 +1112,40 @@ expect_false "no log value" value_exists "HKLM\\$handshake_key" "NoNet Product" 
 wreg add "$ndp" /v Release /t REG_DWORD /d 528040 /f /reg:32
 fi  # dotnet
 
+# ---------------------------------------------------------------- (15b) the support DLL
+
+if only supportdll; then
+scenario="the support DLL"
+cat >"$work/hooks.json" <<EOF
+{
+  "publisher": "Test Works", "productKey": "Hooked Product", "version": "1.0", "userType": 2,
+  "folders": {"APPFOLDER": ["", "%LOCALAPPDATAROOT%\\\\Hooked Product"]},
+  "supportDll": {"name": "StwSupport.dll", "source": "$(json_path "$helpers")/StwSupport.dll"},
+  "files": [{"name": "UnStowa32.exe", "source": "src/UnStowa32.exe"}, {"name": "app.exe", "source": "src/notes.txt"},
+            {"name": "extra.txt", "source": "src/notes.txt"}],
+  "components": [{"name": "Main", "folders": [{"name": "%APPFOLDER%", "items": [{"file": "app.exe"}]}]},
+                 {"name": "Extra", "optional": true, "selected": true,
+                  "folders": [{"name": "%APPFOLDER%", "items": [{"file": "extra.txt"}]}]}]
+}
+EOF
+build_named hooks
+calls=$work/hooks-calls.txt
+hooked="$local_data\\Hooked Product"
+# Refused: nothing is installed and the run fails.
+rm -f "$calls"
+STW_SUPPORT_LOG=$(z_path "$calls") STW_SUPPORT_ALLOW=0 run_setup "$work/hooks.exe" /silent /suppressmsgboxes
+expect_eq "a refusal: exit code 1603 (67 under Wine)" 67 "$code"
+expect_true "the DLL is asked, for the current user" grep -q "^AllowInstallation3 .*portable=0 currentUser=-1" "$calls"
+expect_false "nothing installed" exists "$hooked\\app.exe"
+# Allowed: the DLL clears the optional component and learns the log's path.
+rm -f "$calls"
+STW_SUPPORT_LOG=$(z_path "$calls") STW_SUPPORT_SELECT='Extra=-1,0' run_setup "$work/hooks.exe" /silent /suppressmsgboxes
+expect_eq "allowed: exit code" 0 "$code"
+expect_true "the program is installed" exists "$hooked\\app.exe"
+expect_false "the component the DLL cleared is not" exists "$hooked\\extra.txt"
+expect_true "the DLL is told where the log is" grep -qixF "FinishDeployment path=$hooked\\Stowa.log" "$calls"
+fi  # supportdll
+
 # ---------------------------------------------------------------- (16) portable
 
 if only portable; then
