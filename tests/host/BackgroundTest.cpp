@@ -29,43 +29,9 @@ std::string Bytes(std::initializer_list<int> list) {
   return s;
 }
 
-// A 24-bit BMP, rows stored from the bottom; `colour(x, y)` with y from
-// the top, as 0x00RRGGBB.
-template <class Colour>
-std::string Bmp(int w, int h, Colour colour) {
-  const int row = (w * 3 + 3) / 4 * 4;
-  const uint32_t size = 54 + static_cast<uint32_t>(row * h);
-  std::string b = "BM";
-  auto u32 = [&](uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<char>(v >> (8 * i)));
-  };
-  auto u16 = [&](uint32_t v) {
-    b.push_back(static_cast<char>(v));
-    b.push_back(static_cast<char>(v >> 8));
-  };
-  u32(size);
-  u32(0);
-  u32(54);
-  u32(40);
-  u32(static_cast<uint32_t>(w));
-  u32(static_cast<uint32_t>(h));
-  u16(1);
-  u16(24);
-  for (int i = 0; i < 6; ++i) u32(0);
-  for (int y = h - 1; y >= 0; --y) {
-    for (int x = 0; x < w; ++x) {
-      const uint32_t c = colour(x, y);
-      b.push_back(static_cast<char>(c));
-      b.push_back(static_cast<char>(c >> 8));
-      b.push_back(static_cast<char>(c >> 16));
-    }
-    b.append(static_cast<size_t>(row - w * 3), '\0');
-  }
-  return b;
-}
 
 std::string PlainBmp(int w, int h) {
-  return Bmp(w, h, [](int, int) { return 0x3366CCu; });
+  return Bmp24(w, h, [](int, int) { return 0x3366CCu; });
 }
 
 // ---------------------------------------------------------------- picture headers

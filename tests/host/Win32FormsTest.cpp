@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "TestSupport.h"
 #include "forms/win32/Win32Backend.h"
 #include "platform/win32/Win32Common.h"
 #include "platform/win32/Windows.h"
@@ -23,6 +24,7 @@
 #include <windowsx.h>
 
 using namespace stw::forms;
+using stw::test::Bmp24;
 using stw::win32::Narrow;
 using stw::win32::SystemRoutine;
 using stw::win32::Wide;
@@ -1029,34 +1031,6 @@ TEST_F(Win32Forms, AProgressBarFollowsThePosition) {
 
 namespace {
 
-// A 24-bit BMP, rows stored from the bottom; `colour(x, y)` (y from the
-// top) gives 0x00RRGGBB.
-template <class Colour>
-std::string Bmp24(int w, int h, Colour colour) {
-  const int row = (w * 3 + 3) / 4 * 4;
-  std::string b = "BM";
-  auto u32 = [&](uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<char>(v >> (8 * i)));
-  };
-  u32(54 + static_cast<uint32_t>(row * h));
-  u32(0);
-  u32(54);
-  u32(40);
-  u32(static_cast<uint32_t>(w));
-  u32(static_cast<uint32_t>(h));
-  u32(1 | (24 << 16));  // planes, bits per pixel
-  for (int i = 0; i < 6; ++i) u32(0);
-  for (int y = h - 1; y >= 0; --y) {
-    for (int x = 0; x < w; ++x) {
-      const uint32_t c = colour(x, y);
-      b.push_back(static_cast<char>(c));
-      b.push_back(static_cast<char>(c >> 8));
-      b.push_back(static_cast<char>(c >> 16));
-    }
-    b.append(static_cast<size_t>(row - w * 3), '\0');
-  }
-  return b;
-}
 
 // Pumps both backends' thread until `done` holds or 3 s have passed.
 template <class Done>
