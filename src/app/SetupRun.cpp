@@ -254,6 +254,7 @@ int TSetupRun::SilentRun() {
   // A silent run never stops to wait for the user: the framework and the
   // prerequisites end it with an error instead.
   if (!Installer->Install()) return kExitFailed;
+  InstallationFinishedHook(S);
   return S.RebootNeeded ? kExitRestartNeeded : kExitSuccess;
 }
 

@@ -11,7 +11,6 @@
 #include "package/SafeName.h"
 #include "engine/RegistryData.h"
 #include "system/FolderVariables.h"
-#include "system/SupportDll.h"
 
 namespace stw {
 
@@ -96,7 +95,6 @@ bool TInstaller::Install() {
     throw;
   }
   SaveLog();
-  if (s_.Support) s_.Support->FinishDeployment(s_.LogPath);
   GrantUsersAccess();
   RunCommands();
   return true;

@@ -2,7 +2,6 @@
 // (typically on a removable drive), and nothing on the computer itself.
 #include "base/Text.h"
 #include "engine/Install.h"
-#include "system/SupportDll.h"
 #include "system/FolderVariables.h"
 
 namespace stw {
@@ -13,9 +12,6 @@ void TInstaller::InstallPortable() {
   ApplyComponents();
   InstallFiles<TThreadInstallFilesPortable>();
   WriteRemovableMarker();
-  // The support DLL learns the marker's path where it would learn the log's.
-  s_.LogPath = WithoutTrailingBackslashes(s_.Def.PortableFolder) + "\\RemovableDrive.sys";
-  if (s_.Support) s_.Support->FinishDeployment(s_.LogPath);
   RunCommands();
 }
 

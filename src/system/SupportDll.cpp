@@ -190,6 +190,11 @@ bool TSupportDll::PrepareInstallation(void* owner, const std::function<void()>& 
   return true;
 }
 
+void InstallationFinishedHook(TSetupState& s) {
+  if (s.PortableInstall) s.LogPath = WithoutTrailingBackslashes(s.Def.PortableFolder) + "\\RemovableDrive.sys";
+  if (s.Support) s.Support->FinishDeployment(s.LogPath);
+}
+
 void TSupportDll::FinishDeployment(const std::string& logPath) {
   const auto routine = FirstExported(module_.get(), {R::FinishDeployment, R::FinishDeploymentA, R::FinishDeploymentW});
   if (!routine) return;

@@ -36,6 +36,11 @@ void AddSupportInstallFolders(const std::string& text, FolderVariableList& varia
 // as the user is shown it).
 std::string SupportErrorText(const std::string& routine, const std::string& message);
 
+// The first steps of a finished installation, with or without the window:
+// a portable installation's marker stands for the log, and the support
+// DLL (when the run has one) is told the log's path.
+void InstallationFinishedHook(TSetupState& s);
+
 class TSupportDll {
  public:
   // Borrows the run's state and the platform's loader for the whole run.

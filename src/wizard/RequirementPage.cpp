@@ -4,6 +4,7 @@
 // or where to get it, and Proceed tests again and starts the installation
 // from its first step once the requirement is there.
 #include <algorithm>
+#include <iterator>
 
 #include "base/Text.h"
 #include "engine/Install.h"
@@ -41,6 +42,18 @@ int TSetupWizard::FitLines(Label& label) {
   return label.bounds().height;
 }
 
+void TSetupWizard::RestoreRequirementLabels() {
+  Label* labels[] = {&LabelDone, &LabelReboot, &Label3rdPartyURL};
+  if (requirementDesign_.empty()) {
+    for (Label* l : labels) requirementDesign_.push_back(l->bounds());
+    return;
+  }
+  for (size_t i = 0; i < std::size(labels); ++i) {
+    labels[i]->SetBounds(requirementDesign_[i]);
+    labels[i]->SetWordWrap(false);
+  }
+}
+
 void TSetupWizard::ShowRequirementPage() {
   using Kind = TSetupState::MissingRequirement::Kind;
   const TSetupState::MissingRequirement& m = S.Missing;
@@ -49,11 +62,15 @@ void TSetupWizard::ShowRequirementPage() {
   ShowWelcome(false);
   for (Label* l : RightsNotes) l->SetVisible(false);
   const int unit = Scale.lineUnit;
+  RestoreRequirementLabels();
 
   LabelDone.SetCaption(FormatPattern(S.IString(dotNet ? kStrDotNetMissing : kStrPrerequisiteMissing), {m.name}));
   LabelDone.SetFont(form.font());
-  FitLines(LabelDone);
+  const int doneBottom = LabelDone.bounds().top + FitLines(LabelDone);
   LabelDone.SetVisible(true);
+  // A long name's lines push what follows down.
+  const Bounds reboot = LabelReboot.bounds();
+  LabelReboot.SetBounds({reboot.left, std::max(reboot.top, doneBottom + unit / 2), reboot.width, reboot.height});
 
   std::string help;
   std::string url;
@@ -93,7 +110,9 @@ void TSetupWizard::ShowRequirementPage() {
     // Still running: the page waits on.
     if (S.PrerequisiteProcess && !S.PrerequisiteProcess->ExitCode()) return;
     Timer3rdParty.SetEnabled(false);
-    BtnProceed.Click();
+    // Posted: the installation that may follow runs from the message loop,
+    // not inside the system's timer callback.
+    form.dispatcher().Post([this] { BtnProceed.Click(); });
   };
   BtnProceed.OnClick = [this, dotNet] { dotNet ? RecheckDotNet() : RecheckPrerequisite(); };
   ShowNavigation(false, true, true);
@@ -126,6 +145,7 @@ void TSetupWizard::RequirementMet() {
   for (Control* c : std::initializer_list<Control*>{&LabelDone, &LabelReboot, &Label3rdPartyURL, &BtnBack,
                                                     &BtnProceed, &BtnAbort})
     c->SetVisible(false);
+  RestoreRequirementLabels();
   StartInstallation();
 }
 

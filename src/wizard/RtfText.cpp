@@ -174,6 +174,11 @@ std::string RtfToPlainText(std::string_view rtf) {
       groups.back().hidden = true;
       continue;
     }
+    if (word == "bin" && hasParam) {
+      // Binary data of that many bytes, whatever they hold (braces too).
+      i += static_cast<size_t>(std::clamp<int64_t>(param, 0, static_cast<int64_t>(n - i)));
+      continue;
+    }
     if (word == "par" || word == "line" || word == "sect" || word == "page") {
       if (!groups.back().hidden) out += '\n';
     } else if (word == "tab") {

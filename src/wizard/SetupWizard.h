@@ -314,6 +314,10 @@ class TSetupWizard {
   void RequirementMet();
   // Gives a word-wrapped label the height of its lines; returns it.
   int FitLines(forms::Label& label);
+  // The labels the requirement page grows, back where the design puts them
+  // (the completion page uses two of them).
+  void RestoreRequirementLabels();
+  std::vector<forms::Bounds> requirementDesign_;
 
   std::function<std::unique_ptr<forms::IBackend>()> dialogBackend_;
   std::unique_ptr<forms::IBackend> dirSelBackend_;

@@ -5,6 +5,7 @@
 
 #include "base/Text.h"
 #include "system/FolderVariables.h"
+#include "system/SupportDll.h"
 #include "wizard/RtfText.h"
 #include "wizard/SetupWizard.h"
 #include "wizard/StateImages.h"
@@ -399,6 +400,7 @@ void TSetupWizard::StartInstallation() {
 
 void TSetupWizard::InstallationFinished() {
   end_ = WizardEnd::Installed;
+  InstallationFinishedHook(S);
   form.SetTaskbarProgress(TaskbarState::None, 0, 0);
   for (StageRow& r : Stages) r.label->SetVisible(false), r.gauge->SetVisible(false);
   const std::string& name = S.Def.UninstallDisplayName;

@@ -41,6 +41,8 @@ TEST(RtfText, IgnorableDestinationsAndFieldsShowOnlyTheirResult) {
 
 TEST(RtfText, DamagedDocumentsGiveWhatCanBeRead) {
   EXPECT_EQ(RtfToPlainText(""), "");
+  // Binary data is passed over whatever it holds, braces included.
+  EXPECT_EQ(RtfToPlainText("{\\rtf1 a{\\*\\blob\\bin4 }}{x}b\\bin99 zz}"), "ab");
   EXPECT_EQ(RtfToPlainText("{\\rtf1 cut off \\"), "cut off ");
   EXPECT_EQ(RtfToPlainText("}}}{\\rtf1 text}}}"), "text");
   EXPECT_EQ(RtfToPlainText("{\\rtf1 \\'4"), "");

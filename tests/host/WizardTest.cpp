@@ -1226,6 +1226,7 @@ TEST_F(WizardTest, TheFrameworkPageWaitsForTheRedistributableAndProceedInstallsO
   // stops; the page stays.
   wz.S.PrerequisiteProcess->Wait(IProcess::kInfinite);
   wz.Timer3rdParty.Elapse();
+  Pump();  // the press is posted
   EXPECT_FALSE(wz.Timer3rdParty.enabled());
   EXPECT_TRUE(wz.BtnProceed.visible());
   EXPECT_FALSE(fs.FileExists(App("app.exe")));
@@ -1309,6 +1310,8 @@ TEST_F(WizardTest, EachMissingPrerequisiteHasItsPageAndTheInstallationStartsAgai
   reg.CreateKey(wz.S.AutoRoot(), "Software\\Runtime B");
   wz.S.PrerequisiteProcess->Wait(IProcess::kInfinite);
   wz.Timer3rdParty.Elapse();
+  EXPECT_TRUE(fs.FileExists(copy)) << "the press is posted, not made inside the timer's call";
+  Pump();
   EXPECT_FALSE(fs.FileExists(copy));
   EXPECT_EQ(Caption("LabelDone"), FormatPattern(DefaultInterfaceStrings()[92], {"Runtime C"}));
   EXPECT_EQ(Caption("LabelReboot"), DefaultInterfaceStrings()[91]);
@@ -1326,6 +1329,29 @@ TEST_F(WizardTest, EachMissingPrerequisiteHasItsPageAndTheInstallationStartsAgai
   // Runtime B's installer ran once: the restart began after it.
   ASSERT_EQ(shell.Events().size(), 1u);
   EXPECT_NE(shell.Events()[0].find("runtime-b.exe\" /quiet"), std::string::npos) << shell.Events()[0];
+}
+
+TEST_F(WizardTest, ALongPrerequisiteNamePushesTheLinesBelowItDown) {
+  PackageManifest m = NoLicence(Choice());
+  BuildPrerequisite p;
+  p.lines = {std::string(150, 'N'), "https://example.invalid/n", "1", "", "", "",
+             "HKEY_LOCAL_MACHINE\\Software\\Runtime N", "", "", ""};
+  m.prerequisites = {p};
+  TSetupWizard& wz = Open(m);
+  const Bounds done = wz.LabelDone.bounds(), reboot = wz.LabelReboot.bounds();
+  wz.BtnInstall.Click();
+  const Bounds grown = wz.LabelDone.bounds();
+  EXPECT_GT(grown.height, done.height);
+  EXPECT_GE(Top("LabelReboot"), grown.top + grown.height);
+  EXPECT_GE(Top("Label3rdPartyURL"), Top("LabelReboot") + wz.LabelReboot.bounds().height);
+  // Once it is there, the completion page has the labels where the design
+  // puts them.
+  reg.CreateKey(RegRoot::LocalMachine, "Software\\Runtime N");
+  wz.BtnProceed.Click();
+  ASSERT_EQ(wz.end(), WizardEnd::Installed);
+  EXPECT_EQ(wz.LabelDone.bounds(), done);
+  EXPECT_EQ(wz.LabelReboot.bounds(), reboot);
+  EXPECT_FALSE(wz.LabelDone.wordWrap());
 }
 
 TEST_F(WizardTest, WithAPrinterTheLicenceAndTheReadmeCanBePrinted) {

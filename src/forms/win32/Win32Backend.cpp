@@ -1428,7 +1428,9 @@ void Win32Backend::FormChanged(Form& f, Property p) {
     case Property::Front:
       if (IsWindowVisible(m.window) && !IsIconic(m.window)) {
         SetWindowPos(m.window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-        SetForegroundWindow(m.window);
+        // A message box or dialog the window has open is what gets the
+        // activation, not the window it disables.
+        SetForegroundWindow(GetLastActivePopup(m.window));
       }
       break;
     case Property::SystemMenu:

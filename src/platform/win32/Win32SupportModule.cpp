@@ -223,7 +223,13 @@ __attribute__((noinline)) bool InvokeGuarded(GuardedBody body, void* argument, F
   if (__builtin_setjmp(g.jump)) return false;  // back from the handler
   g.next = HandlerChain();
   SetHandlerChain(&g);
-  body(argument);
+  try {
+    body(argument);
+  } catch (...) {
+    // The record must not outlive this frame in the thread's chain.
+    SetHandlerChain(g.next);
+    throw;
+  }
   SetHandlerChain(g.next);
   return true;
 }
