@@ -16,29 +16,14 @@ namespace stw {
 using namespace forms;
 
 int TSetupWizard::FitLines(Label& label) {
-  // The label's own word wrap breaks at blanks, as this count does.
+  // The label breaks its caption as the printer's word wrap does: at
+  // blanks and after hyphens.
   const Bounds b = label.bounds();
-  const int lineHeight = form.MeasureText(label.font(), "Ag").height;
-  int lines = 0;
-  std::string line;
-  const std::string& text = label.caption();
-  for (size_t start = 0; start <= text.size();) {
-    size_t end = text.find(' ', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string word = text.substr(start, end - start);
-    start = end + 1;
-    if (word.empty()) continue;
-    const std::string longer = line.empty() ? word : line + " " + word;
-    if (!line.empty() && form.MeasureText(label.font(), longer).width > b.width) {
-      ++lines;
-      line = word;
-    } else {
-      line = longer;
-    }
-  }
-  if (!line.empty() || lines == 0) ++lines;
+  const Font font = label.font();
+  const auto width = [&](const std::string& text) { return form.MeasureText(font, text).width; };
+  const int lines = std::max<int>(1, static_cast<int>(WrapLines({label.caption()}, b.width, width).size()));
   label.SetWordWrap(lines > 1);
-  label.SetBounds({b.left, b.top, b.width, std::max(b.height, lines * lineHeight)});
+  label.SetBounds({b.left, b.top, b.width, std::max(b.height, lines * form.MeasureText(font, "Ag").height)});
   return label.bounds().height;
 }
 

@@ -4,30 +4,13 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
+#include <utility>
 
 #include "base/Text.h"
 
 namespace stw {
 
 namespace {
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 // Code page 1252: Latin-1, but for the printable characters it puts in
 // 0x80 to 0x9F (0 where it has none).
@@ -51,6 +34,16 @@ bool Hidden(std::string_view word) {
   for (const char* n : names)
     if (word == n) return true;
   return false;
+}
+
+// The characters that control words stand for.
+uint32_t SymbolOf(std::string_view word) {
+  static const std::pair<const char*, uint32_t> symbols[] = {
+      {"emdash", 0x2014}, {"endash", 0x2013},    {"bullet", 0x2022},   {"lquote", 0x2018},
+      {"rquote", 0x2019}, {"ldblquote", 0x201C}, {"rdblquote", 0x201D}};
+  for (const auto& [name, cp] : symbols)
+    if (word == name) return cp;
+  return 0;
 }
 
 int HexDigit(char c) {
@@ -78,7 +71,7 @@ std::string RtfToPlainText(std::string_view rtf) {
       --pendingSkip;
       return;
     }
-    AppendUtf8(out, cp);
+    AppendUtf8(out, static_cast<char32_t>(cp));
   };
   size_t i = 0;
   const size_t n = rtf.size();
@@ -199,20 +192,8 @@ std::string RtfToPlainText(std::string_view rtf) {
         emit(unit);
       }
       pendingSkip = groups.back().skipAfterUnicode;
-    } else if (word == "emdash") {
-      emit(0x2014);
-    } else if (word == "endash") {
-      emit(0x2013);
-    } else if (word == "bullet") {
-      emit(0x2022);
-    } else if (word == "lquote") {
-      emit(0x2018);
-    } else if (word == "rquote") {
-      emit(0x2019);
-    } else if (word == "ldblquote") {
-      emit(0x201C);
-    } else if (word == "rdblquote") {
-      emit(0x201D);
+    } else if (const uint32_t symbol = SymbolOf(word)) {
+      emit(symbol);
     }
   }
   return out;

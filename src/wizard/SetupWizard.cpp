@@ -498,7 +498,6 @@ void TSetupWizard::AfterStartup(const TEarlierVerdict& verdict) {
   ApplyScaling();
   BuildWelcome();
   form.SetCaption(S.WindowCaption());
-  TextPrinter = std::make_unique<TTextPrinter>(Desktop.Printer(), form.caption());
   ApplyButtonTexts();
   noteTop_ = LabelIdentity.bounds().top - Margin();
   ApplyVerdict(verdict);

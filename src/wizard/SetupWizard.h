@@ -164,7 +164,9 @@ class TSetupWizard {
   // presses Proceed when it has ended.
   forms::Timer& Timer3rdParty;
   // Prints the shown readme or licence (Arial, 13 pixels, margins of an
-  // inch); made with the window's caption as the application's title.
+  // inch), with the window's caption as the application's title. Made when
+  // a readme or licence is first shown: asking the system for its printers
+  // (network ones too) stays off the start-up.
   std::unique_ptr<TTextPrinter> TextPrinter;
 
   std::vector<forms::Label*> WelcomeLabels;

@@ -246,7 +246,10 @@ void TSetupWizard::BtnReadmeClick() {
   BtnBack.OnClick = [this] { ReturnToStartPage(); };
 }
 
-void TSetupWizard::ShowPrintButton() { BtnPrint.SetVisible(TextPrinter && TextPrinter->PrinterInstalled()); }
+void TSetupWizard::ShowPrintButton() {
+  if (!TextPrinter) TextPrinter = std::make_unique<TTextPrinter>(Desktop.Printer(), form.caption());
+  BtnPrint.SetVisible(TextPrinter->PrinterInstalled());
+}
 
 void TSetupWizard::BtnPrintClick() {
   if (!TextPrinter) return;

@@ -41,6 +41,9 @@ TEST(RtfText, IgnorableDestinationsAndFieldsShowOnlyTheirResult) {
 
 TEST(RtfText, DamagedDocumentsGiveWhatCanBeRead) {
   EXPECT_EQ(RtfToPlainText(""), "");
+  // Control words that stand for characters.
+  EXPECT_EQ(RtfToPlainText("{\\rtf1 a\\emdash b \\ldblquote q\\rdblquote\\bullet}"),
+            "a\xE2\x80\x94" "b \xE2\x80\x9Cq\xE2\x80\x9D\xE2\x80\xA2");
   // Binary data is passed over whatever it holds, braces included.
   EXPECT_EQ(RtfToPlainText("{\\rtf1 a{\\*\\blob\\bin4 }}{x}b\\bin99 zz}"), "ab");
   EXPECT_EQ(RtfToPlainText("{\\rtf1 cut off \\"), "cut off ");

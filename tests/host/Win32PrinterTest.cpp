@@ -21,6 +21,7 @@
 #include "platform/win32/Win32Printer.h"
 #include "platform/win32/Windows.h"
 #include "ui/TextPrinter.h"
+#include "../wine/TestPrinter.h"
 
 #include <winspool.h>
 
@@ -31,46 +32,26 @@ using namespace stw;
 namespace {
 
 using win32::Narrow;
-using win32::SystemMessage;
 using win32::Wide;
 
 const wchar_t kPrinterName[] = L"Stw Test File Printer";
-const wchar_t kDriverName[] = L"Wine PostScript Driver";
 
-// The spooler's routines, from winspool.drv in the system folder: the test
-// program links no more system libraries than the setup does.
+// The spooler's list of printers, from winspool.drv in the system folder:
+// the test program links no more system libraries than the setup does.
 struct Spooler {
   HMODULE module = nullptr;
   decltype(&::EnumPrintersW) enumPrinters = nullptr;
-  decltype(&::GetPrinterDriverDirectoryW) driverDirectory = nullptr;
-  decltype(&::AddPrinterDriverW) addDriver = nullptr;
-  decltype(&::AddPrinterW) addPrinter = nullptr;
-  decltype(&::ClosePrinter) closePrinter = nullptr;
-  decltype(&::SetDefaultPrinterW) setDefault = nullptr;
-  decltype(&::GetDefaultPrinterW) getDefault = nullptr;
 
   Spooler() {
     wchar_t folder[MAX_PATH + 1];
     const UINT n = GetSystemDirectoryW(folder, MAX_PATH);
     module =
         LoadLibraryExW((std::wstring(folder, n) + L"\\winspool.drv").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (!module) return;
-    const auto get = [&](auto& fn, const char* name) {
-      fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(
-          reinterpret_cast<void*>(GetProcAddress(module, name)));
-    };
-    get(enumPrinters, "EnumPrintersW");
-    get(driverDirectory, "GetPrinterDriverDirectoryW");
-    get(addDriver, "AddPrinterDriverW");
-    get(addPrinter, "AddPrinterW");
-    get(closePrinter, "ClosePrinter");
-    get(setDefault, "SetDefaultPrinterW");
-    get(getDefault, "GetDefaultPrinterW");
+    if (module)
+      enumPrinters =
+          reinterpret_cast<decltype(&::EnumPrintersW)>(reinterpret_cast<void*>(GetProcAddress(module, "EnumPrintersW")));
   }
-  bool Ready() const {
-    return module && enumPrinters && driverDirectory && addDriver && addPrinter && closePrinter && setDefault &&
-           getDefault;
-  }
+  bool Ready() const { return enumPrinters != nullptr; }
 
   // The names of the printers the spooler lists, asked independently of
   // the code under test (level 1: name and description).
@@ -93,63 +74,9 @@ const Spooler& TheSpooler() {
   return s;
 }
 
-std::string LastError(const char* what) { return std::string(what) + ": " + SystemMessage(GetLastError()); }
-
-// Adds the file printer unless it is there and makes it the default;
+// Adds the file printer (unless it is there) and makes it the default;
 // "" on success, else what failed.
-std::string AddFilePrinter() {
-  const Spooler& s = TheSpooler();
-  if (!s.Ready()) return "winspool.drv lacks a routine";
-  for (const std::string& name : s.Printers())
-    if (name == Narrow(kPrinterName)) return s.setDefault(kPrinterName) ? "" : LastError("SetDefaultPrinterW");
-
-  // The driver's data file: the generic PPD that winspool carries.
-  const HRSRC resource = FindResourceW(s.module, MAKEINTRESOURCEW(1), L"PPDFILE");
-  if (!resource) return LastError("FindResourceW PPDFILE");
-  const HGLOBAL loaded = LoadResource(s.module, resource);
-  const void* bytes = loaded ? LockResource(loaded) : nullptr;
-  const DWORD size = SizeofResource(s.module, resource);
-  if (!bytes || size == 0) return LastError("LoadResource PPDFILE");
-  wchar_t folder[MAX_PATH + 1]{};
-  DWORD needed = 0;
-  if (!s.driverDirectory(nullptr, nullptr, 1, reinterpret_cast<BYTE*>(folder), sizeof folder, &needed))
-    return LastError("GetPrinterDriverDirectoryW");
-  const std::wstring version3 = std::wstring(folder) + L"\\3";
-  CreateDirectoryW(version3.c_str(), nullptr);  // may exist
-  const std::wstring ppd = version3 + L"\\generic.ppd";
-  const HANDLE file =
-      CreateFileW(ppd.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return LastError("CreateFileW generic.ppd");
-  DWORD written = 0;
-  const BOOL ok = WriteFile(file, bytes, size, &written, nullptr);
-  CloseHandle(file);
-  if (!ok || written != size) return LastError("WriteFile generic.ppd");
-
-  DRIVER_INFO_3W driver{};
-  driver.cVersion = 3;
-  driver.pName = const_cast<wchar_t*>(kDriverName);
-  driver.pDriverPath = const_cast<wchar_t*>(L"wineps.drv");
-  driver.pDataFile = const_cast<wchar_t*>(L"generic.ppd");
-  driver.pConfigFile = const_cast<wchar_t*>(L"wineps.drv");
-  if (!s.addDriver(nullptr, 3, reinterpret_cast<BYTE*>(&driver)) &&
-      GetLastError() != ERROR_PRINTER_DRIVER_ALREADY_INSTALLED)
-    return LastError("AddPrinterDriverW");
-
-  PRINTER_INFO_2W info{};
-  info.pPrinterName = const_cast<wchar_t*>(kPrinterName);
-  info.pPortName = const_cast<wchar_t*>(L"FILE:");
-  info.pDriverName = const_cast<wchar_t*>(kDriverName);
-  info.pPrintProcessor = const_cast<wchar_t*>(L"WinPrint");
-  info.pDatatype = const_cast<wchar_t*>(L"RAW");
-  info.Attributes = PRINTER_ATTRIBUTE_LOCAL;
-  const HANDLE printer = s.addPrinter(nullptr, 2, reinterpret_cast<BYTE*>(&info));
-  if (!printer) {
-    if (GetLastError() != ERROR_PRINTER_ALREADY_EXISTS) return LastError("AddPrinterW");
-  } else {
-    s.closePrinter(printer);
-  }
-  return s.setDefault(kPrinterName) ? "" : LastError("SetDefaultPrinterW");
-}
+std::string AddFilePrinter() { return Narrow(stwtest::InstallPostScriptPrinter(kPrinterName, L"FILE:")); }
 
 std::string TempFile(const char* name) {
   wchar_t folder[MAX_PATH + 1];

@@ -163,7 +163,6 @@
 
 #include <windows.h>
 #include <commctrl.h>
-#include <winspool.h>
 
 #include <cstdio>
 #include <cstring>
@@ -173,6 +172,7 @@
 #include <vector>
 
 #include "HelperArgs.h"
+#include "TestPrinter.h"
 
 namespace {
 
@@ -192,62 +192,6 @@ struct Failure {
 
 std::wstring Num(long long n);
 
-// A PostScript printer on `port`, made the default: the generic PPD that
-// winspool.drv carries as its driver's data file.
-void AddPrinter(const std::wstring& port) {
-  const HMODULE spool = LoadLibraryW(L"winspool.drv");
-  if (!spool) Fail(L"winspool.drv cannot be loaded");
-  const auto get = [&](const char* name) {
-    FARPROC p = GetProcAddress(spool, name);
-    if (!p) Fail(L"winspool.drv lacks a routine");
-    return reinterpret_cast<void*>(p);
-  };
-  const auto driverDirectory = reinterpret_cast<decltype(&::GetPrinterDriverDirectoryW)>(get("GetPrinterDriverDirectoryW"));
-  const auto addDriver = reinterpret_cast<decltype(&::AddPrinterDriverW)>(get("AddPrinterDriverW"));
-  const auto addPrinter = reinterpret_cast<decltype(&::AddPrinterW)>(get("AddPrinterW"));
-  const auto closePrinter = reinterpret_cast<decltype(&::ClosePrinter)>(get("ClosePrinter"));
-  const auto setDefault = reinterpret_cast<decltype(&::SetDefaultPrinterW)>(get("SetDefaultPrinterW"));
-  const HRSRC resource = FindResourceW(spool, MAKEINTRESOURCEW(1), L"PPDFILE");
-  const HGLOBAL loaded = resource ? LoadResource(spool, resource) : nullptr;
-  const void* bytes = loaded ? LockResource(loaded) : nullptr;
-  const DWORD size = resource ? SizeofResource(spool, resource) : 0;
-  if (!bytes || size == 0) Fail(L"winspool.drv has no PPD resource");
-  wchar_t folder[MAX_PATH + 1]{};
-  DWORD needed = 0;
-  if (!driverDirectory(nullptr, nullptr, 1, reinterpret_cast<BYTE*>(folder), sizeof folder, &needed))
-    Fail(L"GetPrinterDriverDirectoryW failed (error " + Num(GetLastError()) + L")");
-  const std::wstring version3 = std::wstring(folder) + L"\\3";
-  CreateDirectoryW(version3.c_str(), nullptr);
-  const HANDLE file = CreateFileW((version3 + L"\\generic.ppd").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) Fail(L"generic.ppd cannot be written");
-  DWORD written = 0;
-  const BOOL ok = WriteFile(file, bytes, size, &written, nullptr);
-  CloseHandle(file);
-  if (!ok || written != size) Fail(L"generic.ppd cannot be written");
-  DRIVER_INFO_3W driver{};
-  driver.cVersion = 3;
-  driver.pName = const_cast<wchar_t*>(L"Wine PostScript Driver");
-  driver.pDriverPath = const_cast<wchar_t*>(L"wineps.drv");
-  driver.pDataFile = const_cast<wchar_t*>(L"generic.ppd");
-  driver.pConfigFile = const_cast<wchar_t*>(L"wineps.drv");
-  if (!addDriver(nullptr, 3, reinterpret_cast<BYTE*>(&driver)) &&
-      GetLastError() != ERROR_PRINTER_DRIVER_ALREADY_INSTALLED)
-    Fail(L"AddPrinterDriverW failed (error " + Num(GetLastError()) + L")");
-  const wchar_t name[] = L"Stw Test Printer";
-  PRINTER_INFO_2W info{};
-  info.pPrinterName = const_cast<wchar_t*>(name);
-  info.pPortName = const_cast<wchar_t*>(port.c_str());
-  info.pDriverName = driver.pName;
-  info.pPrintProcessor = const_cast<wchar_t*>(L"WinPrint");
-  info.pDatatype = const_cast<wchar_t*>(L"RAW");
-  info.Attributes = PRINTER_ATTRIBUTE_LOCAL;
-  const HANDLE printer = addPrinter(nullptr, 2, reinterpret_cast<BYTE*>(&info));
-  if (!printer && GetLastError() != ERROR_PRINTER_ALREADY_EXISTS)
-    Fail(L"AddPrinterW failed (error " + Num(GetLastError()) + L")");
-  if (printer) closePrinter(printer);
-  if (!setDefault(name)) Fail(L"SetDefaultPrinterW failed (error " + Num(GetLastError()) + L")");
-}
 
 // ---------------------------------------------------------------- output
 
@@ -1466,7 +1410,8 @@ void Run(const Command& c) {
   } else if (n == L"echo") {
     Trace(c.text);
   } else if (n == L"add-printer") {
-    AddPrinter(c.text);
+    if (const std::wstring failure = stwtest::InstallPostScriptPrinter(L"Stw Test Printer", c.text); !failure.empty())
+      Fail(failure);
   } else if (n == L"run") {
     std::wstring line = c.text;  // CreateProcessW may write into it
     STARTUPINFOW si{};
