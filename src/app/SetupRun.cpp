@@ -6,6 +6,7 @@
 #include "base/Text.h"
 #include "platform/Factory.h"
 #include "system/CommandLine.h"
+#include "system/Elevation.h"
 #include "system/FolderVariables.h"
 
 namespace stw {
@@ -29,6 +30,32 @@ int TRunDialogs::MessageBox(const std::string& text, const std::string& title, u
 }
 
 // ---------------------------------------------------------------- the run
+
+namespace {
+
+// A silent run has no window: what a second instance asks of one happens
+// at once (a silent run starts everything with action 0, so nothing is
+// posted but the end, which is the return of the run).
+class TSilentInstanceHost : public IInstanceHost {
+ public:
+  TSilentInstanceHost(TSetupState& s, std::function<void(int)>& sleep) : s_(s), sleep_(sleep) {}
+  void* OwnerWindow() override { return nullptr; }
+  void HideWindows() override {}
+  void HideStartButtons() override {}
+  void Post(std::function<void()> message) override { message(); }
+  void EndMessageLoop() override {}
+  void CompletionAction() override {}
+  void ShowStage(const std::string& text, int) override { std::cerr << text << std::endl; }
+  void StagePosition(int) override {}
+  std::string Caption() override { return s_.WindowCaption(); }
+  void Sleep(int milliseconds) override { sleep_(milliseconds); }
+
+ private:
+  TSetupState& s_;
+  std::function<void(int)>& sleep_;
+};
+
+}  // namespace
 
 TSetupRun::TSetupRun(TPlatform platform, std::vector<std::string> args)
     : S(platform), supportLoader_(CreateNativeSupportModuleLoader(S.P.Fs)) {
@@ -233,11 +260,11 @@ int TSetupRun::SilentRun() {
   } else if (S.Def.UserType & 1) {
     S.Def.UserType = 1;
   }
-  // BeginInstallation: an elevated second instance is what the switch
-  // noadmin asks for; this program installs with its own rights only.
-  if (S.ElevateByRelaunch && S.Def.UserType != 2)
-    throw ESetupException("Administrator rights are needed to install " + S.Def.AppName +
-                          ". Start the setup again as an administrator.");
+  // An elevated second instance, or one after Controlled Folder Access,
+  // installs instead of this one: its exit code is this run's.
+  TSilentInstanceHost host(S, Sleep);
+  TSecondInstance instance(S, host);
+  if (!instance.BeginInstallation(kActionSilent)) return static_cast<int>(S.SecondInstanceExit.value_or(kExitFailed));
   if (S.UpgradeBlocked) {
     for (const std::string& line : Verdict.NoteLines) std::cerr << line << std::endl;
     return kExitFailed;

@@ -2,9 +2,11 @@
 // first sections read), the start-up sequence, the silent run and the
 // clean-up. The wizard window builds on the same steps.
 #pragma once
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/Install.h"
@@ -55,6 +57,10 @@ class TSetupRun {
   // returns the exit code. Unset: the program says that it installs only
   // silently.
   std::function<int(TSetupRun&)> Interactive;
+  // How the silent run waits (a test's does not).
+  std::function<void(int milliseconds)> Sleep = [](int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  };
 
   TSetupState S;
   TEarlierVerdict Verdict;

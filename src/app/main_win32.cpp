@@ -43,6 +43,7 @@ int RunWizard(stw::TSetupRun& run, stw::IDesktop& desktop, DesktopDialogs& dialo
   // when the run ends.
   stw::forms::Win32Backend backdropBackend;
   const std::unique_ptr<stw::TFormBackground> backdrop = stw::CreateBackground(run.S, backdropBackend, wizard.form);
+  if (backdrop) wizard.Backdrop = &backdrop->form;
   wizard.AfterStartup(run.Verdict);
   dialogs.owner = static_cast<HWND>(backend.FormWindow());
   backend.Run(wizard.form);
@@ -77,6 +78,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   stw::TRunDialogs dialogs(desktop, suppress, true);
   stw::TSetupRun run({*fs, *reg, *sys, dialogs, *shell}, args);
   auto desktopServices = stw::CreateNativeDesktop();
+  run.S.Desktop = desktopServices.get();
   run.Interactive = [&](stw::TSetupRun& r) { return RunWizard(r, *desktopServices, desktop); };
   return run.Main();
 }

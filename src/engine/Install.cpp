@@ -10,6 +10,7 @@
 #include "package/Crc32.h"
 #include "package/SafeName.h"
 #include "engine/RegistryData.h"
+#include "system/Elevation.h"
 #include "system/FolderVariables.h"
 
 namespace stw {
@@ -489,6 +490,10 @@ void TThreadInstallFiles::Execute() {
       } else {
         AfterInstallFile();
         o.QueueCommand(*Entry);
+        // The product's programs may write where Controlled Folder Access
+        // guards, when the setup asks for that.
+        if ((o.s_.Def.CfaOptions & 8) && EndsWith(AsciiLower(Entry->DestPath), ".exe"))
+          AllowThroughCfa(o.s_, Entry->DestPath, true);
       }
       PendingKB += static_cast<uint64_t>(o.pkg_.Tables.FileSizes[Entry->DataIndex]) / 1024;
       const uint64_t now = o.s_.P.Sys.TickCount();

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,7 @@ constexpr const char* kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVers
 constexpr const char* kSharedDllsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 
 class TSupportDll;
+class IDesktop;
 
 struct TSetupState {
   explicit TSetupState(TPlatform p) : P(p), Package(p.Fs, p.Dialogs) {}
@@ -75,6 +77,17 @@ struct TSetupState {
   bool Silent = false;
   bool PortableInstall = false;
   bool RelaunchedInstance = false, CanInstall = false, ElevateByRelaunch = false, PreferCurrentUser = false;
+  // A second instance of this program (elevated, or after Controlled
+  // Folder Access) was to take the installation over: the exit code of
+  // this run from then on (the child's; 1602 when the user refused the
+  // prompt, 1603 when it could not start). `HandedOver`: it ran.
+  std::optional<uint32_t> SecondInstanceExit;
+  bool HandedOver = false;
+  uint32_t ElevatedResult = 0;  // "Result" read back from the handshake key
+  std::string PowerShellPath;  // set when Controlled Folder Access is handled
+  // The desktop of the run (the network names of drives, the shell); null
+  // where there is none to ask.
+  IDesktop* Desktop = nullptr;
 
   // Earlier installation.
   std::string LogPath;

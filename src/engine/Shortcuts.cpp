@@ -13,6 +13,11 @@ void ReportMissing(TSetupState& s, const std::vector<std::string>& failures) {
   if (failures.empty()) return;
   std::string text = "These shortcuts could not be created:\r\r";
   for (const std::string& f : failures) text += f + "\r";
+  // Controlled Folder Access blocks this program and let the installation
+  // go on: the likely reason, and the user's way out.
+  if (s.Def.CfaOptions & 128)
+    text += "\rControlled Folder Access may have blocked them. Allow " + s.P.Sys.ProgramFile() +
+            " in the Windows Security settings, or create them yourself.\r";
   s.P.Dialogs.MessageBox(text, s.WindowCaption(), MB_OK_ | MB_ICONERROR_);
 }
 

@@ -597,6 +597,12 @@ void Form::Show() {
   backend_.FormChanged(*this, Property::Visible);
 }
 
+void Form::Hide() {
+  if (!shown_) return;
+  shown_ = false;
+  backend_.FormChanged(*this, Property::Visible);
+}
+
 void Form::Close() {
   if (closed_) return;
   closed_ = true;

@@ -609,6 +609,8 @@ class Form {
   // The form is shown until Close; the backend ends its message loop then.
   bool shown() const { return shown_; }
   void Show();
+  // Out of sight, its message loop still running (Show brings it back).
+  void Hide();
   void Close();
   bool closed() const { return closed_; }
   // The user asks to close the window (its close box, Alt+F4): Close only

@@ -197,6 +197,15 @@ class IShell {
   // Opens a file with the verb "open", shown normally (SW_SHOW); waits for
   // it to end when `wait`. False when it cannot be started.
   virtual bool OpenFile(const std::string& file, const std::string& parameters, bool wait) = 0;
+  // Starts `file` through the shell's extended call with `verb` ("runas"
+  // asks the user for administrator rights first), `parameters` and the
+  // show command `show` (SW_HIDE 0, SW_SHOWNORMAL 1), keeping the process
+  // so that the caller can wait for it; `owner` (a window, or nullptr)
+  // owns the system's prompt. nullptr when nothing started, with
+  // `declined` set when the user refused the prompt.
+  virtual std::unique_ptr<IProcess> ShellStart(const std::string& file, const std::string& verb,
+                                               const std::string& parameters, void* owner, int show,
+                                               bool& declined) = 0;
   // Tells the shell that file associations changed.
   virtual void NotifyAssociationsChanged() = 0;
   // Adds an access entry granting the Users group (S-1-5-32-545) full

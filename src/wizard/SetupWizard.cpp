@@ -80,6 +80,8 @@ bool HasSomethingToShow(const TComponentData& c, bool portable) {
 
 // ---------------------------------------------------------------- the form
 
+std::unique_ptr<IInstanceHost> MakeWizardInstanceHost(TSetupWizard& w);
+
 TSetupWizard::TSetupWizard(TSetupState& s, IBackend& backend, IDesktop& desktop,
                            std::function<std::unique_ptr<IBackend>()> dialogBackend)
     : S(s),
@@ -119,6 +121,8 @@ TSetupWizard::TSetupWizard(TSetupState& s, IBackend& backend, IDesktop& desktop,
       Timer3rdParty(form.AddTimer("Timer3rdParty")),
       dialogBackend_(std::move(dialogBackend)) {
   Sleep = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+  InstanceHost = MakeWizardInstanceHost(*this);
+  Instance = std::make_unique<TSecondInstance>(S, *InstanceHost);
 }
 
 TSetupWizard::~TSetupWizard() = default;
@@ -509,6 +513,11 @@ void TSetupWizard::AfterStartup(const TEarlierVerdict& verdict) {
   form.Show();
   if (!activeControl_ || !form.SetFocus(activeControl_)) form.SetFocus(&BtnInstall);
   if (!form.focused()) form.Press(Key::Tab);
+  // The copy started by another goes on with the action chosen there.
+  if (S.CanInstall && S.RelaunchedInstance && !S.Silent) {
+    const int action = StartActionFromSwitches(S.Args);
+    InstanceHost->Post([this, action] { ReplayStartAction(action); });
+  }
 }
 
 // ---------------------------------------------------------------- start page
@@ -581,6 +590,8 @@ void TSetupWizard::ExitAction() {
 }
 
 int TSetupWizard::ExitCode() const {
+  // The second instance installed (or did not): its outcome is the run's.
+  if (S.SecondInstanceExit) return static_cast<int>(*S.SecondInstanceExit);
   switch (end_) {
     case WizardEnd::Installed:
       return S.RebootNeeded ? kExitRestartNeeded : kExitSuccess;
@@ -617,24 +628,72 @@ bool TSetupWizard::RunningApplicationCheck() {
   return false;
 }
 
-bool TSetupWizard::ElevationCheck(int mode) {
-  (void)mode;
-  // An all-users installation that needs administrator rights this
-  // process does not have: the elevated second instance is not part of
-  // this program, so the user is told how to go on.
-  if (S.ElevateByRelaunch && S.Def.UserType != 2) {
-    S.P.Dialogs.MessageBox("Administrator rights are needed to install " + S.Def.AppName +
-                               " for all users. Start the setup again as an administrator, or install it for "
-                               "yourself only.",
-                           form.caption(), MB_OK_ | MB_ICONINFORMATION_);
-    return false;
+// What the second instance asks of the window.
+class TWizardInstanceHost : public IInstanceHost {
+ public:
+  explicit TWizardInstanceHost(TSetupWizard& w) : w_(w) {}
+  void* OwnerWindow() override { return w_.form.shown() ? w_.form.backend().NativeWindow(w_.form) : nullptr; }
+  void HideWindows() override {
+    if (!w_.form.shown()) return;
+    if (w_.Backdrop) w_.Backdrop->Hide();
+    w_.form.Hide();
   }
-  return true;
+  void HideStartButtons() override {
+    for (Button* b : {&w_.BtnInstall, &w_.BtnReadme, &w_.BtnComponents, &w_.BtnAdvanced, &w_.BtnExit})
+      b->SetVisible(false);
+  }
+  void Post(std::function<void()> message) override {
+    // The form runs what is still queued when it goes, after the rest of
+    // the wizard has gone: a message for a wizard that is gone is dropped.
+    std::weak_ptr<bool> alive = alive_;
+    w_.form.dispatcher().Post([this, alive, message] {
+      if (alive.lock()) w_.form.Guard(message);
+    });
+  }
+  void EndMessageLoop() override { w_.ExitAction(); }
+  void CompletionAction() override { w_.CompletionAction(); }
+  void ShowStage(const std::string& text, int maximum) override {
+    w_.HideAll();
+    w_.ShowWelcome(false);
+    for (Label* l : w_.RightsNotes) l->SetVisible(false);
+    w_.AddStage(text, static_cast<uint64_t>(maximum));
+    w_.form.backend().Pump();
+  }
+  void StagePosition(int position) override {
+    if (w_.Stages.empty()) return;
+    w_.Stages.back().gauge->SetPosition(static_cast<uint64_t>(position));
+    w_.form.backend().Pump();
+  }
+  std::string Caption() override { return w_.form.caption(); }
+  void Sleep(int milliseconds) override { w_.Sleep(milliseconds); }
+
+ private:
+  TSetupWizard& w_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+std::unique_ptr<IInstanceHost> MakeWizardInstanceHost(TSetupWizard& w) {
+  return std::make_unique<TWizardInstanceHost>(w);
 }
 
-bool TSetupWizard::Checks(int elevationMode) {
+void TSetupWizard::ReplayStartAction(int action) {
+  switch (action) {
+    case kActionComponents:
+      return BtnComponentsClick();
+    case kActionAdvanced:
+      return BtnAdvancedClick();
+    case kActionUserCurrent:
+      return BtnUserCurrentClick();
+    case kActionUserAll:
+      return BtnUserAllClick();
+    default:
+      return BtnInstallClick();
+  }
+}
+
+bool TSetupWizard::Checks(int action) {
   if (RunningApplicationCheck()) return false;
-  return ElevationCheck(elevationMode);
+  return Instance->BeginInstallation(action);
 }
 
 void TSetupWizard::ResolveUserTypeForQuickPath() {
@@ -646,21 +705,18 @@ void TSetupWizard::ResolveUserTypeForQuickPath() {
   }
 }
 
-bool TSetupWizard::ResolvedChecks(int elevationMode) {
-  // A path that is refused leaves the choice as it was, so that the user
-  // type page still offers both.
-  const uint8_t userType = S.Def.UserType;
-  const bool relaunch = S.ElevateByRelaunch;
+bool TSetupWizard::ResolvedChecks(int action) {
+  // The choice stays made whatever follows: a second instance installs for
+  // it, and this one reads its handshake where that installation wrote.
   ResolveUserTypeForQuickPath();
-  if (Checks(elevationMode)) return true;
-  S.Def.UserType = userType;
-  S.ElevateByRelaunch = relaunch;
-  return false;
+  return Checks(action);
 }
 
 void TSetupWizard::BtnInstallClick() {
   if (S.Def.PortableMode == 2) return OpenPortablePage();
-  if (!ResolvedChecks(1) || !PrepareInstallation() || !DiskSpaceCheck()) return;
+  if (!ResolvedChecks(1) || !PrepareInstallation()) return;
+  // The user chose to wait for the space: the start page again.
+  if (!DiskSpaceCheck()) return StartPageShow();
   LicenseOrInstall();
 }
 
@@ -703,7 +759,7 @@ void TSetupWizard::BtnUserCurrentClick() {
   S.Def.UserType &= static_cast<uint8_t>(~1u);
   if ((S.Def.UserType & 3) == 0) S.Def.UserType |= 2;
   S.ElevateByRelaunch = S.ElevateByRelaunch && (S.Def.UserType & 4);
-  if (!ElevationCheck(4)) return;
+  if (!Instance->BeginInstallation(kActionUserCurrent)) return;
   BtnUserCurrent.SetShield(false);
   if (!Checks(3)) return ReturnToStartPage();
   if (!PrepareInstallation()) return;
@@ -711,12 +767,8 @@ void TSetupWizard::BtnUserCurrentClick() {
 }
 
 void TSetupWizard::BtnUserAllClick() {
-  const uint8_t userType = S.Def.UserType;
   S.Def.UserType = 1;
-  if (!ElevationCheck(5)) {
-    S.Def.UserType = userType;
-    return;
-  }
+  if (!Instance->BeginInstallation(kActionUserAll)) return;
   if (!Checks(3)) return ReturnToStartPage();
   if (!PrepareInstallation()) return;
   ShowFoldersPage();

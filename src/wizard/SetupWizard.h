@@ -14,6 +14,7 @@
 #include "engine/Install.h"
 #include "engine/SetupState.h"
 #include "forms/Forms.h"
+#include "system/Elevation.h"
 #include "ui/TextPrinter.h"
 #include "wizard/EarlierInstallation.h"
 #include "wizard/Scaling.h"
@@ -208,6 +209,8 @@ class TSetupWizard {
   // components); false when the DLL refused: the window then closes.
   bool PrepareInstallation();
   void BtnDoneClick();
+  // A progress stage below the earlier ones: its status label and gauge.
+  void AddStage(const std::string& caption, uint64_t maximum);
   void BtnRebootNowClick();
   void BtnPrintClick();
   // The page of a missing framework or prerequisite (what the installation
@@ -239,6 +242,20 @@ class TSetupWizard {
   // The values the user set on the folders page, by variable index.
   std::vector<std::optional<std::string>> FolderOverrides;
 
+  // The second instance of this program (elevation, Controlled Folder
+  // Access) and what it asks of the window.
+  std::unique_ptr<IInstanceHost> InstanceHost;
+  std::unique_ptr<TSecondInstance> Instance;
+  // The backdrop, hidden with the window while a second instance runs.
+  forms::Form* Backdrop = nullptr;
+  // A relaunched instance goes on with the action of the first: the
+  // start-page button of `action` is pressed.
+  void ReplayStartAction(int action);
+  // What Done does: in a relaunched instance the handshake for the first;
+  // otherwise the menu folder opened and the program started, from this
+  // installation or the one a second instance made.
+  void CompletionAction();
+
   // Testing hooks: the one-second pause after the menu folder is opened,
   // and the installation's progress page.
   std::function<void(int ms)> Sleep;
@@ -250,6 +267,7 @@ class TSetupWizard {
 
  private:
   friend class TWizardProgress;
+  friend class TWizardInstanceHost;
   int S_(int designed) const { return Scale.Scale(designed, 11); }
   int Margin() const { return TreeComponents.bounds().left; }
   forms::Font FormFont() const;
@@ -263,11 +281,11 @@ class TSetupWizard {
   forms::Colour BandAt(int y) const;
   void HideAll();
   void ShowNavigation(bool back, bool proceed, bool abort);
-  bool Checks(int elevationMode);
-  // The quick paths' user type resolution, then the checks; a refusal
-  // restores the user type.
-  bool ResolvedChecks(int elevationMode);
-  bool ElevationCheck(int mode);
+  // The running-application check, then the installation's beginning for
+  // the start-page action (elevation, Controlled Folder Access).
+  bool Checks(int action);
+  // The quick paths' user type resolution, then the checks.
+  bool ResolvedChecks(int action);
 
   // Folders and file types.
   void ShowFoldersPage();

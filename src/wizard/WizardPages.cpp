@@ -302,22 +302,10 @@ class TWizardProgress : public IInstallProgress {
   explicit TWizardProgress(TSetupWizard& w) : w_(w) {}
 
   void Stage(StageKind kind, const std::string& caption, uint64_t maximum) override {
-    Form& form = w_.form;
-    const int m = w_.Margin(), unit = w_.Scale.lineUnit, width = form.bounds().width - 2 * m;
-    const int index = static_cast<int>(w_.Stages.size());
-    const int top = m + index * 2 * unit;
-    const std::string n = std::to_string(index + 1);
-    Label& label = form.Add<Label>("LabelStage" + n);
-    label.SetTransparent(true);
-    label.SetBounds({m, top, width, form.MeasureText(form.font(), "Ag").height});
-    label.SetCaption(caption);
-    ProgressBar& gauge = form.Add<ProgressBar>("GaugeStage" + n);
-    gauge.SetBounds({m, top + unit * 2 / 3, width, std::max(8, unit / 2)});
-    gauge.SetMaximum(maximum);
-    w_.Stages.push_back({&label, &gauge});
+    w_.AddStage(caption, maximum);
     files_ = kind == StageKind::Files;
-    if (files_) form.SetTaskbarProgress(TaskbarState::Normal, 0, maximum);
-    form.backend().Pump();
+    if (files_) w_.form.SetTaskbarProgress(TaskbarState::Normal, 0, maximum);
+    w_.form.backend().Pump();
   }
   void Status(const std::string& text) override {
     w_.form.dispatcher().Synchronize([&] {
@@ -356,6 +344,21 @@ class TWizardProgress : public IInstallProgress {
   TSetupWizard& w_;
   bool files_ = false;
 };
+
+void TSetupWizard::AddStage(const std::string& caption, uint64_t maximum) {
+  const int m = Margin(), unit = Scale.lineUnit, width = form.bounds().width - 2 * m;
+  const int index = static_cast<int>(Stages.size());
+  const int top = m + index * 2 * unit;
+  const std::string n = std::to_string(index + 1);
+  Label& label = form.Add<Label>("LabelStage" + n);
+  label.SetTransparent(true);
+  label.SetBounds({m, top, width, form.MeasureText(form.font(), "Ag").height});
+  label.SetCaption(caption);
+  ProgressBar& gauge = form.Add<ProgressBar>("GaugeStage" + n);
+  gauge.SetBounds({m, top + unit * 2 / 3, width, std::max(8, unit / 2)});
+  gauge.SetMaximum(maximum);
+  Stages.push_back({&label, &gauge});
+}
 
 void TSetupWizard::StartInstallation() {
   HideAll();
@@ -445,22 +448,33 @@ void TSetupWizard::BtnDoneClick() {
   if (doneRan_) return;
   doneRan_ = true;
   BtnDone.SetEnabled(false);
+  CompletionAction();
+  CommonEnd();
+}
+
+void TSetupWizard::CompletionAction() {
+  // The elevated copy starts nothing with the administrator's rights: the
+  // copy that started it does, with the user's own.
+  if (S.RelaunchedInstance) return Instance->WriteCompletionHandshake();
   FolderContext ctx = S.Folder();
   if (S.Def.FinishFlags & 2) {
     std::string menu;
     if (S.PortableInstall) {
       menu = S.Def.PortableFolder;
+    } else if (S.HandedOver) {
+      menu = Instance->TakeHandshakeValue("FinishedMenu");
     } else if (const TSpecialFolder* v = FindFolderVariable(S.Def.FolderVariables, "%APPMENU%")) {
       menu = PathFor(*v, S.Def.UserType);
     }
     if (!menu.empty()) Desktop.ShellOpen(menu, "open", "", "", 5);
     Sleep(1000);
   }
-  if (S.Def.FinishExeIndex != kNoIndex && S.Def.FinishExeIndex < S.Package.Tables.InstalledPaths.size()) {
-    const std::string path = S.Package.Tables.InstalledPaths[S.Def.FinishExeIndex];
+  if (S.Def.FinishExeIndex != kNoIndex) {
+    const auto& installed = S.Package.Tables.InstalledPaths;
+    std::string path = S.Def.FinishExeIndex < installed.size() ? installed[S.Def.FinishExeIndex] : std::string();
+    if (path.empty() && S.HandedOver) path = Instance->TakeHandshakeValue("FinishedExe");
     if (!path.empty()) Desktop.ShellOpen(path, "", ExpandVariables(S.Def.FinishParams, ctx), ExtractFileDir(path), 5);
   }
-  CommonEnd();
 }
 
 void TSetupWizard::CommonEnd() {

@@ -209,6 +209,25 @@ bool HostShell::OpenFile(const std::string& file, const std::string& parameters,
   return true;
 }
 
+std::unique_ptr<IProcess> HostShell::ShellStart(const std::string& file, const std::string& verb,
+                                                const std::string& parameters, void* owner, int show,
+                                                bool& declined) {
+  const std::optional<Program> p = Find(file);
+  declined = p && p->decline && verb == "runas";
+  {
+    std::lock_guard<std::mutex> g(mutex_);
+    events_.push_back("shell\t" + file + "\t" + verb + "\t" + parameters + "\t" + std::to_string(show) + "\t" +
+                      (owner ? "owner" : "noowner") + (p && !p->refuse && !declined ? "" : "\tfailed"));
+  }
+  if (!p || p->refuse || declined) return nullptr;
+  uint32_t code = p->exitCode;
+  if (p->run)
+    code = p->run(parameters);
+  else if (p->effect)
+    p->effect(parameters);
+  return std::make_unique<HostProcess>(code, p->runMilliseconds);
+}
+
 void HostShell::NotifyAssociationsChanged() {
   std::lock_guard<std::mutex> g(mutex_);
   ++associationNotices_;

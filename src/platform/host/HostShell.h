@@ -28,6 +28,11 @@ class HostShell : public IShell {
     uint32_t exitCode = 0;
     uint32_t runMilliseconds = 0;  // a wait shorter than this times out
     std::function<void(const std::string& commandLine)> effect;  // run at the start
+    // Run at a start through the shell with its parameters instead of
+    // `effect`; its result is the exit code (a second instance of the setup
+    // runs here, on the same machine, while the first waits).
+    std::function<uint32_t(const std::string& parameters)> run;
+    bool decline = false;  // the user refuses the "runas" prompt
   };
   void Script(const std::string& fileName, Program program);
   // Font files that AddFontResource refuses.
@@ -36,7 +41,8 @@ class HostShell : public IShell {
   void SetRemovable(const std::string& letters);
 
   // What happened, in order: "start<TAB>program<TAB>command line" and
-  // "open<TAB>file<TAB>parameters<TAB>wait|nowait".
+  // "open<TAB>file<TAB>parameters<TAB>wait|nowait" and
+  // "shell<TAB>file<TAB>verb<TAB>parameters<TAB>show<TAB>owner|noowner".
   std::vector<std::string> Events() const;
   std::vector<std::string> Fonts() const;  // added, in order
   std::vector<std::string> TypeLibraries() const;  // "path<TAB>help folder"
@@ -55,6 +61,8 @@ class HostShell : public IShell {
   bool RegisterTypeLibrary(const std::string& path, const std::string& helpFolder, std::string& error) override;
   std::unique_ptr<IProcess> StartProcess(const std::string& program, const std::string& commandLine) override;
   bool OpenFile(const std::string& file, const std::string& parameters, bool wait) override;
+  std::unique_ptr<IProcess> ShellStart(const std::string& file, const std::string& verb, const std::string& parameters,
+                                       void* owner, int show, bool& declined) override;
   void NotifyAssociationsChanged() override;
   bool GrantUsersFullControl(const std::string& folder) override;
   bool IsRemovableDrive(const std::string& root) override;

@@ -151,6 +151,14 @@ class Win32Process : public IProcess {
   HANDLE process_;
 };
 
+// The process of a start that left none (the shell handed the file to a
+// program that was running already): it has ended, with success.
+class EndedProcess : public IProcess {
+ public:
+  bool Wait(uint32_t) override { return true; }
+  std::optional<uint32_t> ExitCode() override { return 0u; }
+};
+
 class Win32Shell : public IShell {
  public:
   bool SaveShellLink(const ShellLinkData& link, const std::string& linkPath, std::string& error) override {
@@ -264,6 +272,30 @@ class Win32Shell : public IShell {
       CloseHandle(info.hProcess);
     }
     return true;
+  }
+
+  std::unique_ptr<IProcess> ShellStart(const std::string& file, const std::string& verb,
+                                       const std::string& parameters, void* owner, int show,
+                                       bool& declined) override {
+    ComApartment com;
+    const std::wstring f = Wide(file), v = Wide(verb), p = Wide(parameters);
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.hwnd = static_cast<HWND>(owner);
+    info.lpVerb = v.empty() ? nullptr : v.c_str();
+    info.lpFile = f.c_str();
+    info.lpParameters = p.empty() ? nullptr : p.c_str();
+    info.nShow = show;
+    declined = false;
+    if (!ShellExecuteExW(&info)) {
+      declined = GetLastError() == ERROR_CANCELLED;
+      return nullptr;
+    }
+    // A document handed to a program that was running already leaves no
+    // process to wait for: it counts as ended at once.
+    if (!info.hProcess) return std::make_unique<EndedProcess>();
+    return std::make_unique<Win32Process>(info.hProcess);
   }
 
   void NotifyAssociationsChanged() override { SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr); }
