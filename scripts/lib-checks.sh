@@ -92,6 +92,17 @@ reg_get() {  # key, value, view (32/64)
 reg_value() {  # key, value, view: the data, or <missing>
   reg_get "$@" || printf '<missing>'
 }
+lines_of() {  # Linux file: its lines without CR, or <missing>
+  if [ -f "$1" ]; then tr -d '\r' <"$1"; else printf '<missing>'; fi
+}
+wait_for_line() {  # Linux file, exact line, seconds
+  local _
+  for _ in $(seq 1 $(($3 * 10))); do
+    [ -f "$1" ] && tr -d '\r' <"$1" | grep -qxF -- "$2" && return 0
+    sleep 0.1
+  done
+  return 1
+}
 key_exists() {  # key, view
   reg_query "$1" /reg:"$2"
 }

@@ -52,7 +52,7 @@ run_setup() {  # package (Linux path, or a network path \\server\share\...), swi
   set +e
   local package=$1
   [[ $package == '\\'* ]] || package=$(z_path "$1")  # a network path stays as it is
-  timeout 60 "$wine64" "$win_build/src/setup.exe" "$package" "${@:2}" </dev/null >"$last_out" 2>&1
+  timeout 60 "$wine64" "${SETUP_PROGRAM:-$win_build/src/setup.exe}" "$package" "${@:2}" </dev/null >"$last_out" 2>&1
   code=$?
   set -e
 }
@@ -291,17 +291,6 @@ lnk_fields() {  # .lnk (Windows path)
   python3 "$root/tests/e2e/lnk.py" "$(unix_path "$1")" 2>&1 || true
 }
 # Waits until a file has a line; 0 when it came.
-wait_for_line() {  # Linux file, exact line, seconds
-  local _
-  for _ in $(seq 1 $(($3 * 10))); do
-    [ -f "$1" ] && tr -d '\r' <"$1" | grep -qxF -- "$2" && return 0
-    sleep 0.1
-  done
-  return 1
-}
-lines_of() {  # Linux file: its lines without CR, or <missing>
-  if [ -f "$1" ]; then tr -d '\r' <"$1"; else printf '<missing>'; fi
-}
 # setup.exe in the background (for a look at what it does while it runs):
 # start_setup as run_setup; finish_setup waits and sets $code.
 start_setup() {  # package (Linux path), switches...
@@ -1145,6 +1134,90 @@ expect_true "the program is installed" exists "$hooked\\app.exe"
 expect_false "the component the DLL cleared is not" exists "$hooked\\extra.txt"
 expect_true "the DLL is told where the log is" grep -qixF "FinishDeployment path=$hooked\\Stowa.log" "$calls"
 fi  # supportdll
+
+# ---------------------------------------------------------------- (15c) the elevated second instance
+
+if only elevation; then
+scenario="the elevated second instance"
+# Only for all users; setup-limited.exe runs with the token of an
+# administrator without elevation, so with /noadmin it starts its elevated
+# copy ("runas" under Wine: at once, with the same token).
+cat >"$work/elevate.json" <<EOF
+{
+  "publisher": "Test Works", "productKey": "Elevated Product", "version": "1.0", "userType": 1,
+  "folders": {"APPFOLDER": ["%PROGRAMFILES%\\\\Elevated Product", ""]},
+  "supportDll": {"name": "StwSupport.dll", "source": "$(json_path "$helpers")/StwSupport.dll"},
+  "files": [{"name": "UnStowa32.exe", "source": "src/UnStowa32.exe"},
+            {"name": "who.exe", "source": "$(json_path "$helpers")/StwWho.exe"}],
+  "components": [{"name": "Main", "folders": [{"name": "%APPFOLDER%", "items": [{"file": "who.exe"}]}]}]
+}
+EOF
+build_named elevate
+calls=$work/elevate-calls.txt
+elevated_app='C:\Program Files\Elevated Product'
+# The child refuses (its support DLL says no): its 1603 is the first's.
+rm -f "$calls"
+SETUP_PROGRAM=$helpers/setup-limited.exe STW_SUPPORT_LOG=$(z_path "$calls") STW_SUPPORT_ALLOW=0 \
+  run_setup "$work/elevate.exe" /silent /noadmin /suppressmsgboxes
+expect_eq "a refusing child: exit code 1603 (67 under Wine)" 67 "$code"
+expect_eq "only the elevated copy asked the DLL" 1 "$(grep -c '^AllowInstallation' "$calls" || true)"
+expect_false "nothing installed" exists "$elevated_app\\who.exe"
+# The child installs for all users.
+rm -f "$calls"
+SETUP_PROGRAM=$helpers/setup-limited.exe STW_SUPPORT_LOG=$(z_path "$calls") \
+  run_setup "$work/elevate.exe" /silent /noadmin /suppressmsgboxes
+expect_eq "exit code" 0 "$code"
+expect_true "who.exe is installed" same_file "$helpers/StwWho.exe" "$elevated_app\\who.exe"
+expect_eq "the uninstall entry (all users)" "Elevated Product 1.0" \
+  "$(reg_value "HKLM\\$(uninstall_of "Elevated Product")" DisplayName 32)"
+expect_eq "the child's rights test left its installer file" "$(z_path "$work/elevate.exe")" \
+  "$(reg_value "HKLM\\$handshake_key" Stub 32)"
+expect_true "the DLL was told where the log is" grep -qixF "FinishDeployment path=$elevated_app\\Stowa.log" "$calls"
+fi  # elevation
+
+# ---------------------------------------------------------------- (15d) Controlled Folder Access
+
+if only cfa; then
+scenario="Controlled Folder Access"
+# A Windows 10 release with the feature on, for this copy of setup.exe
+# (Wine's version per program); PowerShell is a recorder in its place.
+cfa_dir="$work/O'Brien"
+mkdir -p "$cfa_dir"
+cp "$win_build/src/setup.exe" "$cfa_dir/setup-cfa.exe"
+wreg add 'HKCU\Software\Wine\AppDefaults\setup-cfa.exe' /v Version /d win10 /f
+wreg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion' /v ReleaseId /d 2009 /f /reg:64
+cfa_key='HKLM\Software\Microsoft\Windows Defender\Windows Defender Exploit Guard\Controlled Folder Access'
+wreg add "$cfa_key" /v EnableControlledFolderAccess /t REG_DWORD /d 1 /f /reg:64
+wreg add "$cfa_key\\AllowedApplications" /f /reg:64
+ps_dir="$prefix/drive_c/windows/system32/WindowsPowerShell/v1.0"
+mkdir -p "$ps_dir"
+cp "$helpers/StwWho.exe" "$ps_dir/powershell.exe"
+jq '.productKey = "Cfa Product" | .folders.APPFOLDER = ["%PROGRAMFILES%\\Cfa Product", ""] | .cfa = {options: 9}' \
+  "$work/base.json" >"$work/cfa.json"
+build_named cfa
+who=$work/cfa-who.txt
+rm -f "$who"
+SETUP_PROGRAM=$cfa_dir/setup-cfa.exe STW_WHO_LOG=$(z_path "$who") STW_WHO_DEFENDER=1 run_setup "$work/cfa.exe" /silent /userall
+expect_eq "exit code" 0 "$code"
+expect_true "the product is installed by the second instance" exists 'C:\Program Files\Cfa Product\app.exe'
+program=$(z_path "$cfa_dir/setup-cfa.exe")
+quoted=${program//\'/\'\'}
+ps_line() {  # cmdlet, path as quoted
+  printf '%s' "instance= args=-NoProfile -WindowStyle Hidden -Command \"$1 -ControlledFolderAccessAllowedApplications '$2'\""
+}
+ps_lines=$(lines_of "$who")
+expect_eq "PowerShell's first command: the setup allowed, its apostrophe doubled" \
+  "$(ps_line Add-MpPreference "$quoted")" "$(sed -n 1p <<<"$ps_lines")"
+expect_eq "then the uninstaller beside it" \
+  "$(ps_line Add-MpPreference "${quoted%\\*}\\UnStowa.exe")" "$(sed -n 2p <<<"$ps_lines")"
+expect_true "the second instance allowed the installed program" \
+  grep -qxF "$(ps_line Add-MpPreference 'C:\Program Files\Cfa Product\app.exe')" <<<"$ps_lines"
+expect_eq "the setup withdrawn last" "$(ps_line Remove-MpPreference "$quoted")" "$(tail -n 1 <<<"$ps_lines")"
+expect_false "... from the allowed applications" value_exists "$cfa_key\\AllowedApplications" "$program" 64
+expect_true "the uninstaller stays allowed" value_exists "$cfa_key\\AllowedApplications" "${program%\\*}\\UnStowa.exe" 64
+wreg delete 'HKCU\Software\Wine\AppDefaults\setup-cfa.exe' /f
+wreg add "$cfa_key" /v EnableControlledFolderAccess /t REG_DWORD /d 0 /f /reg:64
+fi  # cfa
 
 # ---------------------------------------------------------------- (16) portable
 

@@ -81,6 +81,9 @@ make_packages() {
   # A portable installation beside the one on the disk, on any drive.
   package portable 'del(.licence) | .portable = {mode: 1, markerMode: 1, showAllDrives: 1, folder: "StowaDemo"}'
   package newer 'del(.licence) | .releaseDate = "2026-12-05" | .version = "1.1"'
+  # For all users only, its program a recorder of who started it.
+  package elevate 'del(.licence) | .userType = 1 | .finish.flags = 4
+    | .files |= map(if .name == "demo.exe" then .source = "'"$win_build"'/tests/wine/StwWho.exe" else . end)'
   # The backdrop: dark blue (0x800000 is blue 0x80) down to black, the
   # picture transparent, both texts with shadows.
   make_picture "$work/backdrop.bmp"
@@ -111,7 +114,7 @@ drive() {
   cat >"$work/$name.drv"
   local out=$work/$name.out
   set +e
-  timeout 120 "$wine64" "$win_build/src/setup.exe" "$(z_path "$work/$pkg.exe")" "$@" </dev/null >"$out.setup" 2>&1 &
+  timeout 120 "$wine64" "${SETUP_PROGRAM:-$win_build/src/setup.exe}" "$(z_path "$work/$pkg.exe")" "$@" </dev/null >"$out.setup" 2>&1 &
   local setup_pid=$!
   timeout 110 "$wine64" "$driver" "$(z_path "$work/$name.drv")" "$(z_path "$shots/raw")" </dev/null >"$out" 2>&1
   driver_code=$?
@@ -450,6 +453,36 @@ EOF
     collect_shots "$dpi"
   fi
 
+  if only elevation && [ "$dpi" = 96 ]; then
+    scenario="$dpi dpi: the elevated copy installs, the first starts the program"
+    new_prefix "$dpi"
+    who=$work/elevate-who.txt
+    rm -f "$who"
+    # setup-limited.exe: an administrator without elevation, so the
+    # installation for all users asks for the rights; the copy it starts
+    # replays the Install button, installs and hands the program back.
+    export STW_WHO_LOG
+    STW_WHO_LOG=$(z_path "$who")
+    SETUP_PROGRAM=$win_build/tests/wine/setup-limited.exe drive elevate elevate /noadmin <<'EOF'
+window
+visible BtnInstall
+shot elevate-start
+click BtnInstall
+gone
+EOF
+    expect_eq "exit code: the child's" 0 "$code"
+    expect_true "the elevated copy installed demo.exe" same_file "$win_build/tests/wine/StwWho.exe" "$app\\demo.exe"
+    # Started, not waited for: it may write a moment after the setup ended.
+    wait_for_line "$who" "instance=first args=" 10 || true
+    expect_eq "the finished program was started once, by the first instance" "instance=first args=" "$(lines_of "$who")"
+    unset STW_WHO_LOG
+    expect_eq "the handshake: the child finished" 42 \
+      "$(reg_value 'HKLM\Software\Orvane\Carrovit' Result 32)"
+    expect_eq "the program's path was taken by the first instance" "<missing>" \
+      "$(reg_value 'HKLM\Software\Orvane\Carrovit' FinishedExe 32)"
+    collect_shots "$dpi"
+  fi
+
   if only exit; then
     scenario="$dpi dpi: exit without installing"
     new_prefix "$dpi"
@@ -469,7 +502,7 @@ EOF
 
 trap stop_all EXIT
 start=$SECONDS
-build_tools setup WizardDriver StwRecord
+build_tools setup WizardDriver StwRecord StwWho setup-limited
 make_wine_template
 rm -rf "$work"
 mkdir -p "$work" "$shots/raw"
