@@ -1111,8 +1111,9 @@ cat >"$work/hooks.json" <<EOF
   "folders": {"APPFOLDER": ["", "%LOCALAPPDATAROOT%\\\\Hooked Product"]},
   "supportDll": {"name": "StwSupport.dll", "source": "$(json_path "$helpers")/StwSupport.dll"},
   "files": [{"name": "UnStowa32.exe", "source": "src/UnStowa32.exe"}, {"name": "app.exe", "source": "src/notes.txt"},
-            {"name": "extra.txt", "source": "src/notes.txt"}],
-  "components": [{"name": "Main", "folders": [{"name": "%APPFOLDER%", "items": [{"file": "app.exe"}]}]},
+            {"name": "extra.txt", "source": "src/notes.txt"}, {"name": "tool.txt", "source": "src/new.txt"}],
+  "components": [{"name": "Main", "folders": [{"name": "%APPFOLDER%", "items": [{"file": "app.exe"}]},
+                                             {"name": "%TOOLS%", "items": [{"file": "tool.txt"}]}]},
                  {"name": "Extra", "optional": true, "selected": true,
                   "folders": [{"name": "%APPFOLDER%", "items": [{"file": "extra.txt"}]}]}]
 }
@@ -1128,8 +1129,10 @@ expect_true "the DLL is asked, for the current user" grep -q "^AllowInstallation
 expect_false "nothing installed" exists "$hooked\\app.exe"
 # Allowed: the DLL clears the optional component and learns the log's path.
 rm -f "$calls"
-STW_SUPPORT_LOG=$(z_path "$calls") STW_SUPPORT_SELECT='Extra=-1,0' run_setup "$work/hooks.exe" /silent /suppressmsgboxes
+STW_SUPPORT_LOG=$(z_path "$calls") STW_SUPPORT_SELECT='Extra=-1,0' STW_SUPPORT_INSTALL='%TOOLS%|Tools|C:\StwTools|' \
+  run_setup "$work/hooks.exe" /silent /suppressmsgboxes
 expect_eq "allowed: exit code" 0 "$code"
+expect_true "the folder the DLL added takes the component's file" same_file "$work/src/new.txt" 'C:\StwTools\tool.txt'
 expect_true "the program is installed" exists "$hooked\\app.exe"
 expect_false "the component the DLL cleared is not" exists "$hooked\\extra.txt"
 expect_true "the DLL is told where the log is" grep -qixF "FinishDeployment path=$hooked\\Stowa.log" "$calls"

@@ -208,6 +208,10 @@ TEST_F(ElevationTest, TheElevatedCopyInstallsAndTheFirstStartsTheProgramWithTheU
   ScriptElevatedChild();
   std::filesystem::create_directories(fs.NativePath("C:\\My Temp"));
   TSetupWizard& wz = Open(Finishing(Choice()), {"/noadmin", "/temp", "C:\\My Temp"});
+  forms::HeadlessBackend backdropBackend;
+  forms::Form backdrop(backdropBackend);
+  backdrop.Show();
+  wz.Backdrop = &backdrop;
   wz.BtnInstall.Click();
   EXPECT_TRUE(ShellStarts().empty());  // posted: the click's handler ends first
   Pump();
@@ -216,7 +220,8 @@ TEST_F(ElevationTest, TheElevatedCopyInstallsAndTheFirstStartsTheProgramWithTheU
   ASSERT_EQ(ShellStarts().size(), 1u);
   EXPECT_EQ(ShellStarts()[0], "shell\t" + kSetupProgram + "\trunas\t\"" + wz.S.SetupFile +
                                   "\" /elevate /temp \"C:\\My Temp\"\t1\tnoowner");
-  EXPECT_FALSE(wz.form.shown());  // hidden while the child ran
+  EXPECT_FALSE(wz.form.shown());  // hidden while the child ran, with the backdrop
+  EXPECT_FALSE(backdrop.shown());
   // The child installed for all users and started nothing itself.
   EXPECT_TRUE(fs.FileExists(App("app.exe")));
   EXPECT_TRUE(childDesktop.Events().empty());

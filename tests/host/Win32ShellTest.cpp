@@ -390,6 +390,23 @@ TEST_F(Win32ShellTest, AStartedProgramReportsItsExitCode) {
   EXPECT_FALSE(Shell().StartProcess(m_.Work() + "missing.exe", "missing.exe"));
 }
 
+TEST_F(Win32ShellTest, AProgramStartedThroughTheShellIsKeptToWaitFor) {
+  // "runas" under Wine starts at once (there is no prompt); on Windows the
+  // test runs elevated, so none is shown either.
+  const std::string cmd = SystemFolder() + "\\cmd.exe";
+  for (const char* verb : {"open", "runas"}) {
+    bool declined = true;
+    std::unique_ptr<IProcess> p = Shell().ShellStart(cmd, verb, "/c exit 42", nullptr, 0, declined);
+    ASSERT_TRUE(p) << verb;
+    EXPECT_FALSE(declined);
+    ASSERT_TRUE(p->Wait(60000));
+    EXPECT_EQ(p->ExitCode(), 42u) << verb;
+  }
+  bool declined = true;
+  EXPECT_FALSE(Shell().ShellStart(m_.Work() + "missing.exe", "open", "", nullptr, 1, declined));
+  EXPECT_FALSE(declined);  // not the user's no: a start that failed
+}
+
 // Answers every message box of this process with OK while it lives: the
 // shell tells the user itself when it cannot open a file, and nobody is
 // there to close its box.

@@ -281,7 +281,10 @@ class Win32Shell : public IShell {
     const std::wstring f = Wide(file), v = Wide(verb), p = Wide(parameters);
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // The system's prompt for the rights still shows; its error boxes do
+    // not (the caller reports a start that failed, and an unattended run
+    // must never wait for someone to close a box).
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     info.hwnd = static_cast<HWND>(owner);
     info.lpVerb = v.empty() ? nullptr : v.c_str();
     info.lpFile = f.c_str();
