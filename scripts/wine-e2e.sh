@@ -11,7 +11,9 @@
 # build on each other), features (registry data, shortcuts, file types,
 # fonts, self-registration, commands, prerequisites and the framework check
 # of an all-users installation, and its update), user-features (the same
-# for the current user), dotnet (a framework too old), portable, block (a
+# for the current user), dotnet (a framework too old), supportdll, elevation
+# (the elevated copy of setup-limited.exe), cfa (Controlled Folder Access
+# with a stand-in PowerShell), portable, block (a
 # compressed block as long as its content). STW_E2E_DIR moves the work
 # folder and the prefix (default build/wine), so that two runs can share a
 # machine.

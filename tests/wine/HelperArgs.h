@@ -3,7 +3,29 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace stwtest {
+
+// An environment variable's value, empty when it is not set.
+inline std::wstring Env(const wchar_t* name) {
+  wchar_t small[1];
+  const DWORD n = GetEnvironmentVariableW(name, small, 1);
+  if (n == 0) return {};
+  std::wstring value(n, L'\0');
+  const DWORD got = GetEnvironmentVariableW(name, value.data(), n);
+  value.resize(got);
+  return value;
+}
+
+// UTF-16 to UTF-8.
+inline std::string Utf8(const std::wstring& w) {
+  if (w.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr, nullptr);
+  return out;
+}
 
 // A decimal number (or 0x-prefixed hexadecimal) that fits 32 bits, and
 // nothing else. A leading minus stands for the two's complement, so "-1"

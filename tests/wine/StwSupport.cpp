@@ -35,17 +35,13 @@
 #include <cwchar>
 #include <string>
 
+#include "HelperArgs.h"
+
+using stwtest::Env;
+using stwtest::Utf8;
+
 namespace {
 
-std::wstring Env(const wchar_t* name) {
-  wchar_t small[1];
-  const DWORD n = GetEnvironmentVariableW(name, small, 1);
-  if (n == 0) return {};
-  std::wstring value(n, L'\0');
-  const DWORD got = GetEnvironmentVariableW(name, value.data(), n);
-  value.resize(got);
-  return value;
-}
 
 // The value in the ANSI code page, as an ANSI DLL would get it.
 std::string EnvA(const char* name) {
@@ -58,13 +54,6 @@ std::string EnvA(const char* name) {
   return value;
 }
 
-std::string Utf8(const std::wstring& w) {
-  if (w.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
 
 void Record(const std::string& line) {
   const std::wstring log = Env(L"STW_SUPPORT_LOG");

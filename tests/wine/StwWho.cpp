@@ -14,13 +14,12 @@
 
 #include <string>
 
-namespace {
+#include "HelperArgs.h"
 
-std::wstring Env(const wchar_t* name) {
-  wchar_t buffer[4096];
-  const DWORD n = GetEnvironmentVariableW(name, buffer, 4096);
-  return n > 0 && n < 4096 ? std::wstring(buffer, n) : std::wstring();
-}
+using stwtest::Env;
+using stwtest::Utf8;
+
+namespace {
 
 // The command line without its first word (the program, perhaps quoted).
 std::wstring Arguments() {
@@ -36,13 +35,6 @@ std::wstring Arguments() {
   return p;
 }
 
-std::string Utf8(const std::wstring& w) {
-  if (w.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
 
 void ApplyDefenderCommand(const std::wstring& args) {
   const bool add = args.find(L"Add-MpPreference") != std::wstring::npos;
