@@ -575,5 +575,26 @@ TEST_F(CfaTest, TheInstalledProgramsAreAllowedWhenTheSetupAsks) {
   EXPECT_EQ(std::count(commands.begin(), commands.end(), CfaPowerShellParameters(App("readme.txt"), true)), 0);
 }
 
+TEST_F(CfaTest, AShortcutThatCannotBeSavedUnderTheBlockSaysWhy) {
+  PackageManifest m = Product();
+  m.cfaOptions = 8;  // the installed programs allowed: no box, no second instance
+  m.components[0].root.folders.push_back(MenuWithShortcut(m));
+  // A folder where the link goes: it cannot be saved.
+  const std::string link = kPrograms + "\\Test Product\\The program.lnk";
+  std::filesystem::create_directories(fs.NativePath(link));
+  EXPECT_EQ(Run(Build(m), {"/silent", "/userall"}, false), kExitSuccess);
+  ASSERT_FALSE(dialogs.shown.empty());
+  const std::string& text = dialogs.shown.back().text;
+  EXPECT_NE(text.find(link), std::string::npos) << text;
+  EXPECT_NE(text.find("Controlled Folder Access may have blocked them"), std::string::npos) << text;
+
+  // Without the block the reason is not suggested.
+  reg.WriteDword(RegRoot::LocalMachine, kCfaKey, "EnableControlledFolderAccess", 0, RegView::View64);
+  dialogs.shown.clear();
+  EXPECT_EQ(Run(Build(m), {"/silent", "/userall"}, false), kExitSuccess);
+  ASSERT_FALSE(dialogs.shown.empty());
+  EXPECT_EQ(dialogs.shown.back().text.find("Controlled Folder Access"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace stw::test
