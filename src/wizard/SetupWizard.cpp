@@ -677,17 +677,22 @@ std::unique_ptr<IInstanceHost> MakeWizardInstanceHost(TSetupWizard& w) {
 }
 
 void TSetupWizard::ReplayStartAction(int action) {
+  // Pressed as the user would: a button that this instance disabled (an
+  // update it blocks, say) does nothing. The user type buttons are on the
+  // page behind Advanced, so they count as reachable when Advanced is.
   switch (action) {
     case kActionComponents:
-      return BtnComponentsClick();
+      return BtnComponents.Click();
     case kActionAdvanced:
-      return BtnAdvancedClick();
+      return BtnAdvanced.Click();
     case kActionUserCurrent:
-      return BtnUserCurrentClick();
+      if (BtnAdvanced.enabled()) BtnUserCurrentClick();
+      return;
     case kActionUserAll:
-      return BtnUserAllClick();
+      if (BtnAdvanced.enabled()) BtnUserAllClick();
+      return;
     default:
-      return BtnInstallClick();
+      return BtnInstall.Click();
   }
 }
 

@@ -263,6 +263,29 @@ TEST_F(ElevationTest, TheChildReplaysTheChosenPath) {
   EXPECT_EQ(StartActionFromSwitches(childArgs), 2);
 }
 
+TEST_F(ElevationTest, TheReplayPressesOnlyWhatThisInstanceLeftEnabled) {
+  // An update-only package without the product: the elevated copy's
+  // buttons are disabled, so the replayed Install does nothing.
+  sys.Set("elevated", "1");
+  sys.Set("admin", "1");
+  PackageManifest m = NoLicence(Choice());
+  m.setupOptionBits = 2;
+  m.minimumPreviousDate = 45000;
+  m.upgradeMessages = "Only an update.\rInstall the full product first.";
+  for (const char* action : {"/elevate", "/userall"}) {
+    TSetupWizard& wz = Open(m, {"/elevate", action});
+    ASSERT_TRUE(wz.S.RelaunchedInstance);
+    Pump();
+    EXPECT_EQ(wz.end(), WizardEnd::Running) << action;
+    EXPECT_FALSE(fs.FileExists(App("app.exe")));
+  }
+  // Without the block the same replay installs.
+  m = NoLicence(Choice());
+  TSetupWizard& wz = Open(m, {"/elevate"});
+  Pump();
+  EXPECT_EQ(wz.end(), WizardEnd::Installed);
+}
+
 TEST_F(ElevationTest, AStubOfAnotherInstallerOrAChildThatEndedEarlyStartsNothing) {
   // Another setup ran meanwhile and left its own file.
   HostShell::Program other;
