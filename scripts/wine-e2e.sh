@@ -160,7 +160,7 @@ expected_log() {  # package, scope (ALL/CURRENT), product key, version, app fold
   crlf "$app\\UnStowa.exe" "$app\\app.exe" "$app\\random.bin" "$app\\empty.txt" "%%%"
   local name
   for name in DisplayName DisplayVersion EstimatedSize HelpLink InstallDate InstallLocation NoModify NoRepair \
-    Publisher UninstallString URLInfoAbout URLInfoUpdate URLUpdateInfo VersionMajor VersionMinor; do
+    Publisher QuietUninstallString UninstallString URLInfoAbout URLInfoUpdate URLUpdateInfo VersionMajor VersionMinor; do
     printf '%s\\%s\t%s\r\n' "$hive" "$uninstall_key" "$name"
   done
   printf '%s\\%s\t%s\r\n' "$hive" "$handshake_key" "$key"
@@ -256,7 +256,7 @@ sorted_nocase() { awk '{ print tolower($0) "\001" $0 }' | LC_ALL=C sort | cut -d
 # The registry log lines of the uninstall entry and the log's value.
 uninstall_lines() {  # root as logged, product key, with a DisplayIcon (0/1)
   local -a names=(DisplayName DisplayVersion EstimatedSize HelpLink InstallDate InstallLocation NoModify NoRepair
-    Publisher UninstallString URLInfoAbout URLInfoUpdate URLUpdateInfo VersionMajor VersionMinor)
+    Publisher QuietUninstallString UninstallString URLInfoAbout URLInfoUpdate URLUpdateInfo VersionMajor VersionMinor)
   [ "$3" = 0 ] || names+=(DisplayIcon)
   local n
   for n in "${names[@]}"; do printf '%s\\%s\t%s\n' "$1" "$(uninstall_of "$2")" "$n"; done
@@ -363,6 +363,7 @@ expect_eq "Carrovit value names the log" "$app\\Stowa.log" "$(reg_value "HKLM\\$
 u="HKLM\\$uninstall_key"
 expect_eq "DisplayName" "Test Product 2.5" "$(reg_value "$u" DisplayName 32)"
 expect_eq "UninstallString" "\"$app\\UnStowa.exe\" \"$app\\Stowa.log\"" "$(reg_value "$u" UninstallString 32)"
+expect_eq "QuietUninstallString" "\"$app\\UnStowa.exe\" \"$app\\Stowa.log\" /silent" "$(reg_value "$u" QuietUninstallString 32)"
 expect_eq "NoModify" 1 "$(reg_value "$u" NoModify 32)"
 expect_eq "NoRepair" 1 "$(reg_value "$u" NoRepair 32)"
 expect_eq "EstimatedSize (KiB)" $(((5000 + 200000 + 70000) / 1024)) "$(reg_value "$u" EstimatedSize 32)"

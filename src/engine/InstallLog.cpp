@@ -116,7 +116,10 @@ void TInstaller::RegisterUninstall() {
       icon = installed[main->IconFile] + "," + std::to_string(main->IconIndex);
   }
   if (!icon.empty()) str("DisplayIcon", icon);
-  str("UninstallString", QuotedIfSpaced(uninstaller_.DestPath) + " " + QuotedIfSpaced(s_.LogPath));
+  const std::string uninstall = QuotedIfSpaced(uninstaller_.DestPath) + " " + QuotedIfSpaced(s_.LogPath);
+  str("UninstallString", uninstall);
+  // What deployment tools run to remove the product unattended.
+  str("QuietUninstallString", uninstall + " /silent");
   dword("NoModify", 1);
   dword("NoRepair", 1);
   dword("EstimatedSize", static_cast<uint32_t>(std::min<uint64_t>(s_.BytesTotal / 1024, UINT32_MAX)));

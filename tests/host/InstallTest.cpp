@@ -49,7 +49,7 @@ TEST_F(InstallTest, FirstInstallForAllUsersWritesFilesLogAndUninstallEntry) {
               "\r\n%%%\r\n";
   const std::string u = "HKEY_LOCAL_MACHINE\\" + kUninstall + "\t";
   for (const char* name : {"DisplayName", "DisplayVersion", "EstimatedSize", "HelpLink", "InstallDate",
-                           "InstallLocation", "NoModify", "NoRepair", "Publisher", "UninstallString", "URLInfoAbout",
+                           "InstallLocation", "NoModify", "NoRepair", "Publisher", "QuietUninstallString", "UninstallString", "URLInfoAbout",
                            "URLInfoUpdate", "URLUpdateInfo", "VersionMajor", "VersionMinor"})
     expected += u + name + "\r\n";
   expected += "HKEY_LOCAL_MACHINE\\Software\\Orvane\\Carrovit\tTest Product\r\n%%%\r\n%%%\r\n%%%\r\n";
@@ -59,6 +59,8 @@ TEST_F(InstallTest, FirstInstallForAllUsersWritesFilesLogAndUninstallEntry) {
   EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, kUninstall, "DisplayName"), "Test Product 2.5");
   EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, kUninstall, "UninstallString"),
             "\"" + App("UnStowa.exe") + "\" \"" + App("Stowa.log") + "\"");
+  EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, kUninstall, "QuietUninstallString"),
+            "\"" + App("UnStowa.exe") + "\" \"" + App("Stowa.log") + "\" /silent");
   EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, kUninstall, "InstallLocation"), App());
   EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, kUninstall, "URLUpdateInfo"), "https://example.invalid/help");
   EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, kUninstall, "URLInfoAbout"), "https://example.invalid");
