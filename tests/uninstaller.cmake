@@ -1,0 +1,1 @@
+# Tests of the uninstaller: the log reader and the removal.
