@@ -229,6 +229,7 @@ win64_tests() {
   run_ctest "$root/build/win64"
   STW_CACHE=$cache bash "$root/scripts/wine-e2e.sh"
   STW_CACHE=$cache bash "$root/scripts/wine-wizard.sh"
+  STW_CACHE=$cache bash "$root/scripts/wine-lifecycle.sh"
 }
 
 win32_build() {

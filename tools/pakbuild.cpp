@@ -1,6 +1,7 @@
 // pakbuild: builds installer packages from a JSON manifest, shows what a
 // package holds, and extracts its files.
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -8,6 +9,7 @@
 
 #include "base/PathUtf8.h"
 #include "base/Text.h"
+#include "builder/FrontImage.h"
 #include "builder/Manifest.h"
 #include "package/Definition.h"
 #include "platform/Factory.h"
@@ -23,7 +25,12 @@ namespace {
 
 const char kUsage[] =
     "usage:\n"
-    "  pakbuild build MANIFEST.json OUTPUT.exe   write the installer file (and volumes)\n"
+    "  pakbuild build MANIFEST.json OUTPUT.exe [--front FRONT.exe | --placeholder-front]\n"
+    "                                            write the installer file (and volumes)\n"
+    "      --front FRONT.exe     the installer front (src/front) to put before the package;\n"
+    "                            default: front.exe beside pakbuild, else $STW_FRONT\n"
+    "      --placeholder-front   a front that only holds the package locator: the file\n"
+    "                            cannot run by itself, only be named to setup.exe (tests)\n"
     "  pakbuild inspect FILE [options]           print the package's definition as JSON\n"
     "  pakbuild extract FILE --by-index DIR [options]\n"
     "                                            write every data index's content to DIR/<index>\n"
@@ -77,14 +84,83 @@ void OpenAndRead(Opened& o, const std::string& file, const std::vector<std::stri
   TSetupReader(o.pkg, o.def).ReadWholeDefinition(ro);
 }
 
-int Build(const std::string& manifest, const std::string& out) {
-  const PackageManifest m = LoadManifest(manifest);
+// The folder of this program's own file; empty when it cannot be told.
+fs::path OwnFolder() {
+#ifdef _WIN32
+  std::wstring path(32768, L'\0');
+  const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  if (n == 0 || n >= path.size()) return {};
+  path.resize(n);
+  return fs::path(path).parent_path();
+#else
+  std::error_code ec;
+  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? fs::path() : self.parent_path();
+#endif
+}
+
+// Which front goes before the package: the one named, else front.exe
+// beside this program (where a release puts them together), else the
+// one the environment names. Without any, no installer is written: a file
+// with a placeholder front looks like an installer and runs nowhere.
+std::string FindFront(const std::string& given, std::string& description) {
+  if (!given.empty()) {
+    description = given;
+    return given;
+  }
+  const fs::path folder = OwnFolder();
+  std::error_code ec;
+  if (!folder.empty() && fs::is_regular_file(folder / "front.exe", ec)) {
+    description = PathToUtf8(folder / "front.exe") + " (beside pakbuild)";
+    return PathToUtf8(folder / "front.exe");
+  }
+#ifdef _WIN32
+  const wchar_t* env = _wgetenv(L"STW_FRONT");
+  const std::string fromEnv = env ? Utf16ToUtf8(reinterpret_cast<const char16_t*>(env)) : std::string();
+#else
+  const char* env = std::getenv("STW_FRONT");
+  const std::string fromEnv = env ? env : "";
+#endif
+  if (!fromEnv.empty()) {
+    description = fromEnv + " (STW_FRONT)";
+    return fromEnv;
+  }
+  throw ESetupException(
+      "no installer front: none was given with --front, there is no front.exe beside pakbuild (in " +
+      (folder.empty() ? std::string("its folder") : PathToUtf8(folder)) +
+      "), and STW_FRONT is not set. Build the front (the target `front` of a Windows build, "
+      "src/front/front.exe in its build folder) and name it with --front FILE or STW_FRONT; "
+      "--placeholder-front writes a file that cannot run by itself. Nothing was written.");
+}
+
+std::string ReadFront(const std::string& path) {
+  std::ifstream f(Utf8ToPath(path), std::ios::binary);
+  if (!f) throw ESetupException("cannot read the installer front " + path + ". Nothing was written.");
+  std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  if (f.bad()) throw ESetupException("cannot read the installer front " + path + ". Nothing was written.");
+  return bytes;
+}
+
+int Build(const std::string& manifest, const std::string& out, const std::string& frontFile, bool placeholder) {
+  PackageManifest m = LoadManifest(manifest);
+  std::string front = "placeholder of " + std::to_string(m.frontSize) + " bytes (cannot run by itself)";
+  if (!placeholder) {
+    const std::string path = FindFront(frontFile, front);
+    m.front = ReadFront(path);
+    // Checked before anything is written, and named in the message.
+    try {
+      CheckFrontImage(m.front);
+    } catch (const ESetupException& e) {
+      throw ESetupException(std::string(e.what()) + " (" + front + "). Nothing was written.");
+    }
+  }
   const BuildReport r = BuildPackage(m, out);
   uint64_t size = 0, stored = 0;
   for (size_t i = 0; i < r.sizes.size(); ++i) size += r.sizes[i], stored += r.storedSizes[i];
   std::printf("%s: %zu files (%llu bytes, %llu stored), package %llu bytes in %d file%s\n", out.c_str(),
               r.sizes.size(), static_cast<unsigned long long>(size), static_cast<unsigned long long>(stored),
               static_cast<unsigned long long>(r.packageSize), r.volumes, r.volumes == 1 ? "" : "s");
+  std::printf("front: %s\n", front.c_str());
   return 0;
 }
 
@@ -133,7 +209,19 @@ int Main(std::vector<std::string> args) {
     return 2;
   }
   const std::string cmd = args[0];
-  if (cmd == "build" && args.size() == 3) return Build(args[1], args[2]);
+  if (cmd == "build" && args.size() >= 3) {
+    std::string front;
+    bool placeholder = false, good = true;
+    for (size_t i = 3; i < args.size() && good; ++i) {
+      if (args[i] == "--front" && i + 1 < args.size() && front.empty() && !placeholder)
+        front = args[++i];
+      else if (args[i] == "--placeholder-front" && front.empty())
+        placeholder = true;
+      else
+        good = false;
+    }
+    if (good) return Build(args[1], args[2], front, placeholder);
+  }
   if (cmd == "inspect") return Inspect(args[1], {args.begin() + 2, args.end()});
   if (cmd == "extract" && args.size() >= 4 && args[2] == "--by-index")
     return Extract(args[1], args[3], {args.begin() + 4, args.end()});

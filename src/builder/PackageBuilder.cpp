@@ -12,6 +12,7 @@
 
 #include "base/PathUtf8.h"
 #include "base/Text.h"
+#include "builder/FrontImage.h"
 #include "package/Crc32.h"
 
 namespace stw {
@@ -281,7 +282,15 @@ class Writer {
   Writer(const PackageManifest& m, const std::string& out) : m_(m), w_(out, m.volumeSize) {}
 
   BuildReport Run() {
-    if (m_.frontSize < kLocatorOffset + kLocatorSize) throw ESetupException("the front must have at least 152 bytes");
+    const bool placeholder = m_.front.empty();
+    const size_t frontSize = placeholder ? m_.frontSize : m_.front.size();
+    if (placeholder && frontSize < kLocatorOffset + kLocatorSize)
+      throw ESetupException("the front must have at least 152 bytes");
+    // The locator and the header hold the header's and the first section's
+    // positions as signed 32-bit numbers.
+    if (frontSize > static_cast<size_t>(INT32_MAX) - kHeaderSize)
+      throw ESetupException("the front program has " + std::to_string(frontSize) +
+                            " bytes; the package must begin within the first 2 GiB of the installer file");
     const std::string bad = CheckLzmaProps(LzmaEncoderProps(m_.lzma));
     if (!bad.empty()) throw ESetupException(bad);
     const size_t supportCount = CountSupportFiles();
@@ -293,21 +302,27 @@ class Writer {
     times_.assign(n, 0);
     versions_.assign(n, ~0ull);
 
-    // Front and locator, then the header right behind the front.
-    std::string front(m_.frontSize, '\0');
-    const std::string tag = "Stowa setup package front (placeholder)";
-    std::copy(tag.begin(), tag.end(), front.begin());
+    // Front and locator, then the header right behind the front (the whole
+    // front file, whatever it carries after its sections).
     Bytes loc;
-    loc.I32(static_cast<int32_t>(m_.frontSize));
+    loc.I32(static_cast<int32_t>(frontSize));
     loc.Raw(std::string(16, '\0'));
     loc.U32(m_.volumeSize);
-    std::copy(loc.b.begin(), loc.b.end(), front.begin() + kLocatorOffset);
+    std::string front;
+    if (placeholder) {
+      front.assign(frontSize, '\0');
+      const std::string tag = "Stowa setup package front (placeholder)";
+      std::copy(tag.begin(), tag.end(), front.begin());
+      std::copy(loc.b.begin(), loc.b.end(), front.begin() + kLocatorOffset);
+    } else {
+      front = PlaceLocatorInFront(m_.front, loc.b);
+    }
     w_.Write(front);
     Bytes hdr;
     const LzmaProps props = LzmaEncoderProps(m_.lzma);
     hdr.Raw(std::string(props.begin(), props.end()));
     hdr.Raw(std::string(41, '\0'));
-    hdr.I32(static_cast<int32_t>(m_.frontSize + kHeaderSize));
+    hdr.I32(static_cast<int32_t>(frontSize + kHeaderSize));
     hdr.Raw(std::string(24, '\0'));
     w_.Write(hdr.b);
 
@@ -332,6 +347,7 @@ class Writer {
 
     BuildReport r;
     r.packageSize = w_.Position();
+    r.frontSize = frontSize;
     r.volumes = w_.Volumes();
     r.offsets = tableOffsets_;
     r.sizes = sizes_;

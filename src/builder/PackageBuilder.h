@@ -1,4 +1,4 @@
-// The package builder: writes an installer file (a placeholder front with
+// The package builder: writes an installer file (the front program with
 // the package appended) and, with a volume size, its volume files, in
 // exactly the layout that the setup reads.
 #pragma once
@@ -111,12 +111,19 @@ struct PackageManifest {
   LzmaEncoderOptions lzma;
   BlockMode blocks = BlockMode::Auto;
   unsigned threads = 0;  // 0 = one per processor
+  // The program in front of the package: the bytes of a Windows program
+  // (src/front), which the builder makes room for the locator in
+  // (builder/FrontImage.h). Empty: a placeholder of `frontSize` bytes that
+  // carries the locator and nothing else; such a file cannot run by
+  // itself, only be named to a setup.exe started by hand (as the tests do).
+  std::string front;
   size_t frontSize = 512;  // placeholder front; at least 152 bytes
 };
 
 // Per data index, what was written (for tests and the tool's report).
 struct BuildReport {
   uint64_t packageSize = 0;  // all volumes together
+  uint64_t frontSize = 0;  // bytes before the package header
   int volumes = 1;
   std::vector<int64_t> offsets, sizes, storedSizes;
   std::vector<uint32_t> checksums;

@@ -151,6 +151,14 @@ class IRegistry {
                                                RegView view = RegView::Default) = 0;
   // Deletes the key with everything below it.
   virtual bool DeleteKey(RegRoot root, const std::string& key, RegView view = RegView::Default) = 0;
+  // The names of the key's values ("" for its default value) in the order
+  // of enumeration by index, at most `limit`; nullopt when the key cannot
+  // be opened. A registry that cannot enumerate values answers nullopt,
+  // which callers must read as "not known to be empty".
+  virtual std::optional<std::vector<std::string>> ValueNames(RegRoot root, const std::string& key, size_t limit,
+                                                             RegView view = RegView::Default) {
+    return std::nullopt;
+  }
 };
 
 // What a shell link (.lnk) holds.
@@ -208,6 +216,16 @@ class IShell {
                                                bool& declined) = 0;
   // Tells the shell that file associations changed.
   virtual void NotifyAssociationsChanged() = 0;
+  // Removes the registration of the type library in `path` (the library is
+  // loaded to learn its identity, so the file must still be there); false
+  // with the system's message in `error`.
+  virtual bool UnregisterTypeLibrary(const std::string& path, std::string& error) {
+    error = "Type libraries cannot be unregistered here.";
+    return false;
+  }
+  // A running program by its process id, to wait for its end; nullptr when
+  // no such program runs (any more) or it cannot be opened.
+  virtual std::unique_ptr<IProcess> OpenProcess(uint32_t processId) { return nullptr; }
   // Adds an access entry granting the Users group (S-1-5-32-545) full
   // control of the folder, inherited by its files and subfolders. False
   // when the folder cannot be opened or its access list not written.
@@ -230,6 +248,9 @@ class ISystem {
   virtual std::string SystemFolder() = 0;
   // This program's own file (argument 0).
   virtual std::string ProgramFile() = 0;
+  // The id of this program's process (0 when unknown), which another
+  // program may wait for with IShell::OpenProcess.
+  virtual uint32_t ProcessId() { return 0; }
   // "C:", "C:\...", or a network share "\\server\share\" (which exists
   // when it can be reached now).
   virtual bool DriveExists(const std::string& drive) = 0;

@@ -131,6 +131,7 @@ class HostSystem : public ISystem {
   std::string WindowsFolder() override;
   std::string SystemFolder() override;
   std::string ProgramFile() override;
+  uint32_t ProcessId() override;  // the host process's own id
   bool DriveExists(const std::string& drive) override;
   bool ConnectNetworkShare(const std::string& share) override;
   std::optional<uint64_t> FreeSpace(const std::string& path) override;
@@ -205,6 +206,9 @@ class HostRegistry : public IRegistry {
   std::vector<std::string> SubkeyNames(RegRoot root, const std::string& key, size_t limit,
                                        RegView view = RegView::Default) override;
   bool DeleteKey(RegRoot root, const std::string& key, RegView view = RegView::Default) override;
+  // In the order of their folded names, as SubkeyNames.
+  std::optional<std::vector<std::string>> ValueNames(RegRoot root, const std::string& key, size_t limit,
+                                                     RegView view = RegView::Default) override;
 
  private:
   struct State;  // the tree and the version of the file it came from

@@ -447,6 +447,22 @@ std::vector<std::string> HostRegistry::SubkeyNames(RegRoot root, const std::stri
   return names;
 }
 
+std::optional<std::vector<std::string>> HostRegistry::ValueNames(RegRoot root, const std::string& key, size_t limit,
+                                                                RegView view) {
+  std::lock_guard<std::mutex> g(mutex_);
+  Refresh();
+  const Path p = Resolve(root, key, view);
+  Node* n = p.isRoot ? Child(state_->top, p.root) : Find(state_->top, p.root, p.parts);
+  // A root that holds nothing yet is there all the same.
+  if (!n) return p.isRoot ? std::optional<std::vector<std::string>>(std::vector<std::string>{}) : std::nullopt;
+  std::vector<std::string> names;
+  for (const auto& [fold, v] : n->values) {
+    if (names.size() >= limit) break;
+    names.push_back(v.name);
+  }
+  return names;
+}
+
 bool HostRegistry::DeleteValue(RegRoot root, const std::string& key, const std::string& name, RegView view) {
   return Modify([&](bool& changed) {
     const Path p = Resolve(root, key, view);

@@ -98,6 +98,10 @@ std::vector<std::string> HostShell::TypeLibraries() const {
   std::lock_guard<std::mutex> g(mutex_);
   return typeLibs_;
 }
+std::vector<std::string> HostShell::UnregisteredTypeLibraries() const {
+  std::lock_guard<std::mutex> g(mutex_);
+  return unregisteredTypeLibs_;
+}
 std::vector<std::string> HostShell::GrantedFolders() const {
   std::lock_guard<std::mutex> g(mutex_);
   return granted_;
@@ -173,6 +177,18 @@ bool HostShell::RegisterTypeLibrary(const std::string& path, const std::string& 
   }
   std::lock_guard<std::mutex> g(mutex_);
   typeLibs_.push_back(path + "\t" + helpFolder);
+  return true;
+}
+
+bool HostShell::UnregisterTypeLibrary(const std::string& path, std::string& error) {
+  // Like the system, the library is read to learn what to unregister.
+  const std::string bytes = ReadAll(fs_, path);
+  if (!StartsWith(bytes, "MSFT") && !StartsWith(bytes, "SLTG")) {
+    error = fs_.FileExists(path) ? "Error loading type library/DLL." : "The system cannot find the file specified.";
+    return false;
+  }
+  std::lock_guard<std::mutex> g(mutex_);
+  unregisteredTypeLibs_.push_back(path);
   return true;
 }
 

@@ -46,6 +46,7 @@ class HostShell : public IShell {
   std::vector<std::string> Events() const;
   std::vector<std::string> Fonts() const;  // added, in order
   std::vector<std::string> TypeLibraries() const;  // "path<TAB>help folder"
+  std::vector<std::string> UnregisteredTypeLibraries() const;  // paths, in order
   std::vector<std::string> GrantedFolders() const;
   int FontChangeBroadcasts() const;
   int AssociationNotices() const;
@@ -64,6 +65,11 @@ class HostShell : public IShell {
   std::unique_ptr<IProcess> ShellStart(const std::string& file, const std::string& verb, const std::string& parameters,
                                        void* owner, int show, bool& declined) override;
   void NotifyAssociationsChanged() override;
+  // Checks the file as RegisterTypeLibrary does and records the path.
+  bool UnregisterTypeLibrary(const std::string& path, std::string& error) override;
+  // The programs of the simulated machine end as soon as they are started:
+  // there is never one to wait for.
+  std::unique_ptr<IProcess> OpenProcess(uint32_t processId) override { return nullptr; }
   bool GrantUsersFullControl(const std::string& folder) override;
   bool IsRemovableDrive(const std::string& root) override;
 
@@ -75,7 +81,7 @@ class HostShell : public IShell {
   std::map<std::string, Program> programs_;  // by lower-case file name
   std::set<std::string> refusedFonts_;
   std::string removable_;
-  std::vector<std::string> events_, fonts_, typeLibs_, granted_;
+  std::vector<std::string> events_, fonts_, typeLibs_, unregisteredTypeLibs_, granted_;
   int fontChanges_ = 0, associationNotices_ = 0;
 };
 

@@ -253,6 +253,8 @@ std::string ShareOf(const std::string& path) {
 }
 }  // namespace
 
+uint32_t HostSystem::ProcessId() { return static_cast<uint32_t>(::getpid()); }
+
 bool HostSystem::DriveExists(const std::string& drive) {
   if (const std::string share = ShareOf(drive); !share.empty() && !root_.empty()) {
     std::error_code ec;

@@ -683,6 +683,28 @@ class Win32Registry : public IRegistry {
     return names;
   }
 
+  std::optional<std::vector<std::string>> ValueNames(RegRoot root, const std::string& key, size_t limit,
+                                                     RegView view) override {
+    Key k;
+    if (RegOpenKeyExW(RootKey(root), Wide(key).c_str(), 0, KEY_QUERY_VALUE | ViewFlag(view), k.Out()) !=
+        ERROR_SUCCESS)
+      return std::nullopt;
+    // A value name has at most 16383 characters; the buffer has room for
+    // the zero. As SubkeyNames, the walk by index ends at the first index
+    // that fails; one that fails for another reason than the end leaves
+    // the answer unknown.
+    std::vector<std::string> names;
+    std::wstring buffer(16384, L'\0');
+    for (DWORD index = 0; names.size() < limit; ++index) {
+      DWORD length = static_cast<DWORD>(buffer.size());
+      const LONG r = RegEnumValueW(k.Get(), index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
+      if (r == ERROR_NO_MORE_ITEMS) break;
+      if (r != ERROR_SUCCESS) return std::nullopt;
+      names.push_back(Narrow(std::wstring_view(buffer.data(), length)));
+    }
+    return names;
+  }
+
   bool DeleteKey(RegRoot root, const std::string& key, RegView view) override {
     const std::wstring wide = Wide(key);
     // A root is not ours to delete, and RegDeleteTree with an empty name
@@ -785,6 +807,8 @@ class Win32System : public ISystem {
     }
     return {};
   }
+
+  uint32_t ProcessId() override { return GetCurrentProcessId(); }
 
   bool DriveExists(const std::string& drive) override {
     std::wstring root = DriveRoot(drive);

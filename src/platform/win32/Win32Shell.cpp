@@ -45,6 +45,8 @@ struct Routines {
   decltype(&::LoadTypeLibEx) loadTypeLibEx = SystemRoutine<decltype(loadTypeLibEx)>(L"oleaut32.dll", "LoadTypeLibEx");
   decltype(&::RegisterTypeLib) registerTypeLib =
       SystemRoutine<decltype(registerTypeLib)>(L"oleaut32.dll", "RegisterTypeLib");
+  decltype(&::UnRegisterTypeLib) unregisterTypeLib =
+      SystemRoutine<decltype(unregisterTypeLib)>(L"oleaut32.dll", "UnRegisterTypeLib");
   decltype(&::AddFontResourceW) addFontResource =
       SystemRoutine<decltype(addFontResource)>(L"gdi32.dll", "AddFontResourceW");
   // Windows Vista and later; looked up so that its absence is an answer.
@@ -235,6 +237,39 @@ class Win32Shell : public IShell {
       return false;
     }
     return true;
+  }
+
+  bool UnregisterTypeLibrary(const std::string& path, std::string& error) override {
+    const Routines& r = System();
+    if (!r.loadTypeLibEx || !r.unregisterTypeLib) {
+      error = SystemMessage(ERROR_PROC_NOT_FOUND);
+      return false;
+    }
+    ComApartment com;
+    ComRef<ITypeLib> library;
+    HRESULT hr = r.loadTypeLibEx(Wide(path).c_str(), REGKIND_NONE, library.Put());
+    if (SUCCEEDED(hr)) {
+      // The registration is keyed by the library's identity, version,
+      // locale and platform, which only the library itself can tell.
+      TLIBATTR* attr = nullptr;
+      hr = library->GetLibAttr(&attr);
+      if (SUCCEEDED(hr)) {
+        hr = r.unregisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
+        library->ReleaseTLibAttr(attr);
+      }
+    }
+    if (FAILED(hr)) {
+      error = SystemMessage(static_cast<DWORD>(hr));
+      return false;
+    }
+    return true;
+  }
+
+  std::unique_ptr<IProcess> OpenProcess(uint32_t processId) override {
+    // Only the rights to wait for it and to read its exit code.
+    const HANDLE h = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (!h) return nullptr;
+    return std::make_unique<Win32Process>(h);
   }
 
   std::unique_ptr<IProcess> StartProcess(const std::string& program, const std::string& commandLine) override {

@@ -1,0 +1,344 @@
+#!/usr/bin/env bash
+# The whole life of a product under wine64, as a person and a deployment
+# tool see it: installer files written by the host pakbuild with the real
+# front (build/win64/src/front/front.exe) and the real uninstaller
+# (UnStowa32.exe) are started by themselves, with /silent and through the
+# wizard; the product is updated, and removed by the command its uninstall
+# entry names. After every removal the prefix's files and registry are
+# compared with a snapshot taken before the first installation.
+#
+#   scripts/wine-lifecycle.sh                  # all groups
+#   LIFE_ONLY=silent,shared scripts/wine-lifecycle.sh
+#
+# Prints one line per check and "N passed, M failed"; non-zero when a check
+# failed. scripts/test.sh runs it in its win64 stage.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+# shellcheck source=scripts/lib-wine.sh
+source "$root/scripts/lib-wine.sh"
+wine_paths
+work=$wine_dir/lifecycle
+prefix=$wine_dir/lifecycle-prefix
+pakbuild=$host_build/tools/pakbuild
+front=$win_build/src/front/front.exe
+unstowa=$win_build/src/uninstaller/UnStowa32.exe
+driver=$win_build/tests/wine/WizardDriver.exe
+helpers=$win_build/tests/wine
+only() { [ -z "${LIFE_ONLY:-}" ] || [[ ",$LIFE_ONLY," == *",$1,"* ]]; }
+
+# shellcheck source=scripts/lib-checks.sh
+source "$root/scripts/lib-checks.sh"
+xvfb_pid=""
+
+# ---------------------------------------------------------------- packages
+
+# The demo product (its files, shortcuts, registry entries and file type)
+# with the real uninstaller, edited by a jq filter: name, filter. Without
+# its font: a font goes to the system's font folder for every program and is
+# not logged, so it stays when the product is removed.
+package() {
+  jq --arg d "$root/demo/" --arg u "$unstowa" \
+    '(.files[].source, .readme.source, .licence.source) |= ($d + .)
+    | (.files[] | select(.name == "UnStowa32.exe" or .name == "UnStowaXP.exe") | .source) = $u
+    | .components[0].folders |= map(select(.name != "%FONTS%"))
+    | .finish.flags = 0 | '"$2" "$root/demo/demo.json" >"$work/$1.json"
+  "$pakbuild" build "$work/$1.json" "$work/$1.exe" --front "$front" >/dev/null
+}
+
+# ---------------------------------------------------------------- the prefix's state
+
+# What Wine itself changes in a prefix while programs run, whoever they
+# are; everything else must be as it was.
+#   files:    the prefix's .update-timestamp and the registry files (they
+#             are compared value by value below); Wine's caches under
+#             C:\windows and the user's profile
+#   registry: the time stamps of the registry files (#time= lines and the
+#             time after a key's name); the driver data that wineboot
+#             rewrites at every start (Control\Class: "DriverDateData");
+#             the hardware and dynamic data keys
+noise_files='^\./(\.update-timestamp|system\.reg|user\.reg|userdef\.reg)$|^\./drive_c/windows/(Fonts/\.|system32/wbem|temp/)|/AppData/Local/Microsoft/Windows/(INetCache|Explorer)/'
+noise_keys='^\[(HARDWARE\\\\|DynData|System\\\\CurrentControlSet\\\\Control\\\\Class\\\\)'
+
+# A snapshot of the prefix: every file and folder (with a checksum of each
+# file outside C:\windows, whose system files Wine may rewrite) and the
+# registry files, their values key by key.
+snapshot() {  # name
+  settle
+  # The server writes the registry files when it ends; the next command
+  # starts it again.
+  "$wineserver" -k >/dev/null 2>&1 || true
+  "$wineserver" -w
+  serve
+  (
+    cd "$prefix"
+    find . -path ./drive_c/windows -prune -o -printf '%y %p\n' | LC_ALL=C sort | grep -Ev "$noise_files" |
+      while read -r type path; do
+        if [ "$type" = f ]; then printf 'f %s %s\n' "$path" "$(md5sum <"$path" | cut -c1-32)"; else printf '%s %s\n' "$type" "$path"; fi
+      done
+    find ./drive_c/windows -printf '%y %p\n' | LC_ALL=C sort | grep -Ev "$noise_files"
+  ) >"$work/$1.files"
+  local f
+  for f in system.reg user.reg userdef.reg; do
+    # One line per value, prefixed by its key, without time stamps.
+    awk -v noise="$noise_keys" '
+      /^#/ { next }
+      /^\[/ { key = $0; sub(/\] [0-9]+$/, "]", key); skip = (key ~ noise); next }
+      /^$/ { next }
+      !skip { print key " " $0 }' "$prefix/$f" | LC_ALL=C sort
+  done >"$work/$1.reg"
+}
+
+# The differences of two snapshots, at most 20 lines of each kind.
+same_state() {  # description, snapshot before, snapshot after
+  local files regs
+  files=$(diff "$work/$2.files" "$work/$3.files" | grep '^[<>]' || true)
+  regs=$(diff "$work/$2.reg" "$work/$3.reg" | grep '^[<>]' || true)
+  if [ -z "$files$regs" ]; then
+    pass "$1"
+  else
+    fail "$1" "files:" "$(head -20 <<<"$files")" "registry:" "$(head -20 <<<"$regs")"
+  fi
+}
+
+# One persistent server for the run (a Wine command then costs 0.1-0.2 s
+# instead of ~2 s), its background services started with their streams
+# detached so that they never hold a caller's pipe.
+serve() {
+  "$wineserver" -p 2>/dev/null || true
+  "$wine64" rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1
+}
+# Waits until no setup or uninstaller runs any more (the uninstaller's copy
+# in the temporary folder outlives the program that started it).
+settle() {
+  local _
+  for _ in $(seq 1 600); do
+    pgrep -fi 'unstowa|setup\.exe' >/dev/null || return 0
+    sleep 0.1
+  done
+  echo "a setup or uninstaller still runs: $(pgrep -fia 'unstowa|setup\.exe' | head -3)" >&2
+}
+
+# The user's temporary folder, listed.
+temp_listing() { (cd "$(unix_path "$temp")" && find . -mindepth 1 | LC_ALL=C sort); }
+
+last_out=""
+runs=0
+run_front() {  # installer (Linux path), switches... ; sets $code
+  last_out=$work/run-$((++runs)).out
+  set +e
+  timeout 120 "$wine64" "$(z_path "$1")" "${@:2}" </dev/null >"$last_out" 2>&1
+  code=$?
+  set -e
+  settle
+}
+
+# The product's QuietUninstallString, run as a deployment tool runs it:
+# the command line split as Windows splits it.
+quiet_uninstall() {  # product key, registry view ; sets $code
+  local command
+  command=$(reg_value "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$1" QuietUninstallString "$2")
+  last_out=$work/run-$((++runs)).out
+  if [ "$command" = "<missing>" ]; then
+    code=-1
+    echo "no QuietUninstallString for $1" >"$last_out"
+    return
+  fi
+  local -a argv
+  # The value is a Windows command line of quoted paths and switches; in
+  # bash's double quotes a backslash before a letter stays as it is.
+  eval "argv=($command)"
+  set +e
+  timeout 120 "$wine64" "${argv[@]}" </dev/null >"$last_out" 2>&1
+  code=$?
+  set -e
+  # The uninstaller's copy in the temporary folder removes the original
+  # after it ended.
+  settle
+}
+
+# A restart of the prefix carries out what waits for it (the uninstaller
+# removes its own copy then).
+restart() {
+  settle
+  "$wine64" wineboot -r </dev/null >/dev/null 2>&1 || true
+}
+
+# ---------------------------------------------------------------- set-up
+
+trap stop_all EXIT
+start=$SECONDS
+build_tools setup front unstowa wine_helpers
+make_wine_template
+if [ -d "$prefix" ]; then WINEPREFIX=$prefix "$wineserver" -k >/dev/null 2>&1 || true; fi
+rm -rf "$prefix" "$prefix.home" "$work"
+mkdir -p "$work"
+rm -f "$work/reg-failures"
+cp -a --reflink=auto "$cache/wine-template" "$prefix"
+wine_env "$prefix"
+start_xvfb >/dev/null
+serve
+user=$(basename "$(find "$prefix/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public | head -n1)")
+temp="C:\\users\\$user\\AppData\\Local\\Temp"
+mkdir -p "$(unix_path "$temp")"
+app='C:\Program Files\Stowa Demo'
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Stowa Demo'
+demo() { printf '%s\n' "$root/demo/files/$1"; }
+demo/make-files.sh
+
+package v1 '.'
+# The update: a newer program, new notes, one file more.
+printf 'the notes of version 2\r\n' >"$work/notes2.txt"
+head -c 200000 /usr/bin/cmake | tail -c 100000 >"$work/demo2.exe"
+jq --arg n "$work/notes2.txt" --arg e "$work/demo2.exe" \
+  '.version = "2.0" | (.files[] | select(.name == "notes.txt") | .source) = $n
+   | (.files[] | select(.name == "demo.exe")) |= (.source = $e | .version = "2.0.0.0")
+   | .files += [{"name": "changes.txt", "source": $n}]
+   | .components[0].folders[0].items += [{"file": "changes.txt"}]' "$work/v1.json" >"$work/v2.json"
+"$pakbuild" build "$work/v2.json" "$work/v2.exe" --front "$front" >/dev/null
+# Another product into the same folder: its own program, registry key and
+# log (Stowa2.log), the uninstaller shared.
+printf 'the other product\r\n' >"$work/other.txt"
+jq --arg o "$work/other.txt" \
+  '.productKey = "Stowa Other" | .fileTypes = [] | .readme = null | .licence = null
+   | .files = [.files[] | select(.name == "UnStowa32.exe" or .name == "UnStowaXP.exe")] + [{"name": "other.txt", "source": $o}]
+   | .folders.APPMENU = ["%PROGRAMSMENU%\\Stowa Other", "%PROGRAMSMENU%\\Stowa Other"]
+   | .components = [{"name": "Other", "description": "The other product", "selected": true,
+                     "folders": [{"name": "%APPFOLDER%", "items": [{"file": "other.txt"}]}]}]
+   | .registry = [{"root": "HKEY_AUTO", "keys": [{"name": "Software\\Stowa Demo Works\\Stowa Other", "wholeKey": true,
+                   "values": [{"name": "InstallFolder", "string": "%APPFOLDER%"}]}]}]
+   | .finish = {"flags": 0} | del(.mainExecutable) | .uninstall = {"shortcut": 0}' "$work/v1.json" >"$work/other.json"
+"$pakbuild" build "$work/other.json" "$work/other.exe" --front "$front" >/dev/null
+echo "prefix $prefix, user $user, display $DISPLAY ($((SECONDS - start)) s to prepare)"
+
+snapshot clean
+temp_before=$(temp_listing)
+
+# ---------------------------------------------------------------- the installer file by itself
+
+if only silent; then
+  scenario="installer file, silent"
+  run_front "$work/v1.exe" /silent
+  expect_eq "exit code" 0 "$code"
+  expect_true "demo.exe installed" same_file "$(demo demo.exe)" "$app\\demo.exe"
+  expect_true "big.dat installed" same_file "$(demo big.dat)" "$app\\data\\big.dat"
+  expect_true "the uninstaller is the package's UnStowa32.exe" same_file "$unstowa" "$app\\UnStowa.exe"
+  expect_eq "nothing left in the temporary folder" "$temp_before" "$(temp_listing)"
+
+  scenario="uninstall, silent"
+  quiet_uninstall "Stowa Demo" 32
+  expect_eq "exit code" 0 "$code"
+  restart
+  expect_eq "nothing left in the temporary folder after the restart" "$temp_before" "$(temp_listing)"
+  snapshot removed
+  same_state "files and registry as before the installation" clean removed
+fi
+
+# ---------------------------------------------------------------- through the wizard
+
+if only wizard; then
+  scenario="installer file, wizard"
+  cat >"$work/wizard.drv" <<'DRV'
+window
+click BtnInstall
+visible BtnLicenseYes
+click BtnLicenseYes
+gone
+DRV
+  set +e
+  "$wine64" "$(z_path "$work/v1.exe")" </dev/null >"$work/wizard-front.out" 2>&1 &
+  front_pid=$!
+  timeout 120 "$wine64" "$driver" "$(z_path "$work/wizard.drv")" </dev/null >"$work/wizard-driver.out" 2>&1
+  driver_code=$?
+  wait $front_pid
+  code=$?
+  set -e
+  settle
+  expect_eq "the driver clicked Install and accepted the licence" 0 "$driver_code"
+  expect_eq "exit code" 0 "$code"
+  expect_true "demo.exe installed" same_file "$(demo demo.exe)" "$app\\demo.exe"
+  expect_eq "nothing left in the temporary folder" "$temp_before" "$(temp_listing)"
+  quiet_uninstall "Stowa Demo" 32
+  expect_eq "uninstall exit code" 0 "$code"
+  restart
+  snapshot removed-wizard
+  same_state "files and registry as before the installation" clean removed-wizard
+fi
+
+# ---------------------------------------------------------------- an update
+
+if only update; then
+  scenario="update"
+  run_front "$work/v1.exe" /silent
+  expect_eq "version 1: exit code" 0 "$code"
+  run_front "$work/v2.exe" /silent
+  expect_eq "version 2: exit code" 0 "$code"
+  expect_true "demo.exe of version 2" same_file "$work/demo2.exe" "$app\\demo.exe"
+  expect_true "changes.txt added" same_file "$work/notes2.txt" "$app\\changes.txt"
+  expect_eq "DisplayVersion" "2.0" "$(reg_value "$uninstall_key" DisplayVersion 32)"
+  expect_eq "one log" "Stowa.log" "$(cd "$(unix_path "$app")" && ls Stowa*.log | tr '\n' ' ' | sed 's/ $//')"
+  quiet_uninstall "Stowa Demo" 32
+  expect_eq "uninstall exit code" 0 "$code"
+  restart
+  snapshot removed-update
+  same_state "files and registry as before the first installation" clean removed-update
+fi
+
+# ---------------------------------------------------------------- two products in one folder
+
+if only shared; then
+  scenario="two products, one folder"
+  run_front "$work/v1.exe" /silent
+  expect_eq "the demo: exit code" 0 "$code"
+  run_front "$work/other.exe" /silent
+  expect_eq "the other product: exit code" 0 "$code"
+  expect_true "the other product's log is Stowa2.log" exists "$app\\Stowa2.log"
+  expect_eq "UnStowa.exe counted twice" 2 \
+    "$(reg_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs' "$app\\UnStowa.exe" 32)"
+  quiet_uninstall "Stowa Other" 32
+  expect_eq "the other product removed: exit code" 0 "$code"
+  expect_false "other.txt removed" exists "$app\\other.txt"
+  expect_false "Stowa2.log removed" exists "$app\\Stowa2.log"
+  expect_false "the other product's uninstall entry removed" key_exists \
+    'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Stowa Other' 32
+  expect_true "the demo's program stays" same_file "$(demo demo.exe)" "$app\\demo.exe"
+  expect_true "the demo's log stays" exists "$app\\Stowa.log"
+  expect_true "the shared uninstaller stays" same_file "$unstowa" "$app\\UnStowa.exe"
+  expect_eq "UnStowa.exe counted once" 1 \
+    "$(reg_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs' "$app\\UnStowa.exe" 32)"
+  expect_eq "the demo's registry value stays" "$app" "$(reg_value 'HKLM\Software\Stowa Demo Works\Stowa Demo' InstallFolder 32)"
+  quiet_uninstall "Stowa Demo" 32
+  expect_eq "then the demo removed by the shared uninstaller: exit code" 0 "$code"
+  restart
+  snapshot removed-shared
+  same_state "files and registry as before both installations" clean removed-shared
+fi
+
+# ---------------------------------------------------------------- the setup's exit code
+
+if only exitcode; then
+  scenario="exit code passed on"
+  run_front "$work/v1.exe" /silent
+  expect_eq "version 1: exit code" 0 "$code"
+  # The update cannot replace the running program: the setup asks for a
+  # restart (3010, of which Wine passes on the low byte, 194), and so does
+  # the front.
+  rm -f "$work/ready" "$work/release"
+  "$wine64" "$helpers/HoldOpen.exe" "$app\\demo.exe" "$(z_path "$work/ready")" "$(z_path "$work/release")" 60 none \
+    </dev/null >"$work/hold.out" 2>&1 &
+  hold_pid=$!
+  for _ in $(seq 1 200); do [ -e "$work/ready" ] && break; sleep 0.05; done
+  run_front "$work/v2.exe" /silent
+  touch "$work/release"
+  wait "$hold_pid" || true
+  expect_eq "the front's exit code is the setup's 3010 (194 under Wine)" 194 "$code"
+  expect_eq "nothing left in the temporary folder" "$temp_before" "$(temp_listing)"
+fi
+
+if [ -s "$work/reg-failures" ]; then
+  scenario="reg.exe"
+  fail "reg.exe failed" "$(cat "$work/reg-failures")"
+fi
+echo "$passed passed, $failed failed ($((SECONDS - start)) s)"
+[ "$failed" -eq 0 ]
