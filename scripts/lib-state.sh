@@ -1,7 +1,8 @@
 # The state of a Wine prefix, for showing that a program left it as it
 # was: a snapshot of its files and registry, and the differences of two.
-# Sourced by scripts/wine-lifecycle.sh and scripts/demo.sh, which set
-# `prefix`, `work`, `wine64` and `wineserver` first.
+# The removal by the uninstall entry's command, and a restart. Sourced
+# after scripts/lib-checks.sh by scripts/wine-lifecycle.sh and
+# scripts/demo.sh, which set `prefix`, `work`, `wine64` and `wineserver`.
 
 # What Wine itself changes in a prefix while programs run, whoever they
 # are; everything else must be as it was.
@@ -71,4 +72,35 @@ settle() {
     sleep 0.1
   done
   echo "a setup or uninstaller still runs: $(pgrep -fia 'unstowa|setup\.exe' | head -3)" >&2
+}
+
+# The product's QuietUninstallString, run as a deployment tool runs it:
+# the command line split as Windows splits it.
+quiet_uninstall() {  # product key, registry view ; sets $code
+  local command
+  command=$(reg_value "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$1" QuietUninstallString "$2")
+  last_out=$work/uninstall-$1.out
+  if [ "$command" = "<missing>" ]; then
+    code=-1
+    echo "no QuietUninstallString for $1" >"$last_out"
+    return
+  fi
+  local -a argv
+  # The value is a Windows command line of quoted paths and switches; in
+  # bash's double quotes a backslash before a letter stays as it is.
+  eval "argv=($command)"
+  set +e
+  timeout 120 "$wine64" "${argv[@]}" </dev/null >"$last_out" 2>&1
+  code=$?
+  set -e
+  # The uninstaller's copy in the temporary folder removes the original
+  # after it ended.
+  settle
+}
+
+# A restart of the prefix carries out what waits for it (the uninstaller
+# removes its own copy then).
+restart() {
+  settle
+  "$wine64" wineboot -r </dev/null >/dev/null 2>&1 || true
 }

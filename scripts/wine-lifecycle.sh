@@ -65,37 +65,6 @@ run_front() {  # installer (Linux path), switches... ; sets $code
   settle
 }
 
-# The product's QuietUninstallString, run as a deployment tool runs it:
-# the command line split as Windows splits it.
-quiet_uninstall() {  # product key, registry view ; sets $code
-  local command
-  command=$(reg_value "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$1" QuietUninstallString "$2")
-  last_out=$work/run-$((++runs)).out
-  if [ "$command" = "<missing>" ]; then
-    code=-1
-    echo "no QuietUninstallString for $1" >"$last_out"
-    return
-  fi
-  local -a argv
-  # The value is a Windows command line of quoted paths and switches; in
-  # bash's double quotes a backslash before a letter stays as it is.
-  eval "argv=($command)"
-  set +e
-  timeout 120 "$wine64" "${argv[@]}" </dev/null >"$last_out" 2>&1
-  code=$?
-  set -e
-  # The uninstaller's copy in the temporary folder removes the original
-  # after it ended.
-  settle
-}
-
-# A restart of the prefix carries out what waits for it (the uninstaller
-# removes its own copy then).
-restart() {
-  settle
-  "$wine64" wineboot -r </dev/null >/dev/null 2>&1 || true
-}
-
 # ---------------------------------------------------------------- set-up
 
 trap stop_all EXIT
