@@ -74,15 +74,16 @@ settle() {
   echo "a setup or uninstaller still runs: $(pgrep -fia 'unstowa|setup\.exe' | head -3)" >&2
 }
 
-# The product's QuietUninstallString, run as a deployment tool runs it:
-# the command line split as Windows splits it.
-quiet_uninstall() {  # product key, registry view ; sets $code
+# A command of the product's uninstall entry (UninstallString, or
+# QuietUninstallString as a deployment tool runs it), the command line
+# split as Windows splits it; waits for the uninstaller and its copy.
+uninstall_by() {  # value name, product key, registry view ; sets $code
   local command
-  command=$(reg_value "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$1" QuietUninstallString "$2")
-  last_out=$work/uninstall-$1.out
+  command=$(reg_value "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$2" "$1" "$3")
+  last_out=$work/uninstall-$2.out
   if [ "$command" = "<missing>" ]; then
     code=-1
-    echo "no QuietUninstallString for $1" >"$last_out"
+    echo "no $1 for $2" >"$last_out"
     return
   fi
   local -a argv
@@ -97,6 +98,7 @@ quiet_uninstall() {  # product key, registry view ; sets $code
   # after it ended.
   settle
 }
+quiet_uninstall() { uninstall_by QuietUninstallString "$@"; }
 
 # A restart of the prefix carries out what waits for it (the uninstaller
 # removes its own copy then).

@@ -166,6 +166,39 @@ DRV
   same_state "files and registry as before the installation" clean removed-wizard
 fi
 
+# ---------------------------------------------------------------- the uninstaller's questions
+
+if only boxes; then
+  scenario="uninstaller, with its questions"
+  run_front "$work/v1.exe" /silent
+  expect_eq "installed: exit code" 0 "$code"
+  snapshot installed
+  # No at the question: nothing removed, 1602 (under Wine its low byte, 66).
+  printf 'box no remove Stowa Demo Works Stowa Demo 1.0 and all of its components?\n' >"$work/no.drv"
+  printf 'box yes remove Stowa Demo Works Stowa Demo 1.0 and all of its components?\nbox ok was removed from this computer.\n' \
+    >"$work/yes.drv"
+  for answer in no yes; do
+    set +e
+    timeout 120 "$wine64" "$driver" "$(z_path "$work/$answer.drv")" </dev/null >"$work/$answer-driver.out" 2>&1 &
+    driver_pid=$!
+    uninstall_by UninstallString "Stowa Demo" 32
+    wait $driver_pid
+    driver_code=$?
+    set -e
+    expect_eq "the driver answered $answer" 0 "$driver_code"
+    if [ "$answer" = no ]; then
+      expect_eq "No: exit code 1602 (66 under Wine)" 66 "$code"
+      snapshot declined
+      same_state "No: nothing removed" installed declined
+    else
+      expect_eq "Yes: exit code" 0 "$code"
+      restart
+      snapshot removed-boxes
+      same_state "Yes: files and registry as before the installation" clean removed-boxes
+    fi
+  done
+fi
+
 # ---------------------------------------------------------------- an update
 
 if only update; then

@@ -116,7 +116,8 @@
 //                        with MIN, wait first until the position is >= MIN
 //
 // Message boxes (a #32770 dialog with a text STATIC of id 0xFFFF, owned by
-// the target or by the main window)
+// the target or by the main window; before any `window` command, one
+// without an owner)
 //   box ANSWER [TEXT]    wait for a message box, check that its text contains
 //                        TEXT when given, print its title and text, click the
 //                        answer's button (ok, cancel, retry, yes, no) and wait
@@ -434,8 +435,10 @@ struct BoxContext {
 BOOL CALLBACK FindBoxProc(HWND h, LPARAM lp) {
   auto* ctx = reinterpret_cast<BoxContext*>(lp);
   if (!ClassIs(h, L"#32770") || !IsWindowVisible(h)) return TRUE;
+  // Before any `window` both owners are null: a box of a program that has
+  // no window of its own (the uninstaller's questions) is owned by nobody.
   const HWND owner = GetWindow(h, GW_OWNER);
-  if (!owner || (owner != ctx->owners[0] && owner != ctx->owners[1])) return TRUE;
+  if (owner != ctx->owners[0] && owner != ctx->owners[1]) return TRUE;
   if (!GetDlgItem(h, 0xFFFF)) return TRUE;
   ctx->found = h;
   return FALSE;
@@ -443,7 +446,6 @@ BOOL CALLBACK FindBoxProc(HWND h, LPARAM lp) {
 
 HWND FindBox() {
   BoxContext ctx{{g_target, g_main}};
-  if (!g_target && !g_main) return nullptr;
   EnumWindows(FindBoxProc, reinterpret_cast<LPARAM>(&ctx));
   return ctx.found;
 }
