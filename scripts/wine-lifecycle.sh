@@ -135,6 +135,24 @@ if only silent; then
   same_state "files and registry as before the installation" clean removed
 fi
 
+# ---------------------------------------------------------------- the user's arguments
+
+if only arguments; then
+  # The front passes its arguments on as they came: a folder with spaces
+  # arrives as one argument.
+  scenario="installer file, arguments"
+  run_front "$work/v1.exe" /APPFOLDER 'C:\Stowa Demo Copy' /silent
+  expect_eq "exit code" 0 "$code"
+  expect_true "demo.exe installed in the folder given" same_file "$(demo demo.exe)" 'C:\Stowa Demo Copy\demo.exe'
+  expect_false "not in the default folder" exists "$app"
+  expect_eq "InstallLocation" 'C:\Stowa Demo Copy' "$(reg_value "$uninstall_key" InstallLocation 32)"
+  quiet_uninstall "Stowa Demo" 32
+  expect_eq "uninstall exit code" 0 "$code"
+  restart
+  snapshot removed-arguments
+  same_state "files and registry as before the installation" clean removed-arguments
+fi
+
 # ---------------------------------------------------------------- through the wizard
 
 if only wizard; then
