@@ -64,7 +64,8 @@ manifest = {
 }
 json.dump(manifest, open(os.path.join(work, "startup.json"), "w"))
 PY
-"$HOST/tools/pakbuild" build "$WORK/startup.json" "$WORK/startup.exe" >/dev/null
+# setup-host reads it: the placeholder front, as no Windows program runs here.
+"$HOST/tools/pakbuild" build "$WORK/startup.json" "$WORK/startup.exe" --placeholder-front >/dev/null
 count=$("$HOST/tools/pakbuild" inspect "$WORK/startup.exe" | python3 -c 'import json,sys; print(len(json.load(sys.stdin)["PackageFileNames"]))')
 echo "package: $count files, $(du -k "$WORK/startup.exe" | cut -f1) KiB"
 

@@ -31,7 +31,7 @@ count=0
 for manifest in "$here"/seeds/*.json; do
   name=$(basename "$manifest" .json)
   exe="$scratch/$name.exe"
-  "$pakbuild" build "$manifest" "$exe" >/dev/null
+  "$pakbuild" build "$manifest" "$exe" --placeholder-front >/dev/null
   # Every seed must be a package the reader accepts in full, or it seeds
   # nothing but the first error path. (Files in later volumes are read from
   # the volume files beside it.)

@@ -88,7 +88,7 @@ release_file() {
 
 pakbuild=$host_build/tools/pakbuild
 build_package() {  # manifest, output
-  "$pakbuild" build "$1" "$2" >/dev/null
+  "$pakbuild" build "$1" "$2" --front "$win_build/src/front/front.exe" >/dev/null
 }
 # The base manifest with jq edits applied: manifest name, jq filter.
 variant() {
@@ -318,7 +318,7 @@ shared_key='Software\Microsoft\Windows\CurrentVersion\SharedDLLs'
 
 trap stop_all EXIT
 start=$SECONDS
-build_tools setup wine_helpers
+build_tools setup front wine_helpers
 hold_exe=$helpers/HoldOpen.exe
 
 make_wine_template

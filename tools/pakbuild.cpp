@@ -151,7 +151,9 @@ int Build(const std::string& manifest, const std::string& out, const std::string
     try {
       CheckFrontImage(m.front);
     } catch (const ESetupException& e) {
-      throw ESetupException(std::string(e.what()) + " (" + front + "). Nothing was written.");
+      std::string why = e.what();
+      if (!why.empty() && why.back() == '.') why.pop_back();
+      throw ESetupException(why + " (" + front + "). Nothing was written.");
     }
   }
   const BuildReport r = BuildPackage(m, out);

@@ -257,7 +257,7 @@ DWORD Run() {
   if (installer.empty()) return Fail(L"The installer cannot find the path of its own file.", error);
 
   // The setup program this front carries.
-  const HRSRC res = FindResourceW(nullptr, MAKEINTRESOURCEW(kSetupResource), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
+  const HRSRC res = FindResourceW(nullptr, MAKEINTRESOURCEW(kSetupResource), RT_RCDATA);
   const HGLOBAL loaded = res ? LoadResource(nullptr, res) : nullptr;
   const void* setupBytes = loaded ? LockResource(loaded) : nullptr;
   const DWORD setupSize = res ? SizeofResource(nullptr, res) : 0;
