@@ -290,12 +290,21 @@ void TRemoval::ReadOtherLogs() {
         if (const auto path = p_.Reg.ReadString(root, kProductsKey, name))
           if (WhyNotFullLocalPath(*path).empty()) logs.Add(*path);
   otherLines_.clear();
-  for (const std::string& path : logs) {
-    if (SameTextIgnoreCase(path, logPath_)) continue;
+  auto contentOf = [this](const std::string& path) -> std::optional<std::string> {
     std::unique_ptr<IReadFile> f = p_.Fs.OpenRead(path);
-    if (!f || f->Size() > kMaxUninstallLogBytes) continue;
+    if (!f || f->Size() > kMaxUninstallLogBytes) return std::nullopt;
     std::string bytes(static_cast<size_t>(f->Size()), '\0');
     bytes.resize(f->Read(bytes.data(), bytes.size()));
+    return bytes;
+  };
+  const std::optional<std::string> own = contentOf(logPath_);
+  for (const std::string& path : logs) {
+    if (SameTextIgnoreCase(path, logPath_)) continue;
+    const std::optional<std::string> other = contentOf(path);
+    // The same bytes are this log under another name (a short name, a
+    // path through another drive letter), not another installation.
+    if (!other || (own && *other == *own)) continue;
+    const std::string& bytes = *other;
     // Read leniently on purpose: a line that is there keeps what it names,
     // whether or not that log would pass for removal itself.
     for (std::string& line : SplitLines(bytes)) otherLines_.insert(std::move(line));
@@ -656,7 +665,10 @@ std::string TUninstallRun::LogText(int number) const {
 void TUninstallRun::ShowError(const std::string& text) {
   if (silent_) {
     // Nobody sees a box in a silent run; a script reads this.
-    std::cerr << text << std::endl;
+    std::string flat = text;
+    for (char& c : flat)
+      if (c == '\r') c = '\n';
+    std::cerr << flat << std::endl;
     return;
   }
   const std::string caption = log_.AppName.empty() ? "Uninstall" : FormatLogText(LogText(61), log_.AppName);

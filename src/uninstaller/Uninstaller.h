@@ -83,14 +83,6 @@ class TRemoval {
   TRemoval(TUninstallPlatform p, const TUninstallLog& log, std::string logPath);
   TRemovalResult Run();
 
-  // The folders that are never removed (without trailing backslash): the
-  // system's own and those of the user's profile, and every folder above
-  // one of them.
-  const std::vector<std::string>& ProtectedFolders() const { return protected_; }
-  // The folders below which (themselves included) folders may be removed:
-  // those of the log's folder variables that hold no protected folder.
-  const std::vector<std::string>& FolderBounds() const { return bounds_; }
-
  private:
   struct RegTarget {
     RegRoot root;

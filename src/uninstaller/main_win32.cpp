@@ -34,6 +34,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
           reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories"))))
     set(LOAD_LIBRARY_SEARCH_SYSTEM32);
   SetDllDirectoryW(L"");
+  // No current folder in the application folder (the program may have
+  // been started from there): a folder that is a process's current folder
+  // cannot be removed, and the copy that removes the uninstaller at the
+  // end would inherit it. Every path the program uses is a full one.
+  wchar_t system[MAX_PATH + 1];
+  const UINT n = GetSystemDirectoryW(system, MAX_PATH);
+  if (n > 0 && n < MAX_PATH) SetCurrentDirectoryW(system);
 
   int argc = 0;
   LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);

@@ -92,6 +92,9 @@ class UninstallTest : public InstallTest {
       reg.CreateKey(r, kShared);
     }
     reg.CreateKey(RegRoot::CurrentUser, "Software\\Classes");
+    // The 32-bit view's registrations of classes (Classes\Wow6432Node\CLSID).
+    reg.CreateKey(RegRoot::ClassesRoot, "CLSID");
+    reg.CreateKey(RegRoot::CurrentUser, "Software\\Classes\\CLSID");
     reg.CreateKey(RegRoot::Users, "S-1-5-21-1001\\Software");
     reg.CreateKey(RegRoot::Users, "S-1-5-21-1002\\Software");
     // A file type another program registered before.
@@ -362,6 +365,37 @@ TEST_F(UninstallTest, ASharedFileCountedTwiceStaysCountedOnce) {
   EXPECT_EQ(Diff(before, Snapshot()), "");
 }
 
+TEST_F(UninstallTest, ASharedComponentKeepsItsRegistrationWhileAnotherProductUsesIt) {
+  // Two products install and register one counted component.
+  auto product = [&](const std::string& key) {
+    PackageManifest m = Product();
+    m.productKey = key;
+    m.folderDefaults[0][0] = "%PROGRAMFILES%\\" + key;
+    m.files.push_back(InlineFile("common.dll", "a shared self-registering component"));
+    BuildFolder common;
+    common.name = "%COMMONFILES%\\Test Shared";
+    common.items.push_back(FileItem(Index(m, "common.dll"), true));
+    m.components[0].root.folders.push_back(common);
+    return Build(m, key + ".exe");
+  };
+  const std::vector<std::string> before = Snapshot();
+  ASSERT_EQ(Run(product("Test Product"), {"/silent"}), kExitSuccess);
+  ASSERT_EQ(Run(product("Other Product"), {"/silent"}), kExitSuccess);
+  const std::string dll = kCommonFiles + "\\Test Shared\\common.dll";
+  ASSERT_EQ(reg.ReadDword(RegRoot::LocalMachine, kShared, dll), 2u);
+  regsvr32Calls.clear();
+  EXPECT_EQ(Uninstall(Log()), kUninstallDone);
+  EXPECT_TRUE(regsvr32Calls.empty());
+  EXPECT_TRUE(reg.KeyExists(RegRoot::ClassesRoot, "CLSID\\{common.dll}"));
+  EXPECT_TRUE(fs.FileExists(dll));
+  EXPECT_EQ(reg.ReadDword(RegRoot::LocalMachine, kShared, dll), 1u);
+  // The last user unregisters it.
+  EXPECT_EQ(Uninstall(kProgramFiles + "\\Other Product\\Stowa.log"), kUninstallDone);
+  EXPECT_EQ(regsvr32Calls, std::vector<std::string>{"C:\\Windows\\System32\\regsvr32.exe /u /s \"" + dll + "\""});
+  // Its folder, which no folder variable of the logs names, stays.
+  EXPECT_EQ(Diff(before, Snapshot()), "+ folder C/Program Files (x86)/Common Files/Test Shared\n");
+}
+
 TEST_F(UninstallTest, TwoProductsInOneFolderAreRemovedOneAtATime) {
   const std::vector<std::string> before = Snapshot();
   ASSERT_EQ(Run(Build(RichProduct(1), "first.exe"), {"/silent"}), kExitSuccess);
@@ -567,6 +601,30 @@ TEST_F(UninstallTest, EmptiedFoldersGoButNotOnesThatHoldSomethingOrTheSystemsOrO
   EXPECT_EQ(Diff(withMine, Snapshot()), "");
   EXPECT_TRUE(fs.DirectoryExists(kPrograms));
   EXPECT_FALSE(fs.DirectoryExists(App("data\\deep")));
+}
+
+TEST_F(UninstallTest, AFolderVariableThatHoldsTheSystemsFoldersVouchesForNoFolder) {
+  ASSERT_EQ(Run(Build(RichProduct(1)), {"/silent"}), kExitSuccess);
+  // A log edited to name the user's profile as its menu folder, and a
+  // file of the user's there.
+  const std::string profile = "C:\\users\\tester";
+  const std::string mine = profile + "\\Projects\\notes.txt";
+  Write(mine, "the user's");
+  std::vector<std::string> lines = LogLines(Log());
+  const auto menu = std::find(lines.begin(), lines.end(), "%APPMENU%");
+  ASSERT_NE(menu, lines.end());
+  *(menu + 2) = profile;
+  const auto end = std::find(lines.begin(), lines.end(), "%%%");
+  lines.insert(end, mine);
+  std::string text;
+  for (const std::string& l : lines) text += l + "\r\n";
+  Write(Log(), text);
+  EXPECT_EQ(Uninstall(Log()), kUninstallDone);
+  // The listed file goes, as the log says; no folder of the profile does.
+  EXPECT_FALSE(fs.FileExists(mine));
+  EXPECT_TRUE(fs.DirectoryExists(profile + "\\Projects"));
+  EXPECT_TRUE(fs.DirectoryExists(kPrograms + "\\Test Product"));
+  EXPECT_FALSE(fs.DirectoryExists(App()));
 }
 
 TEST_F(UninstallTest, NothingIsTouchedThroughALink) {
@@ -791,6 +849,8 @@ TEST_F(UninstallTest, ACurrentUserRemovalNeedsNoElevation) {
   std::vector<RegistryRootEntry> entries = RichRegistry();
   entries.pop_back();
   m.registryData = EncodeRegistryData(entries);
+  // regsvr32 registers a component for the machine, whoever installs it.
+  for (BuildItem& it : m.components[0].root.folders[0].items) it.file.SelfRegister = false;
   ASSERT_EQ(Run(Build(m), {"/silent"}), kExitSuccess);
   sys.Set("admin", "0");
   sys.Set("elevated", "0");
@@ -817,6 +877,16 @@ TEST_F(UninstallTest, AStaleLogLeavesTheEntryOfTheProductsNewerInstallation) {
   EXPECT_EQ(reg.ReadString(RegRoot::LocalMachine, kProducts, "Test Product"), other);
   EXPECT_TRUE(reg.KeyExists(RegRoot::LocalMachine, kUninstall));
   EXPECT_FALSE(fs.FileExists(App("app.exe")));
+}
+
+TEST_F(UninstallTest, ACopyOfTheLogIsNoOtherInstallation) {
+  ASSERT_EQ(Run(Build(RichProduct(1)), {"/silent"}), kExitSuccess);
+  // A copy of the log beside it keeps nothing of what the log names.
+  Write(App("Stowa2.log"), Read(Log()));
+  EXPECT_EQ(Uninstall(Log()), kUninstallDone);
+  EXPECT_EQ(fs.ListFolder(App(), "", "").size(), 1u);
+  EXPECT_TRUE(fs.FileExists(App("Stowa2.log")));
+  EXPECT_FALSE(reg.KeyExists(RegRoot::LocalMachine, kUninstall));
 }
 
 TEST_F(UninstallTest, TheHostToolRunsTheSameRemoval) {
