@@ -13,7 +13,7 @@
 #             time after a key's name); the driver data that wineboot
 #             rewrites at every start (Control\Class: "DriverDateData");
 #             the hardware and dynamic data keys
-noise_files='^\./(\.update-timestamp|system\.reg|user\.reg|userdef\.reg)$|^\./drive_c/windows/(Fonts/\.|system32/wbem|temp/)|/AppData/Local/Microsoft/Windows/(INetCache|Explorer)/'
+noise_files='^. \./(\.update-timestamp|system\.reg|user\.reg|userdef\.reg)$|^. \./drive_c/windows/(Fonts/\.|system32/wbem|temp/)|/AppData/Local/Microsoft/Windows/(INetCache|Explorer)/'
 noise_keys='^\[(HARDWARE\\\\|DynData|System\\\\CurrentControlSet\\\\Control\\\\Class\\\\)'
 
 # A snapshot of the prefix: every file and folder (with a checksum of each
@@ -36,10 +36,13 @@ snapshot() {  # name
   ) >"$work/$1.files"
   local f
   for f in system.reg user.reg userdef.reg; do
-    # One line per value, prefixed by its key, without time stamps.
-    awk -v noise="$noise_keys" '
+    # One line per key (an empty key left behind counts) and one per
+    # value, prefixed by its key, without time stamps.
+    # (The pattern goes through the environment: awk -v would take its
+    # backslashes for escapes.)
+    noise=$noise_keys awk '
       /^#/ { next }
-      /^\[/ { key = $0; sub(/\] [0-9]+$/, "]", key); skip = (key ~ noise); next }
+      /^\[/ { key = $0; sub(/\] [0-9]+$/, "]", key); skip = (key ~ ENVIRON["noise"]); if (!skip) print key; next }
       /^$/ { next }
       !skip { print key " " $0 }' "$prefix/$f" | LC_ALL=C sort
   done >"$work/$1.reg"

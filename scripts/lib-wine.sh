@@ -39,7 +39,8 @@ wine_env() {  # prefix
 make_wine_template() {
   local template=$cache/wine-template
   local version
-  version=$("$wine64" --version)
+  # The Wine version and the revision of what is set up below.
+  version="$("$wine64" --version) template 2"
   [ -f "$template/.stw-ready" ] && [ "$(cat "$template/.stw-ready")" = "$version" ] && return 0
   # Two runs at once must not build the template over each other.
   exec 9>"$cache/wine-template.lock"
@@ -71,9 +72,11 @@ make_wine_template() {
     # milliseconds instead of seconds, and screenshots show their frames.
     reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
     reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f
-    # Windows always has this key, in both registry views; Wine does not.
+    # Windows always has these keys, in both registry views; Wine does not.
     reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs' /f /reg:64
     reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs' /f /reg:32
+    reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /f /reg:64
+    reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /f /reg:32
     "$wineserver" -w
   )
   rm -rf "$tmp.home"

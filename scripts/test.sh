@@ -162,7 +162,7 @@ check_imports() {  # build dirs...
       if [[ $system_dlls != *" $lower "* ]]; then
         echo "  ${exe#"$root"/} imports $dll, which is not part of Windows" >&2
         bad=1
-      elif [[ ${exe##*/} == setup.exe && $known_dlls != *" $lower "* ]]; then
+      elif [[ ( ${exe##*/} == setup.exe || ${exe##*/} == UnStowa32.exe || ${exe##*/} == front.exe ) && $known_dlls != *" $lower "* ]]; then
         echo "  ${exe#"$root"/} imports $dll, which Windows would look for beside it first" >&2
         bad=1
       fi
