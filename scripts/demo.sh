@@ -127,8 +127,8 @@ xvfb_pid=""
   left=$(state_diff before after)
   # The font is the one thing that stays on purpose: fonts are installed
   # for every program of the system and are not logged.
-  rest=$(grep -v -e 'Fonts/demo-sans.ttf' -e 'CurrentVersion\\\\Fonts\] "Stowa Demo Sans' <<<"$left" || true)
-  echo "left behind ($(wc -l <"$work/before.files") files and folders, $(wc -l <"$work/before.reg") registry values compared):"
+  rest=$(grep -v -e 'Fonts/demo-sans.ttf' -e 'CurrentVersion\\\\Fonts\] "StowaDemo Sans' <<<"$left" || true)
+  echo "left behind ($(wc -l <"$work/before.files") files and folders, $(wc -l <"$work/before.reg") registry keys and values compared):"
   if [ -z "$left" ]; then echo "  nothing"; else sed 's/^/  /' <<<"$left"; fi
   [ -z "$rest" ] || { echo "more than the font was left behind" >&2; exit 1; }
 )
