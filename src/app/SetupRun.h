@@ -12,23 +12,11 @@
 #include "engine/Install.h"
 #include "engine/SetupState.h"
 #include "platform/SupportModule.h"
+#include "platform/RunDialogs.h"
 #include "system/SupportDll.h"
 #include "wizard/EarlierInstallation.h"
 
 namespace stw {
-
-// Message boxes of a run: every text also goes to standard error (so a
-// script sees what happened); with the switch suppressmsgboxes no box is
-// shown and each takes its default answer.
-class TRunDialogs : public IDialogs {
- public:
-  TRunDialogs(IDialogs& inner, bool suppress, bool echo) : inner_(inner), suppress_(suppress), echo_(echo) {}
-  int MessageBox(const std::string& text, const std::string& title, unsigned style) override;
-
- private:
-  IDialogs& inner_;
-  bool suppress_, echo_;
-};
 
 class TSetupRun {
  public:

@@ -158,21 +158,6 @@ std::string FormatLogText(const std::string& pattern, const std::string& value) 
   return pattern.substr(0, at) + value + pattern.substr(at + 2);
 }
 
-int TUninstallDialogs::MessageBox(const std::string& text, const std::string& title, unsigned style) {
-  if (echo_) {
-    std::string flat = text;
-    for (char& c : flat)
-      if (c == '\r') c = '\n';
-    std::cerr << (title.empty() ? "" : title + ": ") << flat << std::endl;
-  }
-  if (!suppress_) return inner_.MessageBox(text, title, style);
-  // As the setup's boxes with suppressmsgboxes: a question is answered
-  // with its default, Yes, except one after an error; a box that only
-  // informs is closed.
-  if (style & MB_YESNO_) return (style & MB_ICONERROR_) ? IDNO_ : IDYES_;
-  return IDOK_;
-}
-
 // ---------------------------------------------------------------- the removal
 
 TRemoval::TRemoval(TUninstallPlatform p, const TUninstallLog& log, std::string logPath)

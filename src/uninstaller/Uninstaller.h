@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/RunDialogs.h"
 #include "uninstaller/UninstallLog.h"
 
 namespace stw {
@@ -134,21 +135,6 @@ class TRemoval {
   std::vector<FileFate> files_;
   std::vector<std::string> emptiedFolders_;
   TRemovalResult result_;
-};
-
-// Message boxes of a run: every text also goes to standard error (so that
-// a script sees what happened); with `suppress` (the switch
-// suppressmsgboxes, as the setup reads it) no box is shown and each takes
-// its default answer: a question is answered Yes (an error's No), a box
-// that only informs OK.
-class TUninstallDialogs : public IDialogs {
- public:
-  TUninstallDialogs(IDialogs& inner, bool suppress, bool echo) : inner_(inner), suppress_(suppress), echo_(echo) {}
-  int MessageBox(const std::string& text, const std::string& title, unsigned style) override;
-
- private:
-  IDialogs& inner_;
-  bool suppress_, echo_;
 };
 
 // A text of the log with its one "%s" replaced by `value`: every other "%"

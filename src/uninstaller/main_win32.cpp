@@ -53,7 +53,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   auto sys = stw::CreateNativeSystem();
   auto shell = stw::CreateNativeShell();
   DesktopDialogs desktop;
-  stw::TUninstallDialogs dialogs(desktop, stw::HasSwitch(args, "suppressmsgboxes"), true);
+  stw::TRunDialogs dialogs(desktop, stw::HasSwitch(args, "suppressmsgboxes"), true);
   stw::TUninstallRun run({*fs, *reg, *sys, dialogs, *shell}, args);
   return run.Main();
 }

@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> args = {sys.ProgramFile()};
   args.insert(args.end(), rest.begin() + 2, rest.end());
   stw::ConsoleDialogs console;
-  stw::TUninstallDialogs dialogs(console, true, true);
+  stw::TRunDialogs dialogs(console, true, true);
   stw::TUninstallRun run({fs, reg, sys, dialogs, shell}, args);
   const int code = run.Main();
   for (const std::string& item : run.Result.ScheduledAtRestart) std::cerr << "at the restart: " << item << "\n";

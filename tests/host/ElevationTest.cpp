@@ -16,28 +16,6 @@ const std::string kCfaKey =
     "Software\\Microsoft\\Windows Defender\\Windows Defender Exploit Guard\\Controlled Folder Access";
 const std::string kPowerShell = "C:\\Windows\\System32\\WindowsPowerShell\\v1.0\\powershell.exe";
 
-// The parameters as the system's command-line reader splits them: double
-// quotes group and are removed.
-std::vector<std::string> SplitParameters(const std::string& line) {
-  std::vector<std::string> out;
-  std::string current;
-  bool quoted = false, any = false;
-  for (char c : line) {
-    if (c == '"') {
-      quoted = !quoted;
-      any = true;
-    } else if (c == ' ' && !quoted) {
-      if (any) out.push_back(current);
-      current.clear();
-      any = false;
-    } else {
-      current += c;
-      any = true;
-    }
-  }
-  if (any) out.push_back(current);
-  return out;
-}
 
 class ElevationTest : public WizardTest {
  protected:
@@ -57,7 +35,7 @@ class ElevationTest : public WizardTest {
   std::vector<std::string> childArgs;
   uint32_t RunChild(const std::string& parameters) {
     childArgs = {kSetupProgram};
-    for (const std::string& a : SplitParameters(parameters)) childArgs.push_back(a);
+    for (const std::string& a : SplitCommandLine(parameters)) childArgs.push_back(a);
     sys.Set("elevated", "1");
     sys.Set("admin", "1");
     sys.Set("limited", "0");

@@ -518,15 +518,6 @@ TEST_F(FrontBuildTest, WithoutAFrontThePlaceholderStays) {
 
 namespace fs = std::filesystem;
 
-std::pair<int, std::string> RunCommand(const std::string& command) {
-  FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-  if (!p) return {-1, ""};
-  std::string out;
-  char buf[512];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  return {WEXITSTATUS(::pclose(p)), out};
-}
-
 class FrontPakbuildTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -330,23 +330,13 @@ TEST_F(HardeningTest, ALaterRunRemovesWhatAKilledRunLeftBehind) {
   EXPECT_EQ(entries[0].name, "stw87654321");
 }
 
-// Runs a command, returning its exit status and what it printed.
-std::pair<int, std::string> Shell(const std::string& command) {
-  FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-  if (!p) return {-1, ""};
-  std::string out;
-  char buf[512];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  return {WEXITSTATUS(::pclose(p)), out};
-}
-
 TEST_F(HardeningTest, SetupHostSaysWhyARunFailed) {
   const std::string setup = Build(Product());
   std::string bytes = Read(setup);
   bytes.resize(bytes.size() / 2);
   Write(setup, bytes);
   const auto [code, out] =
-      Shell(std::string(STW_SETUP_HOST) + " --machine '" + root + "' '" + root + "/dist/setup.exe' /silent");
+      RunCommand(std::string(STW_SETUP_HOST) + " --machine '" + root + "' '" + root + "/dist/setup.exe' /silent");
   EXPECT_EQ(code, kExitFailed & 0xFF);
   EXPECT_NE(out.find("damaged"), std::string::npos) << out;
 }
@@ -359,7 +349,7 @@ TEST_F(HardeningTest, PakbuildExtractRefusesANegativeOffsetThatIsNoExternalFile)
   std::string bytes = Read("Z:" + native);
   bytes.replace(static_cast<size_t>(report.tablePosition + 8 * app), 8, Le64(-2));
   std::ofstream(native, std::ios::binary) << bytes;
-  const auto [code, out] = Shell(std::string(STW_PAKBUILD) + " extract '" + native + "' --by-index '" + root + "/out'");
+  const auto [code, out] = RunCommand(std::string(STW_PAKBUILD) + " extract '" + native + "' --by-index '" + root + "/out'");
   EXPECT_EQ(code, 1) << out;
   EXPECT_NE(out.find("data index " + std::to_string(app) + " has the offset -2"), std::string::npos) << out;
 }

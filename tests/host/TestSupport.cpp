@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <cstdio>
 #include <random>
 
 #include "base/PathUtf8.h"
@@ -14,6 +15,7 @@
 #include "platform/Factory.h"
 #else
 #include <sys/stat.h>
+#include <sys/wait.h>
 #endif
 
 namespace stw::test {
@@ -428,5 +430,37 @@ std::string Le64(int64_t v) {
   for (int i = 0; i < 8; ++i) s[i] = static_cast<char>(static_cast<uint64_t>(v) >> (8 * i));
   return s;
 }
+
+std::vector<std::string> SplitCommandLine(const std::string& line) {
+  std::vector<std::string> args;
+  std::string current;
+  bool quoted = false, any = false;
+  for (char c : line) {
+    if (c == '"') {
+      quoted = !quoted;
+      any = true;
+    } else if (c == ' ' && !quoted) {
+      if (any) args.push_back(current);
+      current.clear();
+      any = false;
+    } else {
+      current += c;
+      any = true;
+    }
+  }
+  if (any) args.push_back(current);
+  return args;
+}
+
+#ifndef _WIN32
+std::pair<int, std::string> RunCommand(const std::string& command) {
+  FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+  if (!p) return {-1, ""};
+  std::string out;
+  char buf[512];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  return {WEXITSTATUS(::pclose(p)), out};
+}
+#endif
 
 }  // namespace stw::test

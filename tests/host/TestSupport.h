@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "builder/PackageBuilder.h"
@@ -122,6 +123,17 @@ std::string Le64(int64_t v);
 
 // A name no other test run uses, for registry keys shared with the system.
 std::string UniqueName(const std::string& prefix);
+
+// A command line split as the system's reader splits it for a program:
+// double quotes group and are removed (our command lines hold no quote
+// inside an argument).
+std::vector<std::string> SplitCommandLine(const std::string& line);
+
+#ifndef _WIN32
+// Runs a shell command, returning its exit status and what it printed
+// (standard error included).
+std::pair<int, std::string> RunCommand(const std::string& command);
+#endif
 
 // The bytes of a minimal 64-bit PE image (a DLL without code) whose only
 // resource is a version resource (VS_VERSIONINFO) with the given file

@@ -20,28 +20,6 @@ const std::string kCommonFiles = kProgramFiles + "\\Common Files";
 const std::string kProducts = "Software\\Orvane\\Carrovit";
 const std::string kClsid = "CLSID\\{11111111-2222-3333-4444-555555555555}";
 
-// A command line split as Windows splits it for a program (quotes group,
-// and are removed); our command lines hold no quote inside an argument.
-std::vector<std::string> SplitCommandLine(const std::string& line) {
-  std::vector<std::string> args;
-  std::string current;
-  bool quoted = false, any = false;
-  for (char c : line) {
-    if (c == '"') {
-      quoted = !quoted;
-      any = true;
-    } else if (c == ' ' && !quoted) {
-      if (any) args.push_back(current);
-      current.clear();
-      any = false;
-    } else {
-      current += c;
-      any = true;
-    }
-  }
-  if (any) args.push_back(current);
-  return args;
-}
 
 RegistryValueEntry Str(const std::string& name, const std::string& text) {
   RegistryValueEntry v;
@@ -548,7 +526,7 @@ TEST_F(UninstallTest, EverySpellingOfSilentShowsNoBoxAndSuppressedBoxesTakeTheir
   // suppressmsgboxes: the boxes of the run are not shown and take their
   // default answer, Yes for the confirmation.
   dialogs.shown.clear();
-  TUninstallDialogs suppressed(dialogs, true, false);
+  TRunDialogs suppressed(dialogs, true, false);
   EXPECT_EQ(Uninstall(Log(), {"/suppressmsgboxes"}, &suppressed), kUninstallDone);
   EXPECT_TRUE(dialogs.shown.empty());
   EXPECT_FALSE(fs.FileExists(Log()));
