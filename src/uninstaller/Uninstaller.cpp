@@ -760,6 +760,21 @@ int TUninstallRun::Uninstall() {
 
 // ---------------------------------------------------------------- the uninstaller itself
 
+// The copies of earlier removals that could not leave themselves to the
+// restart (that needs administrator rights) stay in the temporary folder:
+// each one that no longer runs goes now, with its folder once empty.
+void TUninstallRun::ClearEarlierCopies(const std::string& temp) {
+  IFileSystem& fs = p_.Fs;
+  for (const IFileSystem::Entry& e : fs.ListFolder(temp, kCopyFolderPrefix, "")) {
+    if (!e.folder || !IsOwnCopyFolderName(e.name)) continue;
+    const std::string folder = temp + e.name;
+    if (fs.IsReparsePoint(folder)) continue;
+    const std::string copy = folder + "\\" + kUninstallerName;
+    if (fs.FileExists(copy) && !fs.DeleteFile(copy)) continue;  // still running
+    fs.RemoveFolder(folder);
+  }
+}
+
 void TUninstallRun::StartSelfRemoval(const TSelfRemoval& plan) {
   IFileSystem& fs = p_.Fs;
   // A running program cannot delete its own file. A copy in a private
@@ -768,6 +783,7 @@ void TUninstallRun::StartSelfRemoval(const TSelfRemoval& plan) {
   std::string folder;
   const std::string temp = fs.TempFolder();
   if (!temp.empty()) {
+    ClearEarlierCopies(WithTrailingBackslash(temp));
     std::random_device random;
     for (int attempt = 0; attempt < 16 && folder.empty(); ++attempt) {
       char name[16];

@@ -164,6 +164,7 @@ class TUninstallRun {
   int RelaunchElevated();
   bool NeedsElevation(const TUninstallLog& log);
   void StartSelfRemoval(const TSelfRemoval& plan);
+  void ClearEarlierCopies(const std::string& temp);
   void ShowError(const std::string& text);
   std::string LogText(int number) const;
 

@@ -711,6 +711,13 @@ TEST_F(UninstallTest, KeysThatNoProductOwnsStayWhateverTheLogSays) {
 TEST_F(UninstallTest, TheUninstallerRemovesItselfThroughACopyThatWaitsForIt) {
   const std::vector<std::string> before = Snapshot();
   ASSERT_EQ(Run(Build(RichProduct(1)), {"/silent"}), kExitSuccess);
+  // The copy of an earlier removal that could not leave itself to the
+  // restart: this removal clears it; a folder of that name that holds
+  // something else stays.
+  ASSERT_TRUE(fs.CreatePrivateFolder("C:\\Temp\\stwu0000ABCD"));
+  Write("C:\\Temp\\stwu0000ABCD\\UnStowa.exe", "an earlier copy");
+  ASSERT_TRUE(fs.CreatePrivateFolder("C:\\Temp\\stwu0000ABCE"));
+  Write("C:\\Temp\\stwu0000ABCE\\notes.txt", "somebody's notes");
   // Started as the uninstall command starts it: UnStowa.exe of the
   // application folder.
   sys.Set("program", App("UnStowa.exe"));
@@ -747,10 +754,13 @@ TEST_F(UninstallTest, TheUninstallerRemovesItselfThroughACopyThatWaitsForIt) {
   std::vector<std::string> expected = before;
   const std::string native = "C/Temp/" + ExtractFileName(copyFolder);
   expected.push_back("folder " + native);
+  expected.push_back("folder C/Temp/stwu0000ABCE");
+  for (const std::string& line : Snapshot())
+    if (StartsWith(line, "file C/Temp/stwu0000ABCE/")) expected.push_back(line);
   for (const std::string& line : Snapshot())
     if (StartsWith(line, "file " + native + "/")) expected.push_back(line);
   EXPECT_EQ(Diff(expected, Snapshot()), "");
-  EXPECT_EQ(expected.size(), before.size() + 2);
+  EXPECT_EQ(expected.size(), before.size() + 4);
 }
 
 TEST_F(UninstallTest, ASharedUninstallerStaysAndTheCopyTakesNoForeignWork) {
