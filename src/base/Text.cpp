@@ -341,4 +341,17 @@ std::string TrimBlanks(std::string_view s) {
   return std::string(s.substr(first, s.find_last_not_of(" \t") - first + 1));
 }
 
+std::string Windows1252ToUtf8(std::string_view bytes) {
+  // 0x80-0x9F hold the typographic marks; every other byte is its own
+  // code point (Latin-1).
+  static constexpr char16_t kHigh[32] = {
+      0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+  std::u16string u;
+  u.reserve(bytes.size());
+  for (unsigned char c : bytes) u.push_back(c >= 0x80 && c < 0xA0 ? kHigh[c - 0x80] : static_cast<char16_t>(c));
+  return Utf16ToUtf8(u);
+}
+
 }  // namespace stw

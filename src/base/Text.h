@@ -12,6 +12,9 @@ namespace stw {
 // so untrusted package text can never stop the reader.
 std::u16string Utf8ToUtf16(std::string_view s);
 std::string Utf16ToUtf8(std::u16string_view s);
+// Bytes of code page 1252 as UTF-8 (its five unassigned bytes become
+// U+FFFD).
+std::string Windows1252ToUtf8(std::string_view bytes);
 // Appends the UTF-8 form of one code point (U+0000..U+10FFFF).
 void AppendUtf8(std::string& out, char32_t cp);
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Text.h"
+
 namespace stw {
 
 // A file opened for reading. Not thread-safe: callers serialise access.
@@ -251,6 +253,10 @@ class ISystem {
   // The id of this program's process (0 when unknown), which another
   // program may wait for with IShell::OpenProcess.
   virtual uint32_t ProcessId() { return 0; }
+  // Text in the system's ANSI code page (what programs without Unicode
+  // wrote) as UTF-8. This default reads Windows-1252, the code page of
+  // Western systems; the real system asks Windows for its own.
+  virtual std::string AnsiToUtf8(const std::string& bytes) { return Windows1252ToUtf8(bytes); }
   // "C:", "C:\...", or a network share "\\server\share\" (which exists
   // when it can be reached now).
   virtual bool DriveExists(const std::string& drive) = 0;

@@ -120,6 +120,11 @@ TEarlierVerdict DetectEarlierInstallation(TSetupState& s) {
   if (*format % 2 == 0) {
     std::string ignored;  // a log that cannot be written back is still read
     WriteLinesWhole(s.P.Fs, s.LogPath, l.v, ignored);
+  } else {
+    // Only the even formats are UTF-8: an odd one was written in the
+    // system's ANSI code page, and its paths keep their letters only when
+    // read in it.
+    for (std::string& line : l.v) line = s.P.Sys.AnsiToUtf8(line);
   }
   uint8_t userType = 1;
   if (*format >= 3) {

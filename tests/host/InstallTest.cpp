@@ -699,6 +699,57 @@ TEST_F(InstallTest, AnEarlierLogOutOfShapeCountsAsNoEarlierInstallation) {
   EXPECT_TRUE(fs.FileExists("C:\\victim.txt"));
 }
 
+// A log of an odd format was written in the ANSI code page: its paths
+// are read in it (here the simulated system's, 1252), so an obsolete file
+// named with letters outside ASCII is still found and removed. Read as
+// UTF-8, the name would match no file and the file would stay.
+TEST_F(InstallTest, AnOddFormatLogIsReadInTheAnsiCodePage) {
+  PackageManifest v1 = Product();
+  BuildFile odd;
+  odd.name = "\xC3\x84pfel \xE2\x82\xAC.txt";  // "Äpfel €.txt"
+  odd.content = "apples";
+  v1.files.push_back(odd);
+  BuildItem it;
+  it.file.DataIndex = static_cast<uint16_t>(FindDataIndex(v1, odd.name));
+  v1.components[0].root.folders[0].items.push_back(it);
+  ASSERT_EQ(Run(Build(v1, "v1.exe"), {"/silent"}), kExitSuccess);
+  const std::string oddPath = App(odd.name);
+  ASSERT_TRUE(fs.FileExists(oddPath));
+  // The same log as an earlier setup of format 3 wrote it: every line in
+  // code page 1252.
+  std::vector<std::string> lines = LogLines(App("Stowa.log"));
+  const auto format = std::find(lines.begin(), lines.end(), "4");
+  ASSERT_NE(format, lines.end());
+  *format = "3";
+  std::string ansi;
+  for (const std::string& line : lines) {
+    for (char16_t c : Utf8ToUtf16(line)) {
+      ASSERT_TRUE(c < 0x100 || c == 0x20AC) << line;
+      ansi += static_cast<char>(c == 0x20AC ? 0x80 : c);
+    }
+    ansi += "\r\n";
+  }
+  ASSERT_NE(ansi.find("\xC4pfel \x80.txt"), std::string::npos);
+  Write(App("Stowa.log"), ansi);
+
+  PackageManifest v2 = Product();
+  v2.releaseDate = 46100;
+  v2.setupOptionBits = 1;
+  ASSERT_EQ(Run(Build(v2, "v2.exe"), {"/silent"}), kExitSuccess);
+  EXPECT_FALSE(fs.FileExists(oddPath));
+  EXPECT_TRUE(fs.FileExists(App("app.exe")));
+  // The new log is UTF-8 again.
+  const std::vector<std::string> log = LogLines(App("Stowa.log"));
+  EXPECT_EQ(std::count(log.begin(), log.end(), "4"), 1);
+}
+
+TEST(AnsiCodePageTest, Windows1252ReadsItsTypographicMarksAndLatin1) {
+  EXPECT_EQ(Windows1252ToUtf8("\x80\x85\x93x\x94\x9F"), "\xE2\x82\xAC\xE2\x80\xA6\xE2\x80\x9Cx\xE2\x80\x9D\xC5\xB8");
+  EXPECT_EQ(Windows1252ToUtf8("\xC4\xE9\xFF"), "\xC3\x84\xC3\xA9\xC3\xBF");
+  EXPECT_EQ(Windows1252ToUtf8("\x81"), "\xEF\xBF\xBD");  // unassigned
+  EXPECT_EQ(Windows1252ToUtf8("plain"), "plain");
+}
+
 TEST_F(InstallTest, SeveralWorkersAndVolumes) {
   sys.Set("processors", "2");
   PackageManifest m = Product();

@@ -18,6 +18,9 @@
 #include "platform/Factory.h"
 #include "platform/FixedFileInfo.h"
 
+#ifdef _WIN32
+#include "platform/win32/Windows.h"
+#endif
 #ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
@@ -438,6 +441,16 @@ TEST_F(PlatformTest, TheScannerReadsASystemLibraryAsTheSystemDoes) {
   auto file = Fs().OpenRead(library);
   ASSERT_TRUE(file);
   EXPECT_EQ(ScanFixedFileVersion(*file), system);
+}
+
+// The system's own code page: on a Western system 1252, which the
+// simulated machine stands for; another code page still reads its ASCII.
+TEST_F(PlatformTest, AnsiTextIsReadInTheSystemsCodePage) {
+  EXPECT_EQ(Sys().AnsiToUtf8("C:\\Program Files\\x.txt"), "C:\\Program Files\\x.txt");
+  EXPECT_EQ(Sys().AnsiToUtf8(""), "");
+  if (GetACP() != 1252) GTEST_SKIP() << "code page " << GetACP();
+  EXPECT_EQ(Sys().AnsiToUtf8("\xC4pfel \x80"), "\xC3\x84pfel \xE2\x82\xAC");
+  EXPECT_EQ(Sys().AnsiToUtf8("\xC4pfel \x80"), Windows1252ToUtf8("\xC4pfel \x80"));
 }
 
 #else  // the simulated machine only

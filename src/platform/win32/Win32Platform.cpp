@@ -809,6 +809,15 @@ class Win32System : public ISystem {
   }
 
   uint32_t ProcessId() override { return GetCurrentProcessId(); }
+  std::string AnsiToUtf8(const std::string& bytes) override {
+    if (bytes.empty() || bytes.size() > 0x7FFFFFFF) return {};
+    const int length = static_cast<int>(bytes.size());
+    const int n = MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, nullptr, 0);
+    if (n <= 0) return {};
+    std::wstring w(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, bytes.data(), length, w.data(), n);
+    return Narrow(w);
+  }
 
   bool DriveExists(const std::string& drive) override {
     std::wstring root = DriveRoot(drive);
