@@ -65,6 +65,17 @@ run_front() {  # installer (Linux path), switches... ; sets $code
   settle
 }
 
+# The product removed by its QuietUninstallString, the prefix restarted:
+# files and registry must be as in the snapshot `clean`.
+removed_clean() {  # product key, snapshot name, what came before
+  quiet_uninstall "$1" 32
+  expect_eq "uninstall exit code" 0 "$code"
+  restart
+  expect_eq "nothing left in the temporary folder after the restart" "$temp_before" "$(temp_listing)"
+  snapshot "$2"
+  same_state "files and registry as before $3" clean "$2"
+}
+
 # ---------------------------------------------------------------- set-up
 
 trap stop_all EXIT
@@ -127,12 +138,7 @@ if only silent; then
   expect_eq "nothing left in the temporary folder" "$temp_before" "$(temp_listing)"
 
   scenario="uninstall, silent"
-  quiet_uninstall "Stowa Demo" 32
-  expect_eq "exit code" 0 "$code"
-  restart
-  expect_eq "nothing left in the temporary folder after the restart" "$temp_before" "$(temp_listing)"
-  snapshot removed
-  same_state "files and registry as before the installation" clean removed
+  removed_clean "Stowa Demo" removed "the installation"
 fi
 
 # ---------------------------------------------------------------- the user's arguments
@@ -146,11 +152,7 @@ if only arguments; then
   expect_true "demo.exe installed in the folder given" same_file "$(demo demo.exe)" 'C:\Stowa Demo Copy\demo.exe'
   expect_false "not in the default folder" exists "$app"
   expect_eq "InstallLocation" 'C:\Stowa Demo Copy' "$(reg_value "$uninstall_key" InstallLocation 32)"
-  quiet_uninstall "Stowa Demo" 32
-  expect_eq "uninstall exit code" 0 "$code"
-  restart
-  snapshot removed-arguments
-  same_state "files and registry as before the installation" clean removed-arguments
+  removed_clean "Stowa Demo" removed-arguments "the installation"
 fi
 
 # ---------------------------------------------------------------- through the wizard
@@ -177,11 +179,7 @@ DRV
   expect_eq "exit code" 0 "$code"
   expect_true "demo.exe installed" same_file "$(demo demo.exe)" "$app\\demo.exe"
   expect_eq "nothing left in the temporary folder" "$temp_before" "$(temp_listing)"
-  quiet_uninstall "Stowa Demo" 32
-  expect_eq "uninstall exit code" 0 "$code"
-  restart
-  snapshot removed-wizard
-  same_state "files and registry as before the installation" clean removed-wizard
+  removed_clean "Stowa Demo" removed-wizard "the installation"
 fi
 
 # ---------------------------------------------------------------- the uninstaller's questions
@@ -229,11 +227,7 @@ if only update; then
   expect_true "changes.txt added" same_file "$work/notes2.txt" "$app\\changes.txt"
   expect_eq "DisplayVersion" "2.0" "$(reg_value "$uninstall_key" DisplayVersion 32)"
   expect_eq "one log" "Stowa.log" "$(cd "$(unix_path "$app")" && ls Stowa*.log | tr '\n' ' ' | sed 's/ $//')"
-  quiet_uninstall "Stowa Demo" 32
-  expect_eq "uninstall exit code" 0 "$code"
-  restart
-  snapshot removed-update
-  same_state "files and registry as before the first installation" clean removed-update
+  removed_clean "Stowa Demo" removed-update "the first installation"
 fi
 
 # ---------------------------------------------------------------- two products in one folder
@@ -259,11 +253,8 @@ if only shared; then
   expect_eq "UnStowa.exe counted once" 1 \
     "$(reg_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs' "$app\\UnStowa.exe" 32)"
   expect_eq "the demo's registry value stays" "$app" "$(reg_value 'HKLM\Software\Stowa Demo Works\Stowa Demo' InstallFolder 32)"
-  quiet_uninstall "Stowa Demo" 32
-  expect_eq "then the demo removed by the shared uninstaller: exit code" 0 "$code"
-  restart
-  snapshot removed-shared
-  same_state "files and registry as before both installations" clean removed-shared
+  # Then the demo, by the shared uninstaller.
+  removed_clean "Stowa Demo" removed-shared "both installations"
 fi
 
 # ---------------------------------------------------------------- the setup's exit code
