@@ -46,7 +46,7 @@ void Set16(std::string& b, size_t at, uint32_t v) {
   b.at(at + 1) = static_cast<char>(v >> 8);
 }
 
-struct PeSpec {
+struct PeLayout {
   bool plus = false;  // PE32+ (64-bit) instead of PE32
   uint32_t lfanew = 0x80;  // where MinGW puts the headers: on the locator
   int sections = 2;
@@ -59,9 +59,9 @@ struct PeSpec {
 
 constexpr uint32_t kRawSize = 0x200;
 uint32_t OptionalHeaderSize(bool plus) { return plus ? 240 : 224; }
-uint32_t HeaderBlockSize(const PeSpec& s) { return 4 + 20 + OptionalHeaderSize(s.plus) + 40u * s.sections; }
+uint32_t HeaderBlockSize(const PeLayout& s) { return 4 + 20 + OptionalHeaderSize(s.plus) + 40u * s.sections; }
 size_t OptionalHeaderAt(uint32_t lfanew) { return lfanew + 24u; }
-size_t DirectoryAt(const PeSpec& s, uint32_t lfanew, int index) {
+size_t DirectoryAt(const PeLayout& s, uint32_t lfanew, int index) {
   return OptionalHeaderAt(lfanew) + (s.plus ? 112 : 96) + 8u * index;
 }
 
@@ -70,7 +70,7 @@ size_t DirectoryAt(const PeSpec& s, uint32_t lfanew, int index) {
 // 16 data directories, the section table, zero padding to the first
 // section's data, the sections' data and an overlay. Every header field
 // that matters holds a value of its own, so a block copied wrongly shows.
-std::string MakePe(const PeSpec& s) {
+std::string MakePe(const PeLayout& s) {
   const uint32_t optSize = OptionalHeaderSize(s.plus);
   const size_t end = s.firstRaw + static_cast<size_t>(s.sections) * kRawSize + s.overlay;
   std::string b(std::max<size_t>(end, s.lfanew + HeaderBlockSize(s)), '\0');
@@ -150,7 +150,7 @@ std::string Locator(uint32_t headerAt, uint32_t volumeSize = 0) {
 }
 
 // The same block as the input's, with the CheckSum field cleared.
-std::string ExpectedBlock(const std::string& pe, const PeSpec& s) {
+std::string ExpectedBlock(const std::string& pe, const PeLayout& s) {
   std::string block = pe.substr(s.lfanew, HeaderBlockSize(s));
   Set32(block, 24 + 64, 0);
   return block;
@@ -159,7 +159,7 @@ std::string ExpectedBlock(const std::string& pe, const PeSpec& s) {
 // Reads the result as a loader would: e_lfanew, the signature, the file
 // header's counts, the section table found through them, and each
 // section's raw data through its own pointer.
-void ExpectLoadable(const std::string& result, const std::string& original, const PeSpec& s) {
+void ExpectLoadable(const std::string& result, const std::string& original, const PeLayout& s) {
   const uint32_t pe = Get32(result, 60);
   ASSERT_EQ(pe, 152u);
   ASSERT_EQ(result.substr(pe, 4), std::string("PE\0\0", 4));
@@ -260,7 +260,7 @@ TEST(FrontCommandTest, TheSystemParserAgrees) {
 class FrontImageTest : public ::testing::TestWithParam<bool> {};
 
 TEST_P(FrontImageTest, TheHeaderBlockMovesBehindTheLocatorByteForByte) {
-  PeSpec s;
+  PeLayout s;
   s.plus = GetParam();
   const std::string pe = MakePe(s);
   const std::string locator = Locator(static_cast<uint32_t>(pe.size()), 0x12345);
@@ -292,7 +292,7 @@ TEST_P(FrontImageTest, TheHeaderBlockMovesBehindTheLocatorByteForByte) {
 TEST_P(FrontImageTest, HeadersBehindALongStubMoveForwardAndLeaveZeros) {
   // An MSVC-style file: a longer stub (and its "Rich" record) before the
   // headers at 0xF0; the block moves to 152 and its old tail is cleared.
-  PeSpec s;
+  PeLayout s;
   s.plus = GetParam();
   s.lfanew = 0xF0;
   const std::string pe = MakePe(s);
@@ -307,7 +307,7 @@ TEST_P(FrontImageTest, HeadersBehindALongStubMoveForwardAndLeaveZeros) {
 }
 
 TEST_P(FrontImageTest, HeadersRightBehindTheDosHeaderMoveBack) {
-  PeSpec s;
+  PeLayout s;
   s.plus = GetParam();
   s.lfanew = 64;
   const std::string pe = MakePe(s);
@@ -320,7 +320,7 @@ TEST_P(FrontImageTest, HeadersRightBehindTheDosHeaderMoveBack) {
 TEST_P(FrontImageTest, TheHeadersMayFillTheSpaceExactly) {
   // The block may end exactly at SizeOfHeaders and at the first section's
   // data, not one byte later.
-  PeSpec s;
+  PeLayout s;
   s.plus = GetParam();
   s.sections = 1;
   const uint32_t end = 152 + HeaderBlockSize(s);
@@ -350,7 +350,7 @@ std::string Refusal(const std::string& image) {
 }
 
 TEST(FrontImageRefusalTest, WhatIsNoProgramIsRefusedWithTheReason) {
-  const std::string good = MakePe(PeSpec{});
+  const std::string good = MakePe(PeLayout{});
   EXPECT_EQ(Refusal(good), "");
   std::string b = good;
   b[0] = 'Z', b[1] = 'M';
@@ -378,7 +378,7 @@ TEST(FrontImageRefusalTest, WhatIsNoProgramIsRefusedWithTheReason) {
   b = good;
   Set16(b, 0x80 + 4 + 16, 64);  // an optional header too short for PE32
   EXPECT_NE(Refusal(b).find("too short"), std::string::npos) << Refusal(b);
-  PeSpec dll;
+  PeLayout dll;
   dll.characteristics = 0x2102;
   EXPECT_NE(Refusal(MakePe(dll)).find("is not an executable program"), std::string::npos);
 }
@@ -386,7 +386,7 @@ TEST(FrontImageRefusalTest, WhatIsNoProgramIsRefusedWithTheReason) {
 TEST(FrontImageRefusalTest, HeadersThatWouldNotFitAreRefused) {
   // 4 + 20 + 224 + 4 * 40 = 408 bytes, at 128 up to 536, at 152 up to 560:
   // room where they are, none behind the locator.
-  PeSpec s;
+  PeLayout s;
   s.sections = 4;
   s.sizeOfHeaders = 544;
   const std::string r = Refusal(MakePe(s));
@@ -408,7 +408,7 @@ TEST(FrontImageRefusalTest, HeadersThatWouldNotFitAreRefused) {
 }
 
 TEST(FrontImageRefusalTest, DataKeptInTheHeadersIsNotOverwritten) {
-  PeSpec s;
+  PeLayout s;
   std::string b = MakePe(s);
   // Something right behind the section table, where the moved block's
   // last 24 bytes go.
@@ -446,7 +446,7 @@ class FrontBuildTest : public ::testing::Test {
 
 TEST_F(FrontBuildTest, ThePackageFollowsTheWholeFrontAndReadsBack) {
   for (bool plus : {false, true}) {
-    PeSpec s;
+    PeLayout s;
     s.plus = plus;
     const std::string pe = MakePe(s);
     PackageManifest man = SampleManifest();
@@ -479,7 +479,7 @@ TEST_F(FrontBuildTest, ThePackageFollowsTheWholeFrontAndReadsBack) {
 
 TEST_F(FrontBuildTest, AFrontCountsInTheFirstVolume) {
   PackageManifest man = SampleManifest();
-  man.front = MakePe(PeSpec{});
+  man.front = MakePe(PeLayout{});
   man.volumeSize = 64 * 1024;
   const std::string file = Build(man);
   EXPECT_GT(report.volumes, 1);
@@ -496,7 +496,7 @@ TEST_F(FrontBuildTest, AFrontCountsInTheFirstVolume) {
 
 TEST_F(FrontBuildTest, ARefusedFrontWritesNothing) {
   PackageManifest man = SampleManifest();
-  PeSpec s;
+  PeLayout s;
   s.sizeOfHeaders = 0x180;
   man.front = MakePe(s);
   EXPECT_THROW(Build(man), ESetupException);
@@ -530,7 +530,7 @@ class FrontPakbuildTest : public ::testing::Test {
                   "folders": [{"name": "%APPFOLDER%", "items": [{"file": "tiny.exe"}]}]}],
   "build": {"threads": 1}
 })";
-    pe = MakePe(spec);
+    pe = MakePe(layout);
     std::ofstream(dir + "/front.exe", std::ios::binary) << pe;
   }
   std::string Pakbuild() const { return std::string("env -u STW_FRONT ") + STW_PAKBUILD; }
@@ -543,14 +543,14 @@ class FrontPakbuildTest : public ::testing::Test {
   void ExpectInstaller(const std::string& path) {
     const std::string out = m.ReadFile(m.Work() + path);
     ASSERT_GT(out.size(), pe.size());
-    ExpectLoadable(out, pe, spec);
+    ExpectLoadable(out, pe, layout);
     EXPECT_EQ(Get32(out, 128), pe.size());
     auto o = OpenAndRead(m, m.Work() + path);
     EXPECT_EQ(o->def.ProductKey, "Tiny");
   }
   TestMachine m;
   std::string dir, pe;
-  PeSpec spec;
+  PeLayout layout;
 };
 
 TEST_F(FrontPakbuildTest, WithoutAFrontItSaysWhatIsMissingAndWritesNothing) {
