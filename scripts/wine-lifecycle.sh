@@ -46,6 +46,10 @@ package() {
     | (.files[] | select(.name == "UnStowa32.exe" or .name == "UnStowaXP.exe") | .source) = $u
     | .components[0].folders |= map(select(.name != "%FONTS%"))
     | .finish.flags = 0 | '"$2" "$root/demo/demo.json" >"$work/$1.json"
+  installer "$1"
+}
+# The installer file of $work/NAME.json, with the real front.
+installer() {  # name
   "$pakbuild" build "$work/$1.json" "$work/$1.exe" --front "$front" >/dev/null
 }
 
@@ -107,7 +111,7 @@ jq --arg n "$work/notes2.txt" --arg e "$work/demo2.exe" \
    | (.files[] | select(.name == "demo.exe")) |= (.source = $e | .version = "2.0.0.0")
    | .files += [{"name": "changes.txt", "source": $n}]
    | .components[0].folders[0].items += [{"file": "changes.txt"}]' "$work/v1.json" >"$work/v2.json"
-"$pakbuild" build "$work/v2.json" "$work/v2.exe" --front "$front" >/dev/null
+installer v2
 # Another product into the same folder: its own program, registry key and
 # log (Stowa2.log), the uninstaller shared.
 printf 'the other product\r\n' >"$work/other.txt"
@@ -120,7 +124,7 @@ jq --arg o "$work/other.txt" \
    | .registry = [{"root": "HKEY_AUTO", "keys": [{"name": "Software\\Stowa Demo Works\\Stowa Other", "wholeKey": true,
                    "values": [{"name": "InstallFolder", "string": "%APPFOLDER%"}]}]}]
    | .finish = {"flags": 0} | del(.mainExecutable) | .uninstall = {"shortcut": 0}' "$work/v1.json" >"$work/other.json"
-"$pakbuild" build "$work/other.json" "$work/other.exe" --front "$front" >/dev/null
+installer other
 echo "prefix $prefix, user $user, display $DISPLAY ($((SECONDS - start)) s to prepare)"
 
 snapshot clean

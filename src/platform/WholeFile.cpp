@@ -54,6 +54,14 @@ bool WriteFileWhole(IFileSystem& fs, const std::string& target, const std::funct
   return false;
 }
 
+std::optional<std::string> ReadFileWhole(IFileSystem& fs, const std::string& path, uint64_t maxBytes) {
+  std::unique_ptr<IReadFile> f = fs.OpenRead(path);
+  if (!f || f->Size() > maxBytes) return std::nullopt;
+  std::string bytes(static_cast<size_t>(f->Size()), '\0');
+  if (f->Read(bytes.data(), bytes.size()) != bytes.size()) return std::nullopt;
+  return bytes;
+}
+
 bool IsOwnTempName(std::string_view name, std::string_view suffix) {
   if (name.size() != 3 + 8 + suffix.size() || !HasPrefixAndSuffixIgnoreAsciiCase(name, kTempPrefix, suffix))
     return false;

@@ -3,6 +3,7 @@
 // target only once everything was written and closed.
 #pragma once
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,10 @@ void RemoveLeftoverTempFiles(IFileSystem& fs, const std::vector<std::string>& fo
 // Deletes the private folders of our naming in `tempFolder` (and the files
 // in them) that no running setup holds, but `keep`.
 void RemoveLeftoverPrivateFolders(IFileSystem& fs, const std::string& tempFolder, const std::string& keep);
+
+// The whole content of a file of at most `maxBytes`; nullopt when it
+// cannot be opened, is larger, or cannot be read to its end.
+std::optional<std::string> ReadFileWhole(IFileSystem& fs, const std::string& path, uint64_t maxBytes);
 
 // Writes the target through `fill`, which returns false when a write
 // failed. When the target is in use and `restartFrom` is given, the rename

@@ -5,6 +5,7 @@
 
 #include "base/Text.h"
 #include "package/SafeName.h"
+#include "platform/WholeFile.h"
 
 namespace stw {
 
@@ -345,13 +346,11 @@ TUninstallLog ParseUninstallLog(std::string_view content) {
 }
 
 TUninstallLog ReadUninstallLog(IFileSystem& fs, const std::string& path) {
-  std::unique_ptr<IReadFile> f = fs.OpenRead(path);
-  if (!f) throw ELogRefused(0, "the log cannot be read");
-  const uint64_t size = f->Size();
-  if (size > kMaxUninstallLogBytes) throw ELogRefused(0, "the file is too large to be an installation log");
-  std::string bytes(static_cast<size_t>(size), '\0');
-  if (f->Read(bytes.data(), bytes.size()) != bytes.size()) throw ELogRefused(0, "the log cannot be read whole");
-  return ParseUninstallLog(bytes);
+  const std::optional<std::string> bytes = ReadFileWhole(fs, path, kMaxUninstallLogBytes);
+  if (!bytes)
+    throw ELogRefused(0, "the log cannot be read whole (it is missing, unreadable or larger than " +
+                             std::to_string(kMaxUninstallLogBytes >> 20) + " MiB)");
+  return ParseUninstallLog(*bytes);
 }
 
 }  // namespace stw

@@ -12,6 +12,7 @@
 #include "base/SortedStrings.h"
 #include "base/Text.h"
 #include "package/SafeName.h"
+#include "platform/WholeFile.h"
 #include "system/CommandLine.h"
 #include "system/FolderVariables.h"
 
@@ -275,13 +276,7 @@ void TRemoval::ReadOtherLogs() {
         if (const auto path = p_.Reg.ReadString(root, kProductsKey, name))
           if (WhyNotFullLocalPath(*path).empty()) logs.Add(*path);
   otherLines_.clear();
-  auto contentOf = [this](const std::string& path) -> std::optional<std::string> {
-    std::unique_ptr<IReadFile> f = p_.Fs.OpenRead(path);
-    if (!f || f->Size() > kMaxUninstallLogBytes) return std::nullopt;
-    std::string bytes(static_cast<size_t>(f->Size()), '\0');
-    bytes.resize(f->Read(bytes.data(), bytes.size()));
-    return bytes;
-  };
+  auto contentOf = [this](const std::string& path) { return ReadFileWhole(p_.Fs, path, kMaxUninstallLogBytes); };
   const std::optional<std::string> own = contentOf(logPath_);
   for (const std::string& path : logs) {
     if (SameTextIgnoreCase(path, logPath_)) continue;
