@@ -40,6 +40,11 @@ std::string TInstaller::FileNameOf(uint16_t index) const { return s_.FileNameOf(
 // ---------------------------------------------------------------- the routine
 
 bool TInstaller::Install() {
+  {
+    std::lock_guard<std::mutex> g(knownLock_);
+    known_.clear();
+    listedFolders_.Clear();
+  }
   if (s_.PortableInstall) {
     InstallPortable();
     return true;
@@ -348,16 +353,48 @@ void TInstaller::OpenSharedDlls() {
     sharedRoot_ = RegRoot::LocalMachine;
     sharedDllsOpen_ = s_.P.Reg.CanWrite(sharedRoot_, kSharedDllsKey);
   }
+  sharedNames_.reset();
+  if (!sharedDllsOpen_) return;
+  // A machine counts a few thousand shared files at most; a key holding
+  // more than this is asked file by file instead.
+  constexpr size_t kMostNames = 1u << 20;
+  const auto names = s_.P.Reg.ValueNames(sharedRoot_, kSharedDllsKey, kMostNames);
+  if (!names || names->size() >= kMostNames) return;
+  sharedNames_.emplace();
+  for (const std::string& n : *names) sharedNames_->Add(n);
 }
 
 void TInstaller::RemoveLeftovers() {
   // A killed run leaves its temporary files beside the files it was
   // writing; they go before the workers start, while no worker of this run
-  // has a temporary file of its own there.
+  // has a temporary file of its own there. The same one listing of each
+  // folder tells the workers what stands at their destinations.
   TSortedStrings folders;
   folders.Add(s_.AppFolder);
   for (const TFileData* f : files_) folders.Add(ExtractFileDir(f->DestPath));
-  RemoveLeftoverTempFiles(s_.P.Fs, folders.Items());
+  std::lock_guard<std::mutex> g(knownLock_);
+  known_.clear();
+  listedFolders_.Clear();
+  for (const std::string& folder : folders) listedFolders_.Add(WithTrailingBackslash(folder));
+  RemoveLeftoverTempFiles(s_.P.Fs, folders.Items(), [&](const std::string& dir, const IFileSystem::Entry& e) {
+    TKnownEntry k;
+    k.file = !e.folder && !e.link;
+    k.readOnly = e.readOnly;
+    k.link = e.link;
+    known_[dir + e.name] = k;
+  });
+}
+
+std::optional<TKnownEntry> TInstaller::Known(const std::string& path) {
+  std::lock_guard<std::mutex> g(knownLock_);
+  if (!listedFolders_.Contains(ExtractFilePath(path))) return std::nullopt;
+  const auto it = known_.find(path);
+  return it == known_.end() ? TKnownEntry{} : it->second;
+}
+
+void TInstaller::SetKnown(const std::string& path, TKnownEntry entry) {
+  std::lock_guard<std::mutex> g(knownLock_);
+  if (listedFolders_.Contains(ExtractFilePath(path))) known_[path] = entry;
 }
 
 // ---------------------------------------------------------------- folders and errors
@@ -458,7 +495,13 @@ void TThreadInstallFiles::Execute() {
     // No exception may leave a worker thread: whatever goes wrong with one
     // file joins the list that the pool shows, and the worker goes on.
     try {
-      Existed = o.s_.P.Fs.FileExists(Entry->DestPath);
+      known_ = o.Known(Entry->DestPath);
+      if (!known_) {
+        known_.emplace();
+        known_->file = o.s_.P.Fs.FileExists(Entry->DestPath);
+        known_->readOnly = known_->file && o.s_.P.Fs.IsReadOnly(Entry->DestPath);
+      }
+      Existed = known_->file;
       Failed = false;
       try {
         if (o.ShouldWrite(*Entry, Existed))
@@ -479,12 +522,15 @@ void TThreadInstallFiles::Execute() {
         // shared count, no command, and no shortcut or icon that names it.
         // The earlier installation's copy, left intact, stays its own (and
         // is not removed as obsolete).
-        const bool earlier = Existed && o.s_.P.Fs.FileExists(Entry->DestPath);
+        // A file that is there although none was before was put there by
+        // this run (its close failed after it was in place): it is the
+        // product's too, so that the uninstaller removes it.
+        const bool there = !known_->link && o.s_.P.Fs.FileExists(Entry->DestPath);
         std::lock_guard<std::mutex> g(o.fileLock_);
-        if (earlier && o.s_.PreviousFiles.Contains(Entry->DestPath)) {
+        if (there && (!Existed || o.s_.PreviousFiles.Contains(Entry->DestPath))) {
           o.installed_.Add(Entry->DestPath);
           o.log_.push_back(Entry->DestPath);
-        } else if (!earlier) {
+        } else if (!there) {
           o.pkg_.Tables.InstalledPaths[Entry->DataIndex].clear();
         }
       } else {
@@ -548,7 +594,12 @@ bool TThreadInstallFilesHardDisk::PutInPlace(bool fallback) {
   TInstaller& o = owner_;
   IFileSystem& fs = o.s_.P.Fs;
   TFileData& e = *Entry;
-  if (Existed && fs.IsReadOnly(e.DestPath)) fs.SetReadOnly(e.DestPath, false);
+  if (known_->link)
+    // Never written through, nor replaced: what a link leads to is not the
+    // product's.
+    throw ESetupException(FormatPattern(o.s_.IString(kStrCreateError), {e.DestPath}) +
+                          "  (A link stands at the name of the file.)");
+  if (Existed && known_->readOnly) fs.SetReadOnly(e.DestPath, false);
   Folder = ExtractFileDir(e.DestPath);
   if (Folder != LastFolder) {
     LastFolder = Folder;
@@ -595,6 +646,7 @@ bool TThreadInstallFilesHardDisk::PutInPlace(bool fallback) {
     o.pkg_.ExtractPackageFile(target, e.DataIndex, fallback);
     elsewhere = target != e.DestPath;
   }
+  if (!elsewhere) o.SetKnown(e.DestPath, TKnownEntry{true, false, false});
   return elsewhere;
 }
 
@@ -640,7 +692,9 @@ void TThreadInstallFilesHardDisk::AfterInstallFile() {
   const bool inPrevious = o.s_.PreviousFiles.Contains(e.DestPath);
   IRegistry& reg = o.s_.P.Reg;
   if (o.sharedDllsOpen_) {
-    const std::optional<uint32_t> stored = reg.ReadDword(o.sharedRoot_, kSharedDllsKey, e.DestPath);
+    const bool counted = !o.sharedNames_ || o.sharedNames_->Contains(e.DestPath);
+    const std::optional<uint32_t> stored =
+        counted ? reg.ReadDword(o.sharedRoot_, kSharedDllsKey, e.DestPath) : std::nullopt;
     uint32_t count;
     if (stored) {
       e.Shared = true;
@@ -653,7 +707,8 @@ void TThreadInstallFilesHardDisk::AfterInstallFile() {
     } else {
       count = Existed && !inPrevious ? 2 : 1;
     }
-    if (e.Shared) reg.WriteDword(o.sharedRoot_, kSharedDllsKey, e.DestPath, count);
+    if (e.Shared && reg.WriteDword(o.sharedRoot_, kSharedDllsKey, e.DestPath, count) && o.sharedNames_)
+      o.sharedNames_->Add(e.DestPath);
   }
   if (e.Permanent) {
     o.s_.PreviousFiles.Remove(e.DestPath);

@@ -5,8 +5,10 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,13 @@ class IInstallProgress {
 
 class TInstaller;
 
+// What stands at a destination: a file (or a link, which may lead to one),
+// with its read-only attribute; nothing at all when `file` and `link` are
+// false (or a folder).
+struct TKnownEntry {
+  bool file = false, readOnly = false, link = false;
+};
+
 // One worker of the file stage. Workers take file entries by atomic
 // increment of the shared index until the list is done or the user stopped.
 class TThreadInstallFiles {
@@ -53,6 +62,8 @@ class TThreadInstallFiles {
   std::string LastFolder, Folder;
   bool Existed = false;
   bool Failed = false;  // the current entry could not be written
+  // What stood at the current entry's destination when the worker took it.
+  std::optional<TKnownEntry> known_;
   uint64_t PendingKB = 0;
   bool folderFailed_ = false;  // LastFolder could not be created
 };
@@ -199,6 +210,22 @@ class TInstaller {
   bool uninstallRegistered_ = false, fileTypesLogged_ = false;
   bool sharedDllsOpen_ = false;
   RegRoot sharedRoot_ = RegRoot::LocalMachine;
+  // The names of the counts under SharedDLLs, read once, so that a file
+  // without one costs no registry query; nullopt when they could not be
+  // read (each file is asked then). Under the file lock.
+  std::optional<TSortedStrings> sharedNames_;
+
+  // What stood at each destination before the file stage, from one listing
+  // of every destination folder, and what the workers put there since:
+  // a worker looks here instead of asking the file system for each file
+  // (on Windows every question costs a call through the file system's
+  // filters, and a name that does not exist the most).
+  // What is known of a destination; nullopt when its folder was not listed.
+  std::optional<TKnownEntry> Known(const std::string& path);
+  void SetKnown(const std::string& path, TKnownEntry entry);
+  std::mutex knownLock_;
+  std::map<std::string, TKnownEntry, TSortedStrings::Less> known_;
+  TSortedStrings listedFolders_;  // with trailing backslash
 
   // Worker pool.
   std::atomic<int> fileIndex_{-1};

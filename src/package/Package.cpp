@@ -259,7 +259,14 @@ void TSetupPackage::SkipSupportFile(const std::string& name) {
   if (c < 0)
     throw ESetupException("The setup package is damaged: support file " + name + " has a negative stored size.");
   SkipDirect(4, "support file record");
-  SkipDirect(c, "support file data");
+  if (VolumeSize == 0) {
+    SkipDirect(c, "support file data");
+    return;
+  }
+  // The data may run on into the next volume: the move goes through the
+  // volume mapping like any package position, so the package reads alike
+  // whether its support files are extracted or passed over.
+  SeekPackage(Position() + c);
 }
 
 // ---------------------------------------------------------------- extraction
@@ -343,7 +350,7 @@ void TSetupDataFileStream::Refill() {
   // does; a volume that ends before its size is damaged, not a reason to
   // wait, so a short read is an error in every case.
   while (filled < chunk) {
-    const int64_t pos = base_ + consumed_ + static_cast<int64_t>(filled);
+    const int64_t pos = static_cast<uint32_t>(base_ + consumed_ + static_cast<int64_t>(filled));
     package_.SeekPackage(pos);
     size_t want = chunk - filled;
     if (v) want = static_cast<size_t>(std::min<int64_t>(want, v - pos % v));

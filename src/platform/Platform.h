@@ -26,6 +26,11 @@ class IReadFile {
   virtual uint64_t Size() const = 0;
 };
 
+// The outcome of putting a file in place by renaming it. InUse: the target
+// is held open or is a running program, so the rename may succeed at the
+// next restart; Failed: any other reason.
+enum class MoveResult { Moved, InUse, Failed };
+
 // A file opened for writing (created new or truncated).
 class IWriteFile {
  public:
@@ -37,6 +42,14 @@ class IWriteFile {
   virtual bool SetLastWriteTime(double localDateTime) = 0;
   // Flushes and closes; false when the data could not be committed.
   virtual bool Close() = 0;
+  // Gives the file, written to its end, the name `target` in its own
+  // folder, replacing a file there (a link standing there is replaced, never
+  // followed; a folder never). The rename goes through this handle, so the
+  // file renamed is the one written, whatever stands at its first name by
+  // now, and costs no look-up of either name. Call after the last write and
+  // before Close. nullopt when this file cannot be renamed through its
+  // handle: the caller closes it and moves it by name.
+  virtual std::optional<MoveResult> RenameTo(const std::string& target, std::string& error) { return std::nullopt; }
 };
 
 class IFileSystem {
@@ -59,9 +72,8 @@ class IFileSystem {
   virtual bool DeleteFile(const std::string& path) = 0;
   // Renames `from` over `to`, replacing a file there. Never replaces a
   // folder or a reparse point (a link or junction) standing at `to`.
-  // InUse: `to` is held open or is a running program, so the rename may
-  // succeed at the next restart; Failed: any other reason, in `error`.
-  enum class MoveResult { Moved, InUse, Failed };
+  // InUse and Failed as for IWriteFile::RenameTo, the reason in `error`.
+  using MoveResult = stw::MoveResult;
   virtual MoveResult MoveReplace(const std::string& from, const std::string& to, std::string& error) = 0;
   // Schedules `from` to replace `to` at the next restart of the system.
   virtual bool ReplaceAtRestart(const std::string& from, const std::string& to) = 0;
@@ -96,6 +108,8 @@ class IFileSystem {
   struct Entry {
     std::string name;
     bool folder = false;
+    bool link = false;  // a reparse point (link or junction), file or folder
+    bool readOnly = false;
   };
   virtual std::vector<Entry> ListFolder(const std::string& folder, const std::string& prefix,
                                         const std::string& suffix) = 0;

@@ -21,8 +21,12 @@ bool WriteFileWhole(IFileSystem& fs, const std::string& target, const std::funct
     return false;
   }
   bool written;
+  std::optional<MoveResult> renamed;
   try {
     written = fill(*out);
+    // Renamed through the handle while it is still open: no look-up of
+    // either name, and nothing can take the written file's place.
+    if (written) renamed = out->RenameTo(target, error);
     written = out->Close() && written;
     out.reset();
   } catch (...) {
@@ -30,12 +34,18 @@ bool WriteFileWhole(IFileSystem& fs, const std::string& target, const std::funct
     fs.DeleteFile(temp);
     throw;
   }
+  if (renamed == MoveResult::Moved) {
+    // Every write was taken; only the close failed. The file is whole as
+    // far as the system said, but the failure is reported, not hidden.
+    if (!written) error = "the file could not be closed after it was written: the system may not have stored all of it";
+    return written;
+  }
   if (!written) {
     fs.DeleteFile(temp);
     if (error.empty()) error = "writing failed, the disk may be full";
     return false;
   }
-  switch (fs.MoveReplace(temp, target, error)) {
+  switch (renamed ? *renamed : fs.MoveReplace(temp, target, error)) {
     case IFileSystem::MoveResult::Moved:
       return true;
     case IFileSystem::MoveResult::InUse:
@@ -70,12 +80,15 @@ bool IsOwnTempName(std::string_view name, std::string_view suffix) {
   return true;
 }
 
-void RemoveLeftoverTempFiles(IFileSystem& fs, const std::vector<std::string>& folders) {
+void RemoveLeftoverTempFiles(IFileSystem& fs, const std::vector<std::string>& folders, const FolderEntrySeen& seen) {
   std::optional<std::vector<std::string>> pending;  // read when first needed
   for (const std::string& folder : folders) {
     const std::string dir = WithTrailingBackslash(folder);
-    for (const IFileSystem::Entry& e : fs.ListFolder(folder, kTempPrefix, ".tmp")) {
-      if (e.folder || !IsOwnTempName(e.name)) continue;
+    for (const IFileSystem::Entry& e : seen ? fs.ListFolder(folder, "", "") : fs.ListFolder(folder, kTempPrefix, ".tmp")) {
+      if (e.folder || e.link || !IsOwnTempName(e.name)) {
+        if (seen) seen(dir, e);
+        continue;
+      }
       const std::string path = dir + e.name;
       if (!pending) pending = fs.PendingRestartFiles();
       const bool awaited = std::any_of(pending->begin(), pending->end(),

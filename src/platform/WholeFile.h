@@ -1,6 +1,6 @@
 // Writing a file so that it is replaced whole or not at all: the data go
 // into a new temporary file beside the target, which is renamed over the
-// target only once everything was written and closed.
+// target only once everything was written.
 #pragma once
 #include <functional>
 #include <optional>
@@ -24,7 +24,11 @@ bool IsOwnTempName(std::string_view name, std::string_view suffix = ".tmp");
 // Only for folders no other run of ours writes at the same time: a file
 // being written is open and cannot be deleted on Windows, but one closed
 // and not yet renamed can.
-void RemoveLeftoverTempFiles(IFileSystem& fs, const std::vector<std::string>& folders);
+// With `seen`, each folder is listed whole, once, and every other entry is
+// passed to it with the folder's path (ending in a backslash).
+using FolderEntrySeen = std::function<void(const std::string& folder, const IFileSystem::Entry& entry)>;
+void RemoveLeftoverTempFiles(IFileSystem& fs, const std::vector<std::string>& folders,
+                             const FolderEntrySeen& seen = {});
 
 // Deletes the private folders of our naming in `tempFolder` (and the files
 // in them) that no running setup holds, but `keep`.
@@ -38,7 +42,9 @@ std::optional<std::string> ReadFileWhole(IFileSystem& fs, const std::string& pat
 // failed. When the target is in use and `restartFrom` is given, the rename
 // is left to the next restart and *restartFrom names the temporary file
 // that will take the target's place. Returns false with `error` set when
-// the target could not be written; no temporary file is left then. An
+// the target could not be written; no temporary file is left then. (One
+// case leaves the target written: every write was taken, the file renamed
+// into place, and only its close failed.) An
 // exception from `fill` passes through, after the temporary file is gone.
 bool WriteFileWhole(IFileSystem& fs, const std::string& target, const std::function<bool(IWriteFile&)>& fill,
                     std::string& error, std::string* restartFrom = nullptr);

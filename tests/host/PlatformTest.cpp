@@ -251,6 +251,83 @@ TEST_F(PlatformTest, ReadOnlyFilesCannotBeDeletedOrOverwritten) {
   EXPECT_FALSE(Fs().IsReadOnly(f));
 }
 
+// A file is put in place by renaming it through the handle that wrote it:
+// over a file (even one opened since with sharing), never over a folder; a
+// held target is in use; the time set before the rename is the one kept.
+TEST_F(PlatformTest, AWrittenFileIsRenamedIntoPlaceThroughItsHandle) {
+  const std::string target = m_.Work() + "target.bin", content = RandomBytes(70000, 12);
+  const double time = 45124.5;
+  m_.WriteFile(target, "the earlier file");
+  auto write = [&](std::string& temp) {
+    std::string error;
+    auto f = Fs().CreateTempFile(m_.Work(), "stw", temp, error);
+    EXPECT_TRUE(f) << error;
+    if (f) {
+      EXPECT_TRUE(f->Write(content.data(), content.size()));
+      EXPECT_TRUE(f->SetLastWriteTime(time));
+    }
+    return f;
+  };
+  std::string temp, error;
+  auto f = write(temp);
+  ASSERT_TRUE(f);
+  const std::optional<MoveResult> r = f->RenameTo(target, error);
+  ASSERT_TRUE(r) << "the platform renames through handles";
+  EXPECT_EQ(*r, MoveResult::Moved) << error;
+  EXPECT_TRUE(f->Close());
+  EXPECT_EQ(m_.ReadFile(target), content);
+  EXPECT_FALSE(m_.Exists(temp));
+  ASSERT_TRUE(Fs().LastWriteTime(target));
+  EXPECT_NEAR(*Fs().LastWriteTime(target), time, kSecond);
+
+  // A folder at the name stays; the file stays at its first name.
+  const std::string folder = m_.Work() + "a folder";
+  ASSERT_TRUE(Fs().CreateFolder(folder));
+  f = write(temp);
+  ASSERT_TRUE(f);
+  EXPECT_EQ(f->RenameTo(folder, error), MoveResult::Failed);
+  EXPECT_TRUE(f->Close());
+  EXPECT_TRUE(Fs().DirectoryExists(folder));
+  EXPECT_EQ(m_.ReadFile(temp), content);
+  EXPECT_TRUE(Fs().DeleteFile(temp));
+
+  // A target another program holds open without sharing is in use.
+  m_.WriteFile(target, "held");
+  m_.HoldOpen(target);
+  f = write(temp);
+  ASSERT_TRUE(f);
+  error.clear();
+  EXPECT_EQ(f->RenameTo(target, error), MoveResult::InUse);
+  EXPECT_FALSE(error.empty());
+  EXPECT_TRUE(f->Close());
+  m_.ReleaseAll();
+  EXPECT_EQ(m_.ReadFile(target), "held");
+  EXPECT_TRUE(Fs().DeleteFile(temp));
+
+  // A new name in the folder works as well.
+  f = write(temp);
+  ASSERT_TRUE(f);
+  EXPECT_EQ(f->RenameTo(m_.Work() + "fresh.bin", error), MoveResult::Moved) << error;
+  EXPECT_TRUE(f->Close());
+  EXPECT_EQ(m_.ReadFile(m_.Work() + "fresh.bin"), content);
+}
+
+// One listing tells what stands at each name: files with their read-only
+// attribute, and folders.
+TEST_F(PlatformTest, AListingTellsFilesFoldersAndReadOnlyFiles) {
+  m_.WriteFile(m_.Work() + "plain.txt", "p");
+  m_.WriteFile(m_.Work() + "locked.txt", "l");
+  ASSERT_TRUE(Fs().SetReadOnly(m_.Work() + "locked.txt", true));
+  ASSERT_TRUE(Fs().CreateFolder(m_.Work() + "sub"));
+  std::vector<std::string> seen;
+  for (const IFileSystem::Entry& e : Fs().ListFolder(m_.Work(), "", "")) {
+    seen.push_back(e.name + (e.folder ? "/" : "") + (e.readOnly ? " ro" : "") + (e.link ? " link" : ""));
+  }
+  std::sort(seen.begin(), seen.end());
+  EXPECT_EQ(seen, (std::vector<std::string>{"locked.txt ro", "plain.txt", "sub/"}));
+  ASSERT_TRUE(Fs().SetReadOnly(m_.Work() + "locked.txt", false));
+}
+
 TEST_F(PlatformTest, CopyReplacesTheTargetAndKeepsTheTime) {
   const std::string src = m_.Work() + "source.bin", dst = m_.Work() + "target.bin";
   const std::string content = RandomBytes(300000, 11);

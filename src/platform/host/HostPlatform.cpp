@@ -56,7 +56,9 @@ class HostReadFile : public IReadFile {
 
 class HostWriteFile : public IWriteFile {
  public:
-  explicit HostWriteFile(int fd) : fd_(fd) {}
+  // `fs` and `path` (the Windows path it was created at) let the file be
+  // renamed as Windows renames an open file.
+  HostWriteFile(int fd, HostFileSystem& fs, std::string path) : fd_(fd), fs_(fs), path_(std::move(path)) {}
   ~HostWriteFile() override {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -90,9 +92,12 @@ class HostWriteFile : public IWriteFile {
     fd_ = -1;
     return ok;
   }
+  std::optional<MoveResult> RenameTo(const std::string& target, std::string& error) override;
 
  private:
   int fd_;
+  HostFileSystem& fs_;
+  std::string path_;
   double time_ = 0;
   bool hasTime_ = false;
 };
@@ -212,7 +217,7 @@ std::unique_ptr<IWriteFile> HostFileSystem::Create(const std::string& path, std:
     ::close(fd);
     return nullptr;
   }
-  return std::make_unique<HostWriteFile>(fd);
+  return std::make_unique<HostWriteFile>(fd, *this, path);
 }
 
 std::unique_ptr<IWriteFile> HostFileSystem::CreateTempFile(const std::string& folder, const std::string& prefix,
@@ -233,7 +238,7 @@ std::unique_ptr<IWriteFile> HostFileSystem::CreateTempFile(const std::string& fo
     // O_EXCL with O_NOFOLLOW: a link planted at the name fails the create
     // instead of being followed.
     const int fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd >= 0) return std::make_unique<HostWriteFile>(fd);
+    if (fd >= 0) return std::make_unique<HostWriteFile>(fd, *this, path);
     if (errno != EEXIST) {
       error = std::strerror(errno);
       break;
@@ -295,6 +300,32 @@ IFileSystem::MoveResult HostFileSystem::MoveReplace(const std::string& from, con
     error = std::strerror(errno);
     return errno == EBUSY || errno == ETXTBSY ? MoveResult::InUse : MoveResult::Failed;
   }
+  return MoveResult::Moved;
+}
+
+// Windows renames the open file itself: here the name must still be the
+// file this handle writes, or the rename is refused as the system would
+// find nothing to rename.
+std::optional<MoveResult> HostWriteFile::RenameTo(const std::string& target, std::string& error) {
+  const std::string nf = fs_.NativePath(path_), nt = WithoutTrailingSlash(fs_.NativePath(target));
+  if (fs_.IsHeld(nt)) {
+    error = kInUse;
+    return MoveResult::InUse;
+  }
+  struct stat own{}, st{};
+  if (::fstat(fd_, &own) != 0 || ::lstat(nf.c_str(), &st) != 0 || st.st_ino != own.st_ino || st.st_dev != own.st_dev) {
+    error = "The file to be moved into place is not a plain file.";
+    return MoveResult::Failed;
+  }
+  if (::lstat(nt.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0))) {
+    error = kDenied;  // a folder, or a read-only file, at the name
+    return MoveResult::Failed;
+  }
+  if (::rename(nf.c_str(), nt.c_str()) != 0) {
+    error = std::strerror(errno);
+    return MoveResult::Failed;
+  }
+  path_ = target;
   return MoveResult::Moved;
 }
 
@@ -447,8 +478,13 @@ std::vector<IFileSystem::Entry> HostFileSystem::ListFolder(const std::string& fo
     const std::string name = d->d_name;
     if (name == "." || name == ".." || !HasPrefixAndSuffixIgnoreAsciiCase(name, prefix, suffix)) continue;
     struct stat st{};
-    const bool isFolder = ::lstat((native + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-    entries.push_back({name, isFolder});
+    Entry e{name};
+    if (::lstat((native + "/" + name).c_str(), &st) == 0) {
+      e.folder = S_ISDIR(st.st_mode);
+      e.link = S_ISLNK(st.st_mode);
+      e.readOnly = S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0;
+    }
+    entries.push_back(std::move(e));
   }
   ::closedir(dir);
   return entries;

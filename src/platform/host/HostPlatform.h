@@ -36,6 +36,8 @@ class HostFileSystem : public IFileSystem {
   // creating, replacing or deleting it fails until it is released.
   void HoldOpen(const std::string& path);
   void Release(const std::string& path);
+  // Whether the file at a native path is held so.
+  bool IsHeld(const std::string& nativePath) const;
   // Lines "from<TAB>to" of the moves scheduled for the next restart; a
   // deletion has an empty `to`.
   std::vector<std::string> PendingRenames() const;
@@ -78,7 +80,6 @@ class HostFileSystem : public IFileSystem {
   std::vector<std::string> PendingRestartFiles() override;
 
  private:
-  bool IsHeld(const std::string& path) const;
   bool ScheduleAtRestart(const std::string& from, const std::string& to);
   std::string root_;
   mutable std::mutex mutex_;

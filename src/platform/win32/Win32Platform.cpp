@@ -16,6 +16,7 @@
 #include <bit>
 #include <cmath>
 #include <cctype>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -189,6 +190,8 @@ class Win32WriteFile : public IWriteFile {
     return file_.Close();
   }
 
+  std::optional<MoveResult> RenameTo(const std::string& target, std::string& error) override;
+
  private:
   Handle file_;
   FILETIME time_{};
@@ -197,6 +200,73 @@ class Win32WriteFile : public IWriteFile {
 };
 
 DWORD Attributes(const std::string& path) { return GetFileAttributesW(Wide(path).c_str()); }
+
+// The system's own rename of an open file (ntdll is in every process, on
+// every version); the layout is that of FILE_RENAME_INFORMATION.
+struct RenameRoutines {
+  struct IoStatus {
+    union {
+      LONG status;
+      void* pointer;
+    };
+    ULONG_PTR information;
+  };
+  using SetInformation = LONG(WINAPI*)(HANDLE, IoStatus*, void*, ULONG, int);
+  using StatusToError = ULONG(WINAPI*)(LONG);
+  SetInformation set = reinterpret_cast<SetInformation>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtSetInformationFile")));
+  StatusToError toError = reinterpret_cast<StatusToError>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlNtStatusToDosError")));
+};
+const RenameRoutines& RenameLibrary() {
+  static const RenameRoutines routines;
+  return routines;
+}
+
+// A full path in the system's own name space: "\??\C:\...", or
+// "\??\UNC\server\share\..." for a network path.
+std::wstring NtPath(const std::string& path) {
+  const std::wstring wide = Wide(path);
+  if (wide.compare(0, 4, L"\\\\?\\") == 0) return L"\\??\\" + wide.substr(4);
+  if (wide.compare(0, 2, L"\\\\") == 0) return L"\\??\\UNC\\" + wide.substr(2);
+  return L"\\??\\" + wide;
+}
+
+std::optional<MoveResult> Win32WriteFile::RenameTo(const std::string& target, std::string& error) {
+  const RenameRoutines& api = RenameLibrary();
+  if (!api.set || !api.toError || !file_.Valid()) return std::nullopt;
+  const std::wstring name = NtPath(target);
+  constexpr int kFileRenameInformation = 10;
+  struct Header {
+    BOOLEAN replaceIfExists;
+    HANDLE rootDirectory;
+    ULONG fileNameLength;
+    WCHAR fileName[1];  // as long as fileNameLength says
+  };
+  const size_t nameOffset = offsetof(Header, fileName);
+  std::vector<unsigned char> info(std::max(sizeof(Header), nameOffset + (name.size() + 1) * sizeof(WCHAR)), 0);
+  Header* h = reinterpret_cast<Header*>(info.data());
+  h->replaceIfExists = TRUE;
+  h->rootDirectory = nullptr;
+  h->fileNameLength = static_cast<ULONG>(name.size() * sizeof(WCHAR));
+  std::copy(name.begin(), name.end(), reinterpret_cast<WCHAR*>(info.data() + nameOffset));
+  RenameRoutines::IoStatus io{};
+  const LONG status = api.set(file_.Get(), &io, info.data(), static_cast<ULONG>(info.size()), kFileRenameInformation);
+  if (status >= 0) return MoveResult::Moved;
+  const DWORD e = api.toError(status);
+  error = SystemMessage(e);
+  if (e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION || e == ERROR_USER_MAPPED_FILE)
+    return MoveResult::InUse;
+  if (e == ERROR_ACCESS_DENIED) {
+    // Refused as a running program, or a file open without sharing its
+    // deletion, is refused; a folder or a read-only file at the name would
+    // be refused at the restart too. Only this failure costs a look-up.
+    const DWORD a = Attributes(target);
+    if (a != INVALID_FILE_ATTRIBUTES && (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0)
+      return MoveResult::InUse;
+  }
+  return MoveResult::Failed;
+}
 
 // Calls a function that fills a buffer of wide characters and returns the
 // length written, or the size needed when the buffer is too small (the
@@ -275,7 +345,8 @@ class Win32FileSystem : public IFileSystem {
       char name[16];
       std::snprintf(name, sizeof name, "%08X.tmp", static_cast<unsigned>(next.fetch_add(0x9E3779B1u)));
       path = dir + prefix + name;
-      const HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+      // DELETE: the file is renamed into place through this handle.
+      const HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
       if (h != INVALID_HANDLE_VALUE) return std::make_unique<Win32WriteFile>(h);
       const DWORD e = GetLastError();
@@ -430,9 +501,11 @@ class Win32FileSystem : public IFileSystem {
       // The pattern also matches short names: the long one decides.
       const std::string name = Narrow(d.cFileName);
       if (name == "." || name == ".." || !HasPrefixAndSuffixIgnoreAsciiCase(name, prefix, suffix)) continue;
-      const bool isFolder = (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                            (d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-      entries.push_back({name, isFolder});
+      Entry e{name};
+      e.link = (d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+      e.folder = (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !e.link;
+      e.readOnly = (d.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == FILE_ATTRIBUTE_READONLY;
+      entries.push_back(std::move(e));
     } while (FindNextFileW(h, &d));
     FindClose(h);
     return entries;
