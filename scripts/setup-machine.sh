@@ -4,7 +4,8 @@
 # builds with widl (mingw-w64-tools) for the test type library, Wine for
 # running the win64 tests, a TrueType font for the font tests
 # (fonts-dejavu-core), Wine's own fonts for the wizard's windows (fonts-wine),
-# jq for the end-to-end scripts' manifests, and a static liblzma cross-built from Debian's own
+# jq for the end-to-end scripts' manifests, NSIS (makensis) and strace for
+# the install benchmark under wine64 (bench/wine.sh), and a static liblzma cross-built from Debian's own
 # xz-utils source for both Windows targets.
 # Idempotent: a second run only checks and returns.
 set -euo pipefail
@@ -15,7 +16,7 @@ mkdir -p "$cache"
 need=(g++ cmake ninja-build googletest liblzma-dev nlohmann-json3-dev dpkg-dev
       clang libclang-rt-14-dev xz-utils python3
       g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
-      wine64 xvfb xauth imagemagick fonts-dejavu-core fonts-wine jq)
+      wine64 xvfb xauth imagemagick fonts-dejavu-core fonts-wine jq nsis strace)
 missing=()
 for p in "${need[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,31 +1,45 @@
 #!/usr/bin/env bash
 # The project's one test command (CI runs it through .ci/run).
 #
-#   1. machine setup (idempotent)
-#   2. host build + unit tests
-#   3. host build with AddressSanitizer/UndefinedBehaviorSanitizer + tests
-#   4. 64-bit Windows build + the same tests under wine64
-#   5. 32-bit Windows release build (compiles and links only: 32-bit
-#      programs cannot execute on these machines)
-#   6. every Windows program imports only DLLs that come with Windows
+#   machine setup (idempotent), then the stages:
+#   host     host Release build + unit tests (all but the Long* suites)
+#   long     the long tests, once: the Long* suites (scale, fault injection,
+#            ...) on the host Release build, after the host tests; and
+#            scripts/wine-kills.sh with the win64 build, after the other
+#            Wine scripts (skipped with a note while the script is absent)
+#   asan     the test program with AddressSanitizer/UndefinedBehaviorSanitizer
+#            (only what its tests run is built) + its tests, Long* left out
+#   win64    64-bit Windows build + the same tests under wine64, then
+#            scripts/wine-e2e.sh, wine-wizard.sh and wine-lifecycle.sh
+#   win32    32-bit Windows release build (compiles and links only: 32-bit
+#            programs cannot execute on these machines)
+#   imports  every Windows program imports only DLLs that come with Windows
 #
 # A failed step does not stop the others (a step whose build failed skips
 # its tests), so one run shows every problem; the exit status is non-zero
 # when any step failed. Build trees live in build/<name>, the Wine prefix of
-# the run in build/wine. Sized for 2 cores: well under 10 minutes when the
-# build trees are fresh.
+# the run in build/wine. Sized for 2 cores; the summary at the end gives
+# each step's seconds (the build steps take most of the time).
 #
-# Arguments, for local use, pick stages: host asan win64 win32 imports
-# (default: all; the machine setup always runs).
+# The Wine scripts wait on Wine far more than they compute, and each one
+# has its own prefix, X server and wineserver: they run in two lanes side
+# by side (the win64 tests then wine-e2e.sh; wine-wizard.sh then
+# wine-lifecycle.sh, which must not overlap, as the life-cycle test waits
+# until no setup.exe runs anywhere), each lane's output shown when both
+# have ended. STW_WINE_LANES=1 runs them one after the other.
+#
+# Arguments, for local use, pick stages: host long asan win64 win32 imports
+# (default: all; the machine setup always runs). STW_JOBS sets the build's
+# and ctest's parallelism (default 2).
 set -euo pipefail
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(host asan win64 win32 imports)
+[ ${#stages[@]} -gt 0 ] || stages=(host long asan win64 win32 imports)
 for s in "${stages[@]}"; do
   case $s in
-    host | asan | win64 | win32 | imports) ;;
+    host | long | asan | win64 | win32 | imports) ;;
     *)
-      echo "unknown stage '$s' (host asan win64 win32 imports)" >&2
+      echo "unknown stage '$s' (host long asan win64 win32 imports)" >&2
       exit 2
       ;;
   esac
@@ -77,6 +91,11 @@ skip() {  # name, reason
   results+=("$1"$'\t'"0"$'\t'"skipped ($2)")
   failed=1
 }
+# A step left out on purpose, which does not fail the run.
+not_yet() {  # name, reason
+  printf '\n======== %s ========\nnot run: %s\n' "$1" "$2"
+  results+=("$1"$'\t'"0"$'\t'"not run ($2)")
+}
 
 summary() {
   printf '\n======== summary ========\n'
@@ -108,18 +127,23 @@ trap cleanup EXIT
 
 # ---------------------------------------------------------------- helpers
 
-configure_and_build() {  # dir, cmake args...
-  local dir=$1
+configure_and_build() {  # dir, [targets...] --, cmake args...
+  local dir=$1 targets=()
+  shift
+  while [ "$1" != -- ]; do
+    targets+=("$1")
+    shift
+  done
   shift
   cmake -S "$root" -B "$dir" -G Ninja "$@"
-  ninja -C "$dir" -j"$jobs"
+  ninja -C "$dir" -j"$jobs" "${targets[@]}"
 }
 
-run_ctest() {  # build dir
-  ctest --test-dir "$1" -j"$jobs" --output-on-failure --no-tests=error
+run_ctest() {  # build dir, ctest args...
+  local dir=$1
+  shift
+  ctest --test-dir "$dir" -j"$jobs" --output-on-failure --no-tests=error "$@"
 }
-
-
 
 xvfb_pid=""
 
@@ -186,25 +210,47 @@ check_imports() {  # build dirs...
 
 machine_setup() { bash "$root/scripts/setup-machine.sh"; }
 
-host_build() { configure_and_build "$root/build/host" -DCMAKE_BUILD_TYPE=Release -DSTW_TESTS=ON; }
+# One ctest entry per test suite (cmake/StwTests.cmake): every suite also
+# passes run in one process, and a process start per test costs more than
+# many tests do (PlatformTest: 1.6 s as 24 processes, 0.4 s as one).
+host_build() { configure_and_build "$root/build/host" -- -DCMAKE_BUILD_TYPE=Release -DSTW_TESTS=ON -DSTW_TEST_GROUPS=ON; }
+host_tests() { run_ctest "$root/build/host" -LE long; }
 
-# -O1 keeps the sanitized tests fast while the stacks stay readable; the
-# Debug configuration keeps assertions on.
+# The Long* suites exist only while someone writes them; none is no error.
+long_tests() {
+  local n
+  n=$(ctest --test-dir "$root/build/host" -N -L long | sed -n 's/^Total Tests: //p')
+  if [ "${n:-0}" -eq 0 ]; then
+    echo "no Long* suites in the test program"
+    return 0
+  fi
+  run_ctest "$root/build/host" -L long
+}
+
+# Only the test program and the tools its tests start (its dependencies).
+# The test program's own sources at -O0 and every source with line tables
+# only (-g1): the reports still name function, file and line, and the build
+# is much cheaper than with -O1 -g. The libraries stay at -O1, which keeps
+# the sanitized tests fast; the Debug configuration keeps assertions on.
+# One ctest entry per suite: a sanitized process start (shadow memory, the
+# leak check at its end) is paid once per suite, not once per test.
 asan_build() {
-  configure_and_build "$root/build/asan" -DSTW_SANITIZE=ON -DSTW_TESTS=ON -DCMAKE_BUILD_TYPE=Debug \
-    -DCMAKE_C_FLAGS_DEBUG="-O1 -g" -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g"
+  configure_and_build "$root/build/asan" stw_tests -- -DSTW_SANITIZE=ON -DSTW_TESTS=ON -DCMAKE_BUILD_TYPE=Debug \
+    -DCMAKE_C_FLAGS_DEBUG="-O1 -g1" -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" -DSTW_TEST_OPT=-O0 -DSTW_TEST_GROUPS=ON
 }
 asan_tests() {
   export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}
   export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-  run_ctest "$root/build/asan"
+  run_ctest "$root/build/asan" -LE long
 }
 
+# Also one ctest entry per suite: under Wine every process start costs.
 win64_build() {
-  configure_and_build "$root/build/win64" -DCMAKE_BUILD_TYPE=Release -DSTW_TESTS=ON \
+  configure_and_build "$root/build/win64" -- -DCMAKE_BUILD_TYPE=Release -DSTW_TESTS=ON -DSTW_TEST_GROUPS=ON \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-x86_64-w64-mingw32.cmake"
 }
 
+# The test program under wine64, in the run's own prefix.
 win64_tests() {
   make_wine_template
   if [ -d "$run_prefix" ]; then
@@ -227,25 +273,111 @@ win64_tests() {
   "$wineserver" -p
   "$wine64" rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1
   run_ctest "$root/build/win64"
-  STW_CACHE=$cache bash "$root/scripts/wine-e2e.sh"
-  STW_CACHE=$cache bash "$root/scripts/wine-wizard.sh"
-  STW_CACHE=$cache bash "$root/scripts/wine-lifecycle.sh"
+}
+
+# Each Wine script makes its own prefix (from the template) and X server.
+wine_script() { STW_CACHE=$cache bash "$root/scripts/$1"; }
+wine_e2e() { wine_script wine-e2e.sh; }
+wine_wizard() { wine_script wine-wizard.sh; }
+wine_lifecycle() { wine_script wine-lifecycle.sh; }
+wine_kills() { wine_script wine-kills.sh; }
+
+# The scripts build what they need with ninja before they start; two lanes
+# must not run ninja in one build tree at once (everything is built already,
+# but ninja may still rewrite its logs), so their ninja calls take turns.
+lane_bin=$root/build/.lane-bin
+make_lane_bin() {
+  mkdir -p "$lane_bin"
+  printf '#!/bin/sh\nexec flock %q %q "$@"\n' "$lane_bin/ninja.lock" "$(command -v ninja)" >"$lane_bin/ninja"
+  chmod +x "$lane_bin/ninja"
+}
+
+# Runs "name function" pairs one after the other, in a lane of its own;
+# writes "name<TAB>seconds<TAB>exit code" lines to the results file.
+lane() {  # results file, name, function, name, function...
+  local res=$1 name fn start rc
+  shift
+  : >"$res"
+  while [ $# -gt 0 ]; do
+    name=$1 fn=$2
+    shift 2
+    printf '\n======== %s ========\n' "$name"
+    start=$SECONDS
+    set +e
+    (
+      set -e
+      "$fn"
+    )
+    rc=$?
+    printf '%s\t%s\t%s\n' "$name" "$((SECONDS - start))" "$rc" >>"$res"
+  done
+}
+# Takes a lane's results into the summary.
+lane_results() {  # results file
+  local name secs rc
+  while IFS=$'\t' read -r name secs rc; do
+    if [ "$rc" -eq 0 ]; then
+      results+=("$name"$'\t'"$secs"$'\t'"ok")
+    else
+      results+=("$name"$'\t'"$secs"$'\t'"FAILED (exit $rc)")
+      failed=1
+    fi
+  done <"$1"
+}
+
+# The Wine steps of the win64 stage, two lanes side by side.
+wine_lanes() {
+  local lanes=${STW_WINE_LANES:-2} dir=$root/build/lanes
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  local a=("win64 tests under wine64" win64_tests "wine-e2e.sh" wine_e2e)
+  local b=("wine-wizard.sh" wine_wizard "wine-lifecycle.sh" wine_lifecycle)
+  local start=$SECONDS
+  if [ "$lanes" -le 1 ]; then
+    lane "$dir/a.res" "${a[@]}" "${b[@]}"
+    lane_results "$dir/a.res"
+    return
+  fi
+  make_lane_bin
+  echo "running in two lanes: ${a[0]}, ${a[2]} | ${b[0]}, ${b[2]} (output follows when both have ended)"
+  PATH=$lane_bin:$PATH lane "$dir/a.res" "${a[@]}" >"$dir/a.log" 2>&1 &
+  local pid_a=$!
+  PATH=$lane_bin:$PATH lane "$dir/b.res" "${b[@]}" >"$dir/b.log" 2>&1 &
+  local pid_b=$!
+  wait "$pid_a" || true
+  wait "$pid_b" || true
+  cat "$dir/a.log" "$dir/b.log"
+  lane_results "$dir/a.res"
+  lane_results "$dir/b.res"
+  results+=("  (both lanes, wall time)"$'\t'"$((SECONDS - start))"$'\t'"")
 }
 
 win32_build() {
-  configure_and_build "$root/build/win32" -DCMAKE_BUILD_TYPE=Release \
+  configure_and_build "$root/build/win32" -- -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-w64-mingw32.cmake"
 }
 
 step "machine setup" machine_setup
 [ "$step_rc" -eq 0 ] || exit 1
 
-if want host; then
+# The long stage's host part uses the host build (built here when the host
+# stage is not chosen).
+if want host || want long; then
   step "host build" host_build
-  if [ "$step_rc" -eq 0 ]; then
-    step "host tests" run_ctest "$root/build/host"
-  else
-    skip "host tests" "build failed"
+  host_ok=$step_rc
+  if want host; then
+    if [ "$host_ok" -eq 0 ]; then
+      step "host tests" host_tests
+    else
+      skip "host tests" "build failed"
+    fi
+  fi
+  if want long; then
+    if [ "$host_ok" -eq 0 ]; then
+      step "long: Long* suites (host)" long_tests
+    else
+      skip "long: Long* suites (host)" "build failed"
+    fi
   fi
 fi
 
@@ -258,14 +390,35 @@ if want asan; then
   fi
 fi
 
-win_builds_ok=1
-if want win64; then
-  step "win64 build" win64_build
-  if [ "$step_rc" -eq 0 ]; then
-    step "win64 tests under wine64" win64_tests
+kills=$root/scripts/wine-kills.sh
+want_kills=0
+if want long; then
+  if [ -f "$kills" ]; then
+    want_kills=1
   else
-    win_builds_ok=0
-    skip "win64 tests under wine64" "build failed"
+    not_yet "long: wine-kills.sh" "scripts/wine-kills.sh does not exist yet"
+  fi
+fi
+
+win_builds_ok=1
+if want win64 || [ "$want_kills" = 1 ]; then
+  step "win64 build" win64_build
+  win64_ok=$step_rc
+  [ "$win64_ok" -eq 0 ] || win_builds_ok=0
+  if want win64; then
+    if [ "$win64_ok" -eq 0 ]; then
+      wine_lanes
+    else
+      skip "win64 tests and Wine scripts" "build failed"
+    fi
+  fi
+  # After the other Wine scripts, on its own: it ends programs on purpose.
+  if [ "$want_kills" = 1 ]; then
+    if [ "$win64_ok" -eq 0 ]; then
+      step "long: wine-kills.sh" wine_kills
+    else
+      skip "long: wine-kills.sh" "win64 build failed"
+    fi
   fi
 fi
 

@@ -32,6 +32,8 @@ const char kUsage[] =
     "      --placeholder-front   a front that only holds the package locator: the file\n"
     "                            cannot run by itself, only be named to setup.exe (tests)\n"
     "  pakbuild inspect FILE [options]           print the package's definition as JSON\n"
+    "  pakbuild read FILE [options]              open the package, read the whole definition\n"
+    "                                            and print one line of counts (start-up timing)\n"
     "  pakbuild extract FILE --by-index DIR [options]\n"
     "                                            write every data index's content to DIR/<index>\n"
     "options: /silent (skip readme, licence and background image as a silent run does),\n"
@@ -173,6 +175,26 @@ int Inspect(const std::string& file, const std::vector<std::string>& opts) {
   return 0;
 }
 
+// What a setup does before its first page, and no more: the time of a
+// whole `read` process is the start-up cost of the package itself.
+int Read(const std::string& file, const std::vector<std::string>& opts) {
+  Opened o;
+  OpenAndRead(o, file, opts);
+  size_t entries = 0;
+  std::vector<const TComponentFolder*> stack;
+  for (const auto& c : o.def.Components)
+    if (c.RootFolder) stack.push_back(c.RootFolder.get());
+  while (!stack.empty()) {
+    const TComponentFolder* f = stack.back();
+    stack.pop_back();
+    entries += f->Files.size();
+    for (const auto& child : f->Folders) stack.push_back(child.get());
+  }
+  std::printf("%zu data indices, %zu installable files, %zu components, %zu file entries\n", o.pkg.Tables.Count(),
+              o.def.PackageFileNames.size(), o.def.Components.size(), entries);
+  return 0;
+}
+
 int Extract(const std::string& file, const std::string& dir, const std::vector<std::string>& opts) {
   Opened o;
   OpenAndRead(o, file, opts);
@@ -225,6 +247,7 @@ int Main(std::vector<std::string> args) {
     if (good) return Build(args[1], args[2], front, placeholder);
   }
   if (cmd == "inspect") return Inspect(args[1], {args.begin() + 2, args.end()});
+  if (cmd == "read") return Read(args[1], {args.begin() + 2, args.end()});
   if (cmd == "extract" && args.size() >= 4 && args[2] == "--by-index")
     return Extract(args[1], args[3], {args.begin() + 4, args.end()});
   std::fputs(kUsage, stderr);

@@ -1,7 +1,10 @@
 #include "base/Text.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
+#include <iterator>
 
 namespace stw {
 
@@ -108,7 +111,14 @@ std::string AsciiUpper(std::string_view s) {
 }
 
 bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && AsciiLower(a) == AsciiLower(b);
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
 }
 bool StartsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
 bool EndsWith(std::string_view s, std::string_view p) {
@@ -243,41 +253,214 @@ std::string HexU32(uint32_t v) {
   return buf;
 }
 
-}  // namespace stw
+// ---------------------------------------------------------------- letter case
 
-#include <cwctype>
+namespace {
 
-#include "base/SortedStrings.h"
+// Runs of the simple case mappings of Unicode 14 (UnicodeData.txt) in the
+// blocks named in Text.h: every `stride`-th unit from `first` to `last`
+// maps to itself plus `delta`. Sorted and disjoint. As in Windows' table, a
+// letter maps only when it is the other case of what it maps to: the micro
+// sign, the final sigma, the Greek symbol forms (ϐ, ϑ, ...), the titlecase
+// digraphs (ǅ) and the long s keep their case, and nothing maps into ASCII.
+struct CaseRun {
+  char16_t first, last;
+  uint8_t stride;
+  int32_t delta;
+};
 
-namespace stw {
+constexpr CaseRun kToUpper[] = {
+{0x00E0, 0x00F6, 1, -32}, {0x00F8, 0x00FE, 1, -32}, {0x00FF, 0x00FF, 1, 121}, {0x0101, 0x012F, 2, -1},
+    {0x0133, 0x0137, 2, -1}, {0x013A, 0x0148, 2, -1}, {0x014B, 0x0177, 2, -1}, {0x017A, 0x017E, 2, -1},
+    {0x0180, 0x0180, 1, 195}, {0x0183, 0x0185, 2, -1}, {0x0188, 0x0188, 1, -1}, {0x018C, 0x018C, 1, -1},
+    {0x0192, 0x0192, 1, -1}, {0x0195, 0x0195, 1, 97}, {0x0199, 0x0199, 1, -1}, {0x019A, 0x019A, 1, 163},
+    {0x019E, 0x019E, 1, 130}, {0x01A1, 0x01A5, 2, -1}, {0x01A8, 0x01A8, 1, -1}, {0x01AD, 0x01AD, 1, -1},
+    {0x01B0, 0x01B0, 1, -1}, {0x01B4, 0x01B6, 2, -1}, {0x01B9, 0x01B9, 1, -1}, {0x01BD, 0x01BD, 1, -1},
+    {0x01BF, 0x01BF, 1, 56}, {0x01C6, 0x01C6, 1, -2}, {0x01C9, 0x01C9, 1, -2}, {0x01CC, 0x01CC, 1, -2},
+    {0x01CE, 0x01DC, 2, -1}, {0x01DD, 0x01DD, 1, -79}, {0x01DF, 0x01EF, 2, -1}, {0x01F3, 0x01F3, 1, -2},
+    {0x01F5, 0x01F5, 1, -1}, {0x01F9, 0x021F, 2, -1}, {0x0223, 0x0233, 2, -1}, {0x023C, 0x023C, 1, -1},
+    {0x023F, 0x0240, 1, 10815}, {0x0242, 0x0242, 1, -1}, {0x0247, 0x024F, 2, -1}, {0x0250, 0x0250, 1, 10783},
+    {0x0251, 0x0251, 1, 10780}, {0x0252, 0x0252, 1, 10782}, {0x0253, 0x0253, 1, -210}, {0x0254, 0x0254, 1, -206},
+    {0x0256, 0x0257, 1, -205}, {0x0259, 0x0259, 1, -202}, {0x025B, 0x025B, 1, -203}, {0x025C, 0x025C, 1, 42319},
+    {0x0260, 0x0260, 1, -205}, {0x0261, 0x0261, 1, 42315}, {0x0263, 0x0263, 1, -207}, {0x0265, 0x0265, 1, 42280},
+    {0x0266, 0x0266, 1, 42308}, {0x0268, 0x0268, 1, -209}, {0x0269, 0x0269, 1, -211}, {0x026A, 0x026A, 1, 42308},
+    {0x026B, 0x026B, 1, 10743}, {0x026C, 0x026C, 1, 42305}, {0x026F, 0x026F, 1, -211}, {0x0271, 0x0271, 1, 10749},
+    {0x0272, 0x0272, 1, -213}, {0x0275, 0x0275, 1, -214}, {0x027D, 0x027D, 1, 10727}, {0x0280, 0x0280, 1, -218},
+    {0x0282, 0x0282, 1, 42307}, {0x0283, 0x0283, 1, -218}, {0x0287, 0x0287, 1, 42282}, {0x0288, 0x0288, 1, -218},
+    {0x0289, 0x0289, 1, -69}, {0x028A, 0x028B, 1, -217}, {0x028C, 0x028C, 1, -71}, {0x0292, 0x0292, 1, -219},
+    {0x029D, 0x029D, 1, 42261}, {0x029E, 0x029E, 1, 42258}, {0x0371, 0x0373, 2, -1}, {0x0377, 0x0377, 1, -1},
+    {0x037B, 0x037D, 1, 130}, {0x03AC, 0x03AC, 1, -38}, {0x03AD, 0x03AF, 1, -37}, {0x03B1, 0x03C1, 1, -32},
+    {0x03C3, 0x03CB, 1, -32}, {0x03CC, 0x03CC, 1, -64}, {0x03CD, 0x03CE, 1, -63}, {0x03D7, 0x03D7, 1, -8},
+    {0x03D9, 0x03EF, 2, -1}, {0x03F2, 0x03F2, 1, 7}, {0x03F3, 0x03F3, 1, -116}, {0x03F8, 0x03F8, 1, -1},
+    {0x03FB, 0x03FB, 1, -1}, {0x0430, 0x044F, 1, -32}, {0x0450, 0x045F, 1, -80}, {0x0461, 0x0481, 2, -1},
+    {0x048B, 0x04BF, 2, -1}, {0x04C2, 0x04CE, 2, -1}, {0x04CF, 0x04CF, 1, -15}, {0x04D1, 0x052F, 2, -1},
+    {0x0561, 0x0586, 1, -48}, {0x1E01, 0x1E95, 2, -1}, {0x1EA1, 0x1EFF, 2, -1}, {0xFF41, 0xFF5A, 1, -32},
+};
 
-static char32_t FoldUnit(char16_t c) {
-  if (c < 128) return (c >= 'A' && c <= 'Z') ? c + 32 : c;
-  return static_cast<char32_t>(std::towlower(static_cast<wint_t>(c)));
+constexpr CaseRun kToLower[] = {
+    {0x00C0, 0x00D6, 1, 32}, {0x00D8, 0x00DE, 1, 32}, {0x0100, 0x012E, 2, 1}, {0x0132, 0x0136, 2, 1},
+    {0x0139, 0x0147, 2, 1}, {0x014A, 0x0176, 2, 1}, {0x0178, 0x0178, 1, -121}, {0x0179, 0x017D, 2, 1},
+    {0x0181, 0x0181, 1, 210}, {0x0182, 0x0184, 2, 1}, {0x0186, 0x0186, 1, 206}, {0x0187, 0x0187, 1, 1},
+    {0x0189, 0x018A, 1, 205}, {0x018B, 0x018B, 1, 1}, {0x018E, 0x018E, 1, 79}, {0x018F, 0x018F, 1, 202},
+    {0x0190, 0x0190, 1, 203}, {0x0191, 0x0191, 1, 1}, {0x0193, 0x0193, 1, 205}, {0x0194, 0x0194, 1, 207},
+    {0x0196, 0x0196, 1, 211}, {0x0197, 0x0197, 1, 209}, {0x0198, 0x0198, 1, 1}, {0x019C, 0x019C, 1, 211},
+    {0x019D, 0x019D, 1, 213}, {0x019F, 0x019F, 1, 214}, {0x01A0, 0x01A4, 2, 1}, {0x01A6, 0x01A6, 1, 218},
+    {0x01A7, 0x01A7, 1, 1}, {0x01A9, 0x01A9, 1, 218}, {0x01AC, 0x01AC, 1, 1}, {0x01AE, 0x01AE, 1, 218},
+    {0x01AF, 0x01AF, 1, 1}, {0x01B1, 0x01B2, 1, 217}, {0x01B3, 0x01B5, 2, 1}, {0x01B7, 0x01B7, 1, 219},
+    {0x01B8, 0x01B8, 1, 1}, {0x01BC, 0x01BC, 1, 1}, {0x01C4, 0x01C4, 1, 2}, {0x01C7, 0x01C7, 1, 2},
+    {0x01CA, 0x01CA, 1, 2}, {0x01CD, 0x01DB, 2, 1}, {0x01DE, 0x01EE, 2, 1}, {0x01F1, 0x01F1, 1, 2},
+    {0x01F4, 0x01F4, 1, 1}, {0x01F6, 0x01F6, 1, -97}, {0x01F7, 0x01F7, 1, -56}, {0x01F8, 0x021E, 2, 1},
+    {0x0220, 0x0220, 1, -130}, {0x0222, 0x0232, 2, 1}, {0x023A, 0x023A, 1, 10795}, {0x023B, 0x023B, 1, 1},
+    {0x023D, 0x023D, 1, -163}, {0x023E, 0x023E, 1, 10792}, {0x0241, 0x0241, 1, 1}, {0x0243, 0x0243, 1, -195},
+    {0x0244, 0x0244, 1, 69}, {0x0245, 0x0245, 1, 71}, {0x0246, 0x024E, 2, 1}, {0x0370, 0x0372, 2, 1},
+    {0x0376, 0x0376, 1, 1}, {0x037F, 0x037F, 1, 116}, {0x0386, 0x0386, 1, 38}, {0x0388, 0x038A, 1, 37},
+    {0x038C, 0x038C, 1, 64}, {0x038E, 0x038F, 1, 63}, {0x0391, 0x03A1, 1, 32}, {0x03A3, 0x03AB, 1, 32},
+    {0x03CF, 0x03CF, 1, 8}, {0x03D8, 0x03EE, 2, 1}, {0x03F7, 0x03F7, 1, 1}, {0x03F9, 0x03F9, 1, -7},
+    {0x03FA, 0x03FA, 1, 1}, {0x03FD, 0x03FF, 1, -130}, {0x0400, 0x040F, 1, 80}, {0x0410, 0x042F, 1, 32},
+    {0x0460, 0x0480, 2, 1}, {0x048A, 0x04BE, 2, 1}, {0x04C0, 0x04C0, 1, 15}, {0x04C1, 0x04CD, 2, 1},
+    {0x04D0, 0x052E, 2, 1}, {0x0531, 0x0556, 1, 48}, {0x1E00, 0x1E94, 2, 1}, {0x1EA0, 0x1EFE, 2, 1},
+    {0xFF21, 0xFF3A, 1, 32},
+};
+
+template <size_t N>
+char16_t MapByRuns(const CaseRun (&runs)[N], char16_t c) {
+  const CaseRun* run = std::upper_bound(std::begin(runs), std::end(runs), c,
+                                        [](char16_t x, const CaseRun& r) { return x < r.first; });
+  if (run == std::begin(runs)) return c;
+  --run;
+  if (c > run->last || (c - run->first) % run->stride != 0) return c;
+  return static_cast<char16_t>(c + run->delta);
 }
 
-int CompareTextIgnoreCase(const std::string& a, const std::string& b) {
-  auto ascii = [](const std::string& s) {
-    for (unsigned char c : s)
-      if (c >= 128) return false;
-    return true;
-  };
-  if (ascii(a) && ascii(b)) {  // nearly every path: no conversion needed
+std::atomic<TCaseMapping> g_mapping{nullptr};
+
+bool IsAscii(std::string_view s) {
+  for (const unsigned char c : s)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+char AsciiLowerChar(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char AsciiUpperChar(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// A byte that is not part of well-formed UTF-8 travels through the mapping
+// as a lone low surrogate, which no UTF-8 text decodes to, and comes out as
+// the same byte: such names still compare by their bytes instead of all
+// becoming U+FFFD alike.
+constexpr char16_t kRawByte = 0xDC00;
+
+std::u16string DecodeKeepingBytes(std::string_view s) {
+  std::u16string out;
+  out.reserve(s.size());
+  const size_t n = s.size();
+  auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+  auto cont = [&](size_t k) { return k < n && (byte(k) & 0xC0) == 0x80; };
+  size_t i = 0;
+  while (i < n) {
+    const unsigned char c = byte(i);
+    char32_t cp = 0;
+    size_t len = 0;
+    if (c < 0x80) {
+      cp = c, len = 1;
+    } else if (c >= 0xC2 && c <= 0xDF && cont(i + 1)) {
+      cp = ((c & 0x1F) << 6) | (byte(i + 1) & 0x3F), len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF && cont(i + 1) && cont(i + 2)) {
+      cp = ((c & 0x0F) << 12) | ((byte(i + 1) & 0x3F) << 6) | (byte(i + 2) & 0x3F), len = 3;
+      if (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF)) len = 0;
+    } else if (c >= 0xF0 && c <= 0xF4 && cont(i + 1) && cont(i + 2) && cont(i + 3)) {
+      cp = ((c & 0x07) << 18) | ((byte(i + 1) & 0x3F) << 12) | ((byte(i + 2) & 0x3F) << 6) | (byte(i + 3) & 0x3F);
+      len = cp >= 0x10000 && cp <= 0x10FFFF ? 4 : 0;
+    }
+    if (len == 0) {
+      out.push_back(static_cast<char16_t>(kRawByte | c));
+      ++i;
+    } else if (cp >= 0x10000) {
+      out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+      i += len;
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+      i += len;
+    }
+  }
+  return out;
+}
+
+// The text with every letter in the case `to`: ASCII here, the rest through
+// the mapping in force. `key` puts the ASCII letters in lower case after an
+// upper-casing (CaseKey).
+std::string MapCase(std::string_view s, TLetterCase to, bool key) {
+  const bool upperAscii = to == TLetterCase::Upper && !key;
+  if (IsAscii(s)) {
+    std::string r(s);
+    for (char& c : r) c = upperAscii ? AsciiUpperChar(c) : AsciiLowerChar(c);
+    return r;
+  }
+  const std::u16string original = DecodeKeepingBytes(s);
+  std::u16string mapped = original;
+  const TCaseMapping mapping = g_mapping.load(std::memory_order_acquire);
+  if (!mapping || !mapping(to, mapped.data(), mapped.size()))
+    for (char16_t& c : mapped)
+      if (c >= 0x80 && (c < 0xD800 || c > 0xDFFF)) c = BuiltInCase(to, c);
+  std::string out;
+  out.reserve(s.size());
+  for (size_t k = 0; k < mapped.size(); ++k) {
+    const char16_t was = original[k], c = mapped[k];
+    if (was < 0x80) {
+      // ASCII maps the same whatever the mapping, so that ASCII texts need
+      // no call and compare alike on both paths.
+      out.push_back(upperAscii ? AsciiUpperChar(static_cast<char>(was)) : AsciiLowerChar(static_cast<char>(was)));
+    } else if (was >= 0xD800 && was <= 0xDBFF) {
+      // The decoder writes high surrogates only as the first of a pair.
+      const char16_t low = mapped[++k];
+      if (c >= 0xD800 && c <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF) {
+        AppendUtf8(out, 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (low - 0xDC00));
+      } else {
+        AppendUtf8(out, c);
+        AppendUtf8(out, low);
+      }
+    } else if (was >= 0xDC00 && was <= 0xDFFF) {
+      out.push_back(static_cast<char>(was & 0xFF));  // a byte that is not UTF-8, as it came
+    } else if (key && c < 0x80) {
+      out.push_back(AsciiLowerChar(static_cast<char>(c)));
+    } else {
+      AppendUtf8(out, c);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+void SetCaseMapping(TCaseMapping mapping) { g_mapping.store(mapping, std::memory_order_release); }
+TCaseMapping CaseMapping() { return g_mapping.load(std::memory_order_acquire); }
+
+char16_t BuiltInCase(TLetterCase to, char16_t c) {
+  if (c < 0x80) return to == TLetterCase::Upper ? AsciiUpperChar(static_cast<char>(c)) : AsciiLowerChar(static_cast<char>(c));
+  return to == TLetterCase::Upper ? MapByRuns(kToUpper, c) : MapByRuns(kToLower, c);
+}
+
+std::string UpperCase(std::string_view s) { return MapCase(s, TLetterCase::Upper, false); }
+std::string LowerCase(std::string_view s) { return MapCase(s, TLetterCase::Lower, false); }
+std::string CaseKey(std::string_view s) { return MapCase(s, TLetterCase::Upper, true); }
+
+int CompareTextIgnoreCase(std::string_view a, std::string_view b) {
+  if (IsAscii(a) && IsAscii(b)) {  // nearly every path: no conversion, no allocation
     for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
-      const char32_t x = FoldUnit(static_cast<unsigned char>(a[i])), y = FoldUnit(static_cast<unsigned char>(b[i]));
+      const unsigned char x = static_cast<unsigned char>(AsciiLowerChar(a[i]));
+      const unsigned char y = static_cast<unsigned char>(AsciiLowerChar(b[i]));
       if (x != y) return x < y ? -1 : 1;
     }
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
   }
-  const std::u16string ua = Utf8ToUtf16(a), ub = Utf8ToUtf16(b);
-  for (size_t k = 0; k < ua.size() && k < ub.size(); ++k) {
-    const char32_t x = FoldUnit(ua[k]), y = FoldUnit(ub[k]);
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return ua.size() == ub.size() ? 0 : (ua.size() < ub.size() ? -1 : 1);
+  const int c = CaseKey(a).compare(CaseKey(b));
+  return c == 0 ? 0 : (c < 0 ? -1 : 1);
 }
 
-bool SameTextIgnoreCase(const std::string& a, const std::string& b) { return CompareTextIgnoreCase(a, b) == 0; }
+bool SameTextIgnoreCase(std::string_view a, std::string_view b) {
+  if (IsAscii(a) && IsAscii(b)) return EqualsIgnoreAsciiCase(a, b);
+  return CaseKey(a) == CaseKey(b);
+}
 
 std::string WithoutTrailingBackslashes(std::string folder) {
   while (folder.size() > 3 && folder.back() == '\\') folder.pop_back();

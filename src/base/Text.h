@@ -30,9 +30,47 @@ std::string FirstCharacters(const std::string& text, size_t count);
 // Without the spaces and tabs around it.
 std::string TrimBlanks(std::string_view s);
 
+// Letter case of fixed ASCII words only: switches ("/silent"), extensions
+// compared with ".exe", registry root names, the program's own keywords.
 std::string AsciiLower(std::string_view s);
 std::string AsciiUpper(std::string_view s);
 bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);
+
+// Letter case of what the user or the system names: paths, file names,
+// component, verb and folder-variable names. Windows matches file names by
+// upper-casing each UTF-16 unit on its own (the file system's table, which
+// is also what the user's locale maps without linguistic rules), so "Ä" and
+// "ä" are one name while "ß" stays a letter of its own. ASCII letters are
+// mapped here without a call; every other unit goes to the mapping set by
+// SetCaseMapping (the system's, on Windows) or, without one, to a built-in
+// table: the simple Unicode mappings of Latin-1, Latin Extended-A, -B and
+// Additional, IPA, Greek, Cyrillic, Armenian and the full-width forms, for
+// the letters that are each other's case (not "ς" to "Σ", nor "ı" to "I":
+// no letter outside ASCII becomes an ASCII one), as Windows' table has
+// them. Bytes that are not UTF-8 are kept as they are.
+enum class TLetterCase { Upper, Lower };
+// Maps `count` UTF-16 units in place, each to one unit; false when it
+// cannot, and the built-in table is used instead.
+using TCaseMapping = bool (*)(TLetterCase to, char16_t* text, size_t count);
+// Set once at program start, before any thread runs (nullptr: the built-in
+// table). Reading it is lock-free, so workers compare without locks of their own.
+void SetCaseMapping(TCaseMapping mapping);
+TCaseMapping CaseMapping();
+// One unit through the built-in table alone.
+char16_t BuiltInCase(TLetterCase to, char16_t c);
+
+// The text in upper or lower case with the mapping above.
+std::string UpperCase(std::string_view s);
+std::string LowerCase(std::string_view s);
+// The form in which texts that differ only in case are the same bytes:
+// upper case as the file system has it, then the ASCII letters small again,
+// so that ASCII texts keep the order they have always had ("\" and "_"
+// before the letters). Its bytes order texts as CompareTextIgnoreCase does.
+std::string CaseKey(std::string_view s);
+// Compares texts by their CaseKey: a strict weak order whose equal texts
+// are those that differ only in case. Two ASCII texts are compared in place.
+int CompareTextIgnoreCase(std::string_view a, std::string_view b);
+bool SameTextIgnoreCase(std::string_view a, std::string_view b);
 bool StartsWith(std::string_view s, std::string_view prefix);
 bool EndsWith(std::string_view s, std::string_view suffix);
 

@@ -52,9 +52,18 @@ class Reader {
 
   uint16_t Index(const json& v, const PackageManifest& m, const std::string& key) {
     if (v.is_null()) return kNoIndex;
-    if (v.is_number_integer()) return static_cast<uint16_t>(v.get<int>());
+    // A file entry names its data by 16 bits: an index beyond them would
+    // silently name another file's data.
+    if (v.is_number_integer()) {
+      const int64_t n = v.get<int64_t>();
+      if (n < 0 || n > 0xFFFF) throw ESetupException(key + ": data index " + std::to_string(n) + " is not a 16-bit index");
+      return static_cast<uint16_t>(n);
+    }
     const int i = FindDataIndex(m, v.get<std::string>());
     if (i < 0) throw ESetupException(key + ": no file named " + v.get<std::string>());
+    if (i >= kNoIndex)
+      throw ESetupException(key + ": " + v.get<std::string>() + " is data index " + std::to_string(i) +
+                            ", beyond the 65,535 that file entries can name");
     return static_cast<uint16_t>(i);
   }
 

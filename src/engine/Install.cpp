@@ -93,6 +93,10 @@ bool TInstaller::Install() {
     CloseSection();
     RegisterComponents();
     CloseSection();
+    // Inside: a save that fails is tried once more by the failure path, so
+    // that the log on the disk names what is on the disk, not what the
+    // earlier installation left.
+    SaveLog();
   } catch (...) {
     // Whatever stops the installation once files are being written, the
     // log and the uninstall entry must name what is on the disk now, so
@@ -100,7 +104,6 @@ bool TInstaller::Install() {
     SaveLogAfterFailure();
     throw;
   }
-  SaveLog();
   GrantUsersAccess();
   RunCommands();
   return true;

@@ -436,7 +436,7 @@ void TSetupReader::ReadFileTypes() {
     std::string verbs;
     for (unsigned i = 0; i < actions; ++i) {
       TFileTypeAction a;
-      a.Verb = AsciiLower(text());
+      a.Verb = LowerCase(text());
       a.Target = ch();
       a.Target |= static_cast<uint16_t>(ch() << 8);
       ch(), ch();

@@ -350,7 +350,7 @@ void TSetupDataFileStream::Refill() {
   // does; a volume that ends before its size is damaged, not a reason to
   // wait, so a short read is an error in every case.
   while (filled < chunk) {
-    const int64_t pos = static_cast<uint32_t>(base_ + consumed_ + static_cast<int64_t>(filled));
+    const int64_t pos = base_ + consumed_ + static_cast<int64_t>(filled);
     package_.SeekPackage(pos);
     size_t want = chunk - filled;
     if (v) want = static_cast<size_t>(std::min<int64_t>(want, v - pos % v));

@@ -74,7 +74,7 @@ void PrepareFolderVariables(const Arguments& args, FolderVariableList& folderVar
     std::string wanted = "/";
     wanted.append(name, 1, name.size() - 2);
     for (size_t i = 1; i + 1 < args.size(); ++i) {
-      if (!EqualsIgnoreAsciiCase(args[i], wanted)) continue;
+      if (!SameTextIgnoreCase(args[i], wanted)) continue;
       std::string value = args[i + 1];
       if (!value.empty() && value.back() == '\\') value.pop_back();
       const std::string result = expand ? expand(value) : value;

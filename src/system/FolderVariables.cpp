@@ -147,13 +147,13 @@ void SetPathFor(TSpecialFolder& folder, uint8_t userType, std::string path) {
 
 TSpecialFolder* FindFolderVariable(FolderVariableList& variables, std::string_view name) {
   for (auto& [key, folder] : variables)
-    if (EqualsIgnoreAsciiCase(key, name)) return &folder;
+    if (SameTextIgnoreCase(key, name)) return &folder;
   return nullptr;
 }
 
 const TSpecialFolder* FindFolderVariable(const FolderVariableList& variables, std::string_view name) {
   for (const auto& [key, folder] : variables)
-    if (EqualsIgnoreAsciiCase(key, name)) return &folder;
+    if (SameTextIgnoreCase(key, name)) return &folder;
   return nullptr;
 }
 

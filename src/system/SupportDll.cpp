@@ -33,7 +33,7 @@ void AddSupportInstallFolders(const std::string& text, FolderVariableList& varia
   while (pos < s.size()) {
     const size_t bar = s.find('|', pos);
     if (bar == std::string::npos || bar == pos) break;
-    const std::string name = AsciiUpper(s.substr(pos, bar - pos));
+    const std::string name = UpperCase(s.substr(pos, bar - pos));
     pos = bar + 1;
     std::string description = field();
     std::string folder = field();

@@ -4,6 +4,7 @@
 
 #include "base/Text.h"
 #include "platform/Factory.h"
+#include "platform/win32/Win32Text.h"
 #include "platform/win32/Windows.h"
 #include "system/CommandLine.h"
 #include "uninstaller/Uninstaller.h"
@@ -26,6 +27,7 @@ class DesktopDialogs : public stw::IDialogs {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  stw::UseSystemCaseMapping();
   // Before anything else: DLLs come from the system folder only. The
   // uninstaller runs from the application folder, which a current-user
   // installation leaves writable by the user, and often elevated.

@@ -176,7 +176,7 @@ TEarlierVerdict DetectEarlierInstallation(TSetupState& s) {
     for (int64_t i = 0; i < *folders; ++i) {
       const auto var = l.Next(), caption = l.Next(), value = l.Next();
       if (!value) return;
-      const std::string upper = AsciiUpper(*var);
+      const std::string upper = UpperCase(*var);
       TSpecialFolder* f = FindFolderVariable(d.FolderVariables, upper);
       if (!f) {
         d.FolderVariables.emplace_back(upper, TSpecialFolder{*caption, "", "", false, true});
@@ -237,7 +237,7 @@ TEarlierVerdict DetectEarlierInstallation(TSetupState& s) {
       for (auto verb = l.Next(); verb && *verb != "%"; verb = l.Next()) {
         const auto prevCmd = l.Next(), cmd = l.Next();
         if (!cmd) return;
-        const std::string lower = AsciiLower(*verb);
+        const std::string lower = LowerCase(*verb);
         TFileTypeAction* action = nullptr;
         for (auto& a : type->Actions)
           if (a.Verb == lower) action = &a;

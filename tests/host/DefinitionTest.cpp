@@ -396,4 +396,22 @@ TEST_F(DefinitionTest, TheDemoManifestBuildsAndInspects) {
   EXPECT_EQ(shown["FileChecksums"][1], HexU32(Crc32("AAAA", 4, 0)));
 }
 
+// A file entry names its data by 16 bits: a manifest naming a data index
+// beyond them is refused, never cut down to another file's index.
+TEST(ManifestTest, ADataIndexBeyondSixteenBitsIsRefused) {
+  auto withItem = [](const std::string& item) {
+    return nlohmann::json::parse(R"({"productKey": "P", "files": [{"name": "a.txt", "text": "A"}],
+      "components": [{"name": "Main", "folders": [{"name": "%APPFOLDER%", "items": [)" + item + "]}]}]}");
+  };
+  EXPECT_NO_THROW(ManifestFromJson(withItem(R"({"dataIndex": 65535})"), ""));
+  for (const char* bad : {R"({"dataIndex": 65536})", R"({"dataIndex": 131073})", R"({"dataIndex": -1})"}) {
+    try {
+      ManifestFromJson(withItem(bad), "");
+      ADD_FAILURE() << bad << " was taken";
+    } catch (const ESetupException& e) {
+      EXPECT_NE(std::string(e.what()).find("16-bit"), std::string::npos) << e.what();
+    }
+  }
+}
+
 }  // namespace

@@ -73,12 +73,12 @@ HostShell::HostShell(std::string machineRoot) : fs_(std::move(machineRoot)) {}
 
 void HostShell::Script(const std::string& fileName, Program program) {
   std::lock_guard<std::mutex> g(mutex_);
-  programs_[AsciiLower(fileName)] = std::move(program);
+  programs_[CaseKey(fileName)] = std::move(program);
 }
 
 void HostShell::RefuseFont(const std::string& path) {
   std::lock_guard<std::mutex> g(mutex_);
-  refusedFonts_.insert(AsciiLower(path));
+  refusedFonts_.insert(CaseKey(path));
 }
 
 void HostShell::SetRemovable(const std::string& letters) {
@@ -158,7 +158,7 @@ bool HostShell::SetStartPinOption(const std::string& linkPath, uint32_t value) {
 bool HostShell::AddFontResource(const std::string& path) {
   if (!fs_.FileExists(path)) return false;
   std::lock_guard<std::mutex> g(mutex_);
-  if (refusedFonts_.count(AsciiLower(path))) return false;
+  if (refusedFonts_.count(CaseKey(path))) return false;
   fonts_.push_back(path);
   return true;
 }
@@ -195,7 +195,7 @@ bool HostShell::UnregisterTypeLibrary(const std::string& path, std::string& erro
 std::optional<HostShell::Program> HostShell::Find(const std::string& path) {
   {
     std::lock_guard<std::mutex> g(mutex_);
-    const auto it = programs_.find(AsciiLower(ExtractFileName(path)));
+    const auto it = programs_.find(CaseKey(ExtractFileName(path)));
     if (it != programs_.end()) return it->second;
   }
   if (fs_.FileExists(path)) return Program{};

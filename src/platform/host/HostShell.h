@@ -78,7 +78,7 @@ class HostShell : public IShell {
   std::optional<Program> Find(const std::string& path);
   HostFileSystem fs_;
   mutable std::mutex mutex_;
-  std::map<std::string, Program> programs_;  // by lower-case file name
+  std::map<std::string, Program> programs_;  // by CaseKey of the file name
   std::set<std::string> refusedFonts_;
   std::string removable_;
   std::vector<std::string> events_, fonts_, typeLibs_, unregisteredTypeLibs_, granted_;

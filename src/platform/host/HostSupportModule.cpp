@@ -103,15 +103,15 @@ class HostSupportModule : public ISupportModule {
 }  // namespace
 
 std::shared_ptr<HostSupportScript> HostSupportModuleLoader::Place(const std::string& path) {
-  auto& slot = scripts_[AsciiUpper(path)];
+  auto& slot = scripts_[CaseKey(path)];
   if (!slot) slot = std::make_shared<HostSupportScript>();
   return slot;
 }
 
 std::unique_ptr<ISupportModule> HostSupportModuleLoader::Load(const std::string& path) {
   loads.push_back(path);
-  auto it = scripts_.find(AsciiUpper(path));
-  if (it == scripts_.end()) it = scripts_.find(AsciiUpper(ExtractFileName(path)));
+  auto it = scripts_.find(CaseKey(path));
+  if (it == scripts_.end()) it = scripts_.find(CaseKey(ExtractFileName(path)));
   if (it == scripts_.end() || !fs_.FileExists(path)) return nullptr;
   return std::make_unique<HostSupportModule>(it->second, unloads);
 }

@@ -59,7 +59,7 @@ class HostSupportModuleLoader : public ISupportModuleLoader {
 
  private:
   IFileSystem& fs_;
-  std::map<std::string, std::shared_ptr<HostSupportScript>> scripts_;  // by upper-case path
+  std::map<std::string, std::shared_ptr<HostSupportScript>> scripts_;  // by CaseKey of the path
 };
 
 }  // namespace stw
