@@ -41,6 +41,8 @@ std::string TInstaller::FileNameOf(uint16_t index) const { return s_.FileNameOf(
 
 bool TInstaller::Install() {
   {
+    // Nothing is known of a run before: the portable routine lists no
+    // folder, so its workers ask the file system.
     std::lock_guard<std::mutex> g(knownLock_);
     known_.clear();
     listedFolders_.Clear();
@@ -376,8 +378,6 @@ void TInstaller::RemoveLeftovers() {
   folders.Add(s_.AppFolder);
   for (const TFileData* f : files_) folders.Add(ExtractFileDir(f->DestPath));
   std::lock_guard<std::mutex> g(knownLock_);
-  known_.clear();
-  listedFolders_.Clear();
   for (const std::string& folder : folders) listedFolders_.Add(WithTrailingBackslash(folder));
   RemoveLeftoverTempFiles(s_.P.Fs, folders.Items(), [&](const std::string& dir, const IFileSystem::Entry& e) {
     TKnownEntry k;

@@ -219,8 +219,8 @@ class TInstaller {
   // of every destination folder, and what the workers put there since:
   // a worker looks here instead of asking the file system for each file
   // (on Windows every question costs a call through the file system's
-  // filters, and a name that does not exist the most).
-  // What is known of a destination; nullopt when its folder was not listed.
+  // filters, and a name that does not exist the most). Known answers
+  // nullopt when the destination's folder was not listed.
   std::optional<TKnownEntry> Known(const std::string& path);
   void SetKnown(const std::string& path, TKnownEntry entry);
   std::mutex knownLock_;
