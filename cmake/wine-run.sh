@@ -22,4 +22,12 @@ export WINEDLLOVERRIDES="winemenubuilder.exe=d${WINEDLLOVERRIDES:+;$WINEDLLOVERR
 # with WINEDEBUG when chasing a Wine problem.
 export WINEDEBUG="${WINEDEBUG:--all}"
 # /usr/bin/wine may choose the 32-bit loader, which cannot run here.
-exec /usr/lib/wine/wine64 "$@"
+# A failure that prints nothing (a program that never reached its main, a
+# loader that gave up) is otherwise invisible in ctest's output: say how
+# the process ended.
+code=0
+/usr/lib/wine/wine64 "$@" || code=$?
+if [ "$code" -ne 0 ]; then
+  echo "wine-run.sh: $(basename "$1") ended with exit code $code (WINEDEBUG=$WINEDEBUG)" >&2
+fi
+exit "$code"

@@ -97,8 +97,12 @@ not_yet() {  # name, reason
   results+=("$1"$'\t'"0"$'\t'"not run ($2)")
 }
 
+failures=""  # failed checks of the Wine lanes, for the summary
 summary() {
   printf '\n======== summary ========\n'
+  if [ -n "$failures" ]; then
+    printf 'failed in the Wine lanes:\n%s\n\n' "$failures"
+  fi
   local line name secs status
   for line in "${results[@]}"; do
     IFS=$'\t' read -r name secs status <<<"$line"
@@ -272,7 +276,13 @@ win64_tests() {
   # inherit ctest's output pipe and, never exiting, hang ctest.
   "$wineserver" -p
   "$wine64" rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1
-  run_ctest "$root/build/win64"
+  run_ctest "$root/build/win64" && return 0
+  # The step has failed; what failed runs once more with Wine's own error
+  # messages, so that a failure outside the tests' own checks (a crash
+  # before main, the loader) can be told from a test's.
+  echo "the failed tests once more, with Wine's error messages:"
+  WINEDEBUG=err+all,warn+seh run_ctest "$root/build/win64" --rerun-failed || true
+  return 1
 }
 
 # Each Wine script makes its own prefix (from the template) and X server.
@@ -347,6 +357,8 @@ wine_lanes() {
   wait "$pid_a" || true
   wait "$pid_b" || true
   cat "$dir/a.log" "$dir/b.log"
+  # The lanes' output is long: what failed is repeated in the summary.
+  failures+=$(grep -hE '^FAIL  |\*\*\*Failed|^wine-run\.sh: ' "$dir/a.log" "$dir/b.log" | head -40 || true)
   lane_results "$dir/a.res"
   lane_results "$dir/b.res"
   results+=("  (both lanes, wall time)"$'\t'"$((SECONDS - start))"$'\t'"")

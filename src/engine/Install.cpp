@@ -646,7 +646,7 @@ bool TThreadInstallFilesHardDisk::PutInPlace(bool fallback) {
     elsewhere = !restartFrom.empty();
   } else {
     std::string target = e.DestPath;
-    o.pkg_.ExtractPackageFile(target, e.DataIndex, fallback);
+    o.pkg_.ExtractPackageFile(target, e.DataIndex, fallback, &buffers_);
     elsewhere = target != e.DestPath;
   }
   if (!elsewhere) o.SetKnown(e.DestPath, TKnownEntry{true, false, false});

@@ -66,6 +66,7 @@ class TThreadInstallFiles {
   std::optional<TKnownEntry> known_;
   uint64_t PendingKB = 0;
   bool folderFailed_ = false;  // LastFolder could not be created
+  TReadBuffers buffers_;  // kept from file to file
 };
 
 class TThreadInstallFilesHardDisk : public TThreadInstallFiles {

@@ -55,56 +55,97 @@ std::string CheckLzmaProps(const LzmaProps& props) {
   return {};
 }
 
+struct TLzmaDecoder::State {
+  lzma_stream s = LZMA_STREAM_INIT;
+  bool started = false;
+  uint32_t dictSize = 0;  // of the decoder's dictionary, once started
+  std::unique_ptr<uint8_t[]> in, out;
+  size_t inSize = 0, outSize = 0;
+  ~State() { lzma_end(&s); }
+  // A buffer of at least n bytes, kept (uninitialised: every byte read
+  // from it was written first) when it is already that large.
+  static uint8_t* Reserve(std::unique_ptr<uint8_t[]>& b, size_t& have, size_t n) {
+    if (have < n) {
+      b.reset();
+      b.reset(new uint8_t[n]);
+      have = n;
+    }
+    return b.get();
+  }
+};
+
+TLzmaDecoder::TLzmaDecoder() : state_(std::make_unique<State>()) {}
+TLzmaDecoder::~TLzmaDecoder() = default;
+
 void LzmaDecode(const LzmaProps& props, uint64_t inSize, uint64_t outSize, const ByteSource& in,
                 const ByteSink& out) {
+  TLzmaDecoder().Decode(props, inSize, outSize, in, out);
+}
+
+void TLzmaDecoder::Decode(const LzmaProps& props, uint64_t inSize, uint64_t outSize, const ByteSource& in,
+                          const ByteSink& out) {
+  State& st = *state_;
   lzma_options_lzma opt;
   const std::string bad = CheckLzmaProps(props);
   if (!bad.empty() || !DecodeProps(props, opt)) throw ESetupException(bad);
   // A dictionary larger than the whole output is never referenced beyond
-  // the output; capping it gives identical results with bounded memory.
-  opt.dict_size = static_cast<uint32_t>(
+  // the output; capping it gives identical results with bounded memory. A
+  // dictionary larger than the data need decodes them alike, so the one
+  // already allocated is kept when it suffices: liblzma reuses its
+  // dictionary when it is started again with the same size.
+  const uint32_t needed = static_cast<uint32_t>(
       std::max<uint64_t>(LZMA_DICT_SIZE_MIN, std::min<uint64_t>(opt.dict_size, outSize)));
+  opt.dict_size = std::max(needed, st.started ? st.dictSize : 0u);
   opt.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
   opt.ext_size_low = static_cast<uint32_t>(outSize);
   opt.ext_size_high = static_cast<uint32_t>(outSize >> 32);
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &opt}, {LZMA_VLI_UNKNOWN, nullptr}};
 
-  StreamGuard g;
-  lzma_ret r = lzma_raw_decoder(&g.s, filters);
+  // A decoder left in any state by an earlier call (an error, a throwing
+  // sink) is started afresh here: lzma_raw_decoder resets all of it but
+  // the allocations.
+  st.started = false;
+  lzma_ret r = lzma_raw_decoder(&st.s, filters);
   if (r != LZMA_OK) throw ESetupException(LzmaResultText(r));
+  st.started = true;
+  st.dictSize = opt.dict_size;
+  lzma_stream& s = st.s;
+  s.next_in = nullptr;
+  s.avail_in = 0;
 
   // Large output chunks mean few writes per file; neither buffer needs to
   // exceed what it holds of the file.
   constexpr size_t kIn = 256 * 1024;
   const size_t kOut = static_cast<size_t>(std::min<uint64_t>(1 << 20, std::max<uint64_t>(outSize, 4096)));
   const size_t inBufSize = static_cast<size_t>(std::min<uint64_t>(kIn, std::max<uint64_t>(inSize, 1)));
-  std::vector<uint8_t> inBuf(inBufSize), outBuf(kOut);
+  uint8_t* const inBuf = State::Reserve(st.in, st.inSize, inBufSize);
+  uint8_t* const outBuf = State::Reserve(st.out, st.outSize, kOut);
   uint64_t inLeft = inSize;
   for (;;) {
-    if (g.s.avail_in == 0 && inLeft > 0) {
-      const size_t want = static_cast<size_t>(std::min<uint64_t>(kIn, inLeft));
-      const size_t got = in(inBuf.data(), want);
+    if (s.avail_in == 0 && inLeft > 0) {
+      const size_t want = static_cast<size_t>(std::min<uint64_t>(inBufSize, inLeft));
+      const size_t got = in(inBuf, want);
       if (got == 0) throw ESetupException("the stored data end after " + std::to_string(inSize - inLeft) + " of " +
                                           std::to_string(inSize) + " bytes");
-      g.s.next_in = inBuf.data();
-      g.s.avail_in = got;
+      s.next_in = inBuf;
+      s.avail_in = got;
       inLeft -= got;
     }
-    g.s.next_out = outBuf.data();
-    g.s.avail_out = kOut;
-    r = lzma_code(&g.s, (inLeft == 0) ? LZMA_FINISH : LZMA_RUN);
-    const size_t produced = kOut - g.s.avail_out;
-    if (produced) out(outBuf.data(), produced);
+    s.next_out = outBuf;
+    s.avail_out = kOut;
+    r = lzma_code(&s, (inLeft == 0) ? LZMA_FINISH : LZMA_RUN);
+    const size_t produced = kOut - s.avail_out;
+    if (produced) out(outBuf, produced);
     if (r == LZMA_STREAM_END) break;
     if (r != LZMA_OK)
-      throw ESetupException(std::string(LzmaResultText(r)) + " (after " + std::to_string(g.s.total_out) +
-                            " of " + std::to_string(outSize) + " bytes)");
+      throw ESetupException(std::string(LzmaResultText(r)) + " (after " + std::to_string(s.total_out) + " of " +
+                            std::to_string(outSize) + " bytes)");
   }
-  if (g.s.total_out != outSize)
-    throw ESetupException("the compressed data decode to " + std::to_string(g.s.total_out) + " bytes, not " +
+  if (s.total_out != outSize)
+    throw ESetupException("the compressed data decode to " + std::to_string(s.total_out) + " bytes, not " +
                           std::to_string(outSize));
-  if (g.s.avail_in != 0 || inLeft != 0)
-    throw ESetupException("the compressed data end " + std::to_string(g.s.avail_in + inLeft) +
+  if (s.avail_in != 0 || inLeft != 0)
+    throw ESetupException("the compressed data end " + std::to_string(s.avail_in + inLeft) +
                           " bytes before their stored size");
 }
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace stw {
@@ -31,6 +32,25 @@ using ByteSink = std::function<void(const uint8_t* data, size_t n)>;
 // memory is bounded by min(dictionary, outSize).
 void LzmaDecode(const LzmaProps& props, uint64_t inSize, uint64_t outSize, const ByteSource& in,
                 const ByteSink& out);
+
+// The same decoding with state kept from one call to the next: the
+// dictionary and both buffers are allocated once and reused, the dictionary
+// grown only when a longer output needs more of it (never beyond the
+// properties' size). A thread that decodes file after file then allocates,
+// and has the system hand it fresh zeroed pages, once instead of for every
+// file. One decoder belongs to one thread at a time.
+class TLzmaDecoder {
+ public:
+  TLzmaDecoder();
+  ~TLzmaDecoder();
+  TLzmaDecoder(const TLzmaDecoder&) = delete;
+  TLzmaDecoder& operator=(const TLzmaDecoder&) = delete;
+  void Decode(const LzmaProps& props, uint64_t inSize, uint64_t outSize, const ByteSource& in, const ByteSink& out);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 struct LzmaEncoderOptions {
   uint32_t preset = 6;

@@ -155,11 +155,17 @@ void TSetupPackage::ReadError(const std::string& fileName, const std::string& re
 }
 
 void TSetupPackage::ReadStoredRange(int64_t base, int64_t stored, int64_t size, const std::string& fileName,
-                                    const uint32_t* crc, const ByteSink& sink, RangeForm form) {
+                                    const uint32_t* crc, const ByteSink& sink, RangeForm form,
+                                    TReadBuffers* buffers) {
   const std::string where = fileName + " (package position " + std::to_string(base) + ")";
   if (base < 0 || stored < 0 || size < 0)
     ReadError(fileName, where + ": negative position or size in the file tables");
-  TSetupDataFileStream in(*this, base, stored, fileName);
+  uint8_t* streamBuffer = nullptr;
+  if (buffers && stored > 0) {
+    if (!buffers->stream) buffers->stream.reset(new uint8_t[TSetupDataFileStream::kBufferSize]);
+    streamBuffer = buffers->stream.get();
+  }
+  TSetupDataFileStream in(*this, base, stored, fileName, streamBuffer);
   uint32_t running = 0;
   auto out = [&](const uint8_t* d, size_t n) {
     if (crc) running = Crc32(d, n, running);
@@ -169,15 +175,30 @@ void TSetupPackage::ReadStoredRange(int64_t base, int64_t stored, int64_t size, 
     const bool compressed = form == RangeForm::Compressed || (form == RangeForm::FileRule && stored != size);
     if (form == RangeForm::Raw && stored != size) throw ESetupException("the stored size differs from the size");
     if (compressed) {
-      LzmaDecode(Props, static_cast<uint64_t>(stored), static_cast<uint64_t>(size),
-                 [&](uint8_t* b, size_t n) { return in.Read(b, n); }, out);
+      const ByteSource source = [&](uint8_t* b, size_t n) { return in.Read(b, n); };
+      if (buffers)
+        buffers->decoder.Decode(Props, static_cast<uint64_t>(stored), static_cast<uint64_t>(size), source, out);
+      else
+        LzmaDecode(Props, static_cast<uint64_t>(stored), static_cast<uint64_t>(size), source, out);
     } else {
-      std::vector<uint8_t> buf(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(stored, 1), 1 << 20)));
+      // Stored bytes pass through a copy buffer (uninitialised: only what
+      // was read into it is passed on).
+      constexpr size_t kCopy = 1 << 20;
+      std::unique_ptr<uint8_t[]> local;
+      const size_t capacity = buffers ? kCopy : static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(stored, 1), kCopy));
+      uint8_t* buf;
+      if (buffers) {
+        if (!buffers->copy) buffers->copy.reset(new uint8_t[kCopy]);
+        buf = buffers->copy.get();
+      } else {
+        local.reset(new uint8_t[capacity]);
+        buf = local.get();
+      }
       int64_t left = size;
       while (left > 0) {
-        const size_t got = in.Read(buf.data(), static_cast<size_t>(std::min<int64_t>(left, buf.size())));
+        const size_t got = in.Read(buf, static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(capacity))));
         if (got == 0) throw ESetupException("the stored data end early");
-        out(buf.data(), got);
+        out(buf, got);
         left -= static_cast<int64_t>(got);
       }
     }
@@ -271,7 +292,7 @@ void TSetupPackage::SkipSupportFile(const std::string& name) {
 
 // ---------------------------------------------------------------- extraction
 
-void TSetupPackage::ExtractPackageFile(std::string& target, int index, bool fallback) {
+void TSetupPackage::ExtractPackageFile(std::string& target, int index, bool fallback, TReadBuffers* buffers) {
   int64_t base, stored, size;
   const uint32_t* crc = nullptr;
   double fileTime = 0;
@@ -322,7 +343,7 @@ void TSetupPackage::ExtractPackageFile(std::string& target, int index, bool fall
             sum->size += n;
           }
           if (written && !out.Write(d, n)) written = false;
-        });
+        }, RangeForm::FileRule, buffers);
         if (TablesLoaded) out.SetLastWriteTime(fileTime);
         return written;
       },
@@ -334,9 +355,11 @@ void TSetupPackage::ExtractPackageFile(std::string& target, int index, bool fall
 // ---------------------------------------------------------------- data file stream
 
 TSetupDataFileStream::TSetupDataFileStream(TSetupPackage& package, int64_t base, int64_t remaining,
-                                           std::string fileName)
+                                           std::string fileName, uint8_t* buffer)
     : package_(package),
-      buffer_(new uint8_t[static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(remaining, 1), kBufferSize))]),
+      own_(buffer ? nullptr
+                  : new uint8_t[static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(remaining, 1), kBufferSize))]),
+      buffer_(buffer ? buffer : own_.get()),
       fileName_(std::move(fileName)),
       base_(base),
       remaining_(remaining) {}
@@ -354,7 +377,7 @@ void TSetupDataFileStream::Refill() {
     package_.SeekPackage(pos);
     size_t want = chunk - filled;
     if (v) want = static_cast<size_t>(std::min<int64_t>(want, v - pos % v));
-    const size_t got = package_.PackageStream->Read(buffer_.get() + filled, want);
+    const size_t got = package_.PackageStream->Read(buffer_ + filled, want);
     if (got != want) {
       const std::string file = package_.CurrentVolume > 1
                                    ? VolumeFileName(package_.SetupFile, package_.CurrentVolume)
@@ -374,7 +397,7 @@ size_t TSetupDataFileStream::Read(uint8_t* out, size_t n) {
   while (n > 0) {
     if (bufferPos_ >= bufferFill_) Refill();
     const size_t k = std::min(bufferFill_ - bufferPos_, n);
-    std::copy_n(buffer_.get() + bufferPos_, k, out + copied);
+    std::copy_n(buffer_ + bufferPos_, k, out + copied);
     bufferPos_ += k;
     consumed_ += static_cast<int64_t>(k);
     remaining_ -= static_cast<int64_t>(k);

@@ -43,6 +43,15 @@ struct TFileTables {
 
 class TSetupPackage;
 
+// What a thread that extracts file after file keeps between files: the
+// decoder with its dictionary, the stream's read buffer and the buffer of
+// stored copies, so that none is allocated (and freshly paged in) per file.
+// Each belongs to one thread.
+struct TReadBuffers {
+  TLzmaDecoder decoder;
+  std::unique_ptr<uint8_t[]> stream, copy;
+};
+
 // One stored range of the package read through a 1 MiB buffer. Each stream
 // belongs to one thread; the shared package file is touched only under
 // `PackageLock`, and every refill re-positions it from this stream's own
@@ -50,7 +59,10 @@ class TSetupPackage;
 class TSetupDataFileStream {
  public:
   static constexpr size_t kBufferSize = 1048576;
-  TSetupDataFileStream(TSetupPackage& package, int64_t base, int64_t remaining, std::string fileName);
+  // `buffer`, when given, is a buffer of kBufferSize bytes that the stream
+  // uses instead of allocating its own (it must outlive the stream).
+  TSetupDataFileStream(TSetupPackage& package, int64_t base, int64_t remaining, std::string fileName,
+                       uint8_t* buffer = nullptr);
   // Reads up to n bytes; fewer only at the end of the range.
   size_t Read(uint8_t* out, size_t n);
   int64_t Size() const { return consumed_ + remaining_; }
@@ -61,7 +73,8 @@ class TSetupDataFileStream {
  private:
   void Refill();
   TSetupPackage& package_;
-  std::unique_ptr<uint8_t[]> buffer_;
+  std::unique_ptr<uint8_t[]> own_;
+  uint8_t* buffer_;
   size_t bufferPos_ = 0;
   size_t bufferFill_ = 0;
   std::string fileName_;
@@ -127,7 +140,8 @@ class TSetupPackage {
   // stands under the target's name. With `fallback`, a target that cannot
   // be replaced (in use) is replaced at the next restart instead and
   // `target` becomes the temporary path.
-  void ExtractPackageFile(std::string& target, int index, bool fallback);
+  // `buffers`: a worker's own, kept from file to file (optional).
+  void ExtractPackageFile(std::string& target, int index, bool fallback, TReadBuffers* buffers = nullptr);
 
   // How a stored range holds its bytes: a file is stored as it is when its
   // stored size equals its size and LZMA data otherwise; a block is LZMA
@@ -137,7 +151,8 @@ class TSetupPackage {
   // Decodes or copies one stored range to `sink`, checking the output size
   // (and the CRC-32 when `crc` is given). Raises the read-error text.
   void ReadStoredRange(int64_t base, int64_t stored, int64_t size, const std::string& fileName,
-                       const uint32_t* crc, const ByteSink& sink, RangeForm form = RangeForm::FileRule);
+                       const uint32_t* crc, const ByteSink& sink, RangeForm form = RangeForm::FileRule,
+                       TReadBuffers* buffers = nullptr);
 
   IFileSystem& FileSystem() { return fs_; }
 

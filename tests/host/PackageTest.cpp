@@ -87,6 +87,76 @@ TEST_F(PackageTest, StreamsWithAndWithoutEndMarkerDecode) {
   }
 }
 
+// One decoder through streams of falling and rising sizes, other
+// properties, a damaged stream and a sink that throws: every output is what
+// a fresh decoder gives, so nothing of one stream leaks into the next.
+TEST_F(PackageTest, AKeptDecoderDecodesEveryStreamAsAFreshOneDoes) {
+  struct Case {
+    LzmaEncoderOptions opt;
+    std::string data;
+  };
+  std::vector<Case> cases;
+  auto add = [&](uint32_t preset, uint32_t dict, bool marker, std::string data) {
+    LzmaEncoderOptions o;
+    o.preset = preset;
+    o.dictSize = dict;
+    o.endMarker = marker;
+    cases.push_back({o, std::move(data)});
+  };
+  add(6, 1u << 20, false, TextBytes(3000000, 1));  // the dictionary wholly used
+  add(6, 1u << 20, false, TextBytes(5000, 2));     // much less than what the decoder holds
+  add(1, 1u << 16, true, RandomBytes(70000, 3));   // a smaller dictionary than before
+  add(6, 4u << 20, false, TextBytes(4500000, 4));  // a larger one: the decoder grows
+  add(6, 1u << 20, false, std::string());          // nothing at all
+  add(6, 1u << 20, true, TextBytes(100, 5));
+  TLzmaDecoder kept;
+  auto decode = [](TLzmaDecoder& d, const LzmaProps& props, const std::string& packed, uint64_t size) {
+    std::string out;
+    size_t pos = 0;
+    d.Decode(
+        props, packed.size(), size,
+        [&](uint8_t* b, size_t n) {
+          n = std::min(n, packed.size() - pos);
+          std::copy_n(packed.data() + pos, n, b);
+          pos += n;
+          return n;
+        },
+        [&](const uint8_t* b, size_t n) { out.append(reinterpret_cast<const char*>(b), n); });
+    return out;
+  };
+  for (int round = 0; round < 2; ++round) {
+    for (const Case& c : cases) {
+      const std::string packed = LzmaEncodeBuffer(c.opt, c.data);
+      const LzmaProps props = LzmaEncoderProps(c.opt);
+      TLzmaDecoder fresh;
+      EXPECT_TRUE(decode(kept, props, packed, c.data.size()) == c.data) << c.data.size();
+      EXPECT_TRUE(decode(fresh, props, packed, c.data.size()) == c.data) << c.data.size();
+      if (packed.size() < 64) continue;
+      // A damaged copy fails, a sink that throws leaves the decoder
+      // mid-stream; the next stream decodes whole all the same.
+      std::string bad = packed;
+      for (size_t i = bad.size() / 3; i < bad.size() / 3 + 16; ++i) bad[i] = static_cast<char>(~bad[i]);
+      std::string out;
+      try {
+        out = decode(kept, props, bad, c.data.size());
+      } catch (const ESetupException&) {
+      }
+      EXPECT_FALSE(out == c.data && !out.empty()) << "damage went unnoticed at " << c.data.size();
+      size_t pos = 0;
+      EXPECT_THROW(kept.Decode(
+                       props, packed.size(), c.data.size(),
+                       [&](uint8_t* b, size_t n) {
+                         n = std::min(n, packed.size() - pos);
+                         std::copy_n(packed.data() + pos, n, b);
+                         pos += n;
+                         return n;
+                       },
+                       [](const uint8_t*, size_t) { throw std::runtime_error("sink"); }),
+                   std::runtime_error);
+    }
+  }
+}
+
 TEST_F(PackageTest, StoredCompressedAndEmptyBlocksReadAlike) {
   for (BlockMode mode : {BlockMode::Stored, BlockMode::Compressed, BlockMode::Auto}) {
     PackageManifest man = SampleManifest();
@@ -262,11 +332,14 @@ TEST_F(PackageTest, SeveralThreadsExtractDifferentFilesAtOnce) {
     std::atomic<int> errors{0};
     std::vector<std::thread> workers;
     for (int w = 0; w < 4; ++w)
-      workers.emplace_back([&] {
+      workers.emplace_back([&, w] {
+        // Half the workers keep their buffers from file to file, as the
+        // installer's do; the others allocate per file.
+        TReadBuffers own;
         for (int i; (i = next++) < static_cast<int>(man.files.size());) {
           std::string target = m.Work() + "mt\\" + man.files[i].name;
           try {
-            o->pkg.ExtractPackageFile(target, 2 + i, false);
+            o->pkg.ExtractPackageFile(target, 2 + i, false, w % 2 ? &own : nullptr);
           } catch (const std::exception&) {
             ++errors;
           }
