@@ -220,6 +220,7 @@ void TInstaller::LimitEarlierFiles(const std::vector<std::string>& trusted) {
   // A file that this installation writes again is kept whatever its
   // folder: it is never removed as obsolete, and its shared count must see
   // that the earlier installation had it.
+  if (s_.PreviousFiles.Empty()) return;
   TSortedStrings writtenAgain;
   for (const TFileData* f : files_) writtenAgain.Add(f->DestPath);
   TSortedStrings kept, plainFolders;
@@ -377,6 +378,22 @@ void TInstaller::RemoveLeftovers() {
   TSortedStrings folders;
   folders.Add(s_.AppFolder);
   for (const TFileData* f : files_) folders.Add(ExtractFileDir(f->DestPath));
+  // What a worker puts in place needs remembering only where a later entry
+  // has the same destination; found by the hashes of the case keys (a
+  // collision only remembers more than needed), so that an installation of
+  // many files does not keep a second table of all their paths.
+  {
+    std::vector<std::pair<size_t, TFileData*>> hashes;
+    hashes.reserve(files_.size());
+    for (TFileData* f : files_) hashes.emplace_back(std::hash<std::string>{}(CaseKey(f->DestPath)), f);
+    std::sort(hashes.begin(), hashes.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (size_t i = 0; i < hashes.size(); ++i) {
+      const bool same = (i > 0 && hashes[i - 1].first == hashes[i].first) ||
+                        (i + 1 < hashes.size() && hashes[i + 1].first == hashes[i].first);
+      hashes[i].second->RepeatedDest = same;
+    }
+  }
   std::lock_guard<std::mutex> g(knownLock_);
   for (const std::string& folder : folders) listedFolders_.Add(WithTrailingBackslash(folder));
   RemoveLeftoverTempFiles(s_.P.Fs, folders.Items(), [&](const std::string& dir, const IFileSystem::Entry& e) {
@@ -531,7 +548,7 @@ void TThreadInstallFiles::Execute() {
         const bool there = !known_->link && o.s_.P.Fs.FileExists(Entry->DestPath);
         std::lock_guard<std::mutex> g(o.fileLock_);
         if (there && (!Existed || o.s_.PreviousFiles.Contains(Entry->DestPath))) {
-          o.installed_.Add(Entry->DestPath);
+          o.NoteInstalled(Entry->DestPath);
           o.log_.push_back(Entry->DestPath);
         } else if (!there) {
           o.pkg_.Tables.InstalledPaths[Entry->DataIndex].clear();
@@ -649,7 +666,7 @@ bool TThreadInstallFilesHardDisk::PutInPlace(bool fallback) {
     o.pkg_.ExtractPackageFile(target, e.DataIndex, fallback, &buffers_);
     elsewhere = target != e.DestPath;
   }
-  if (!elsewhere) o.SetKnown(e.DestPath, TKnownEntry{true, false, false});
+  if (!elsewhere && e.RepeatedDest) o.SetKnown(e.DestPath, TKnownEntry{true, false, false});
   return elsewhere;
 }
 
@@ -717,7 +734,7 @@ void TThreadInstallFilesHardDisk::AfterInstallFile() {
     o.s_.PreviousFiles.Remove(e.DestPath);
     return;
   }
-  o.installed_.Add(e.DestPath);
+  o.NoteInstalled(e.DestPath);
   o.log_.push_back(e.DestPath);
   if (EndsWith(AsciiLower(e.DestPath), ".hlp"))
     o.log_.push_back(ChangeFileExt(e.DestPath, ".gid"));

@@ -203,7 +203,15 @@ class TInstaller {
   std::atomic<bool> fontsInstalled_{false};
   std::vector<TURLData*> urls_;
   std::vector<std::string> selfReg_, queue1_, queue2_, pathQueue_;
+  // What this run put in place, as far as the earlier installation had it:
+  // the list only tells which earlier files are not obsolete, so a path
+  // the earlier installation did not have need not be kept (an
+  // installation of many new files would otherwise hold all their paths
+  // once more).
   TSortedStrings installed_, registryLog_;
+  void NoteInstalled(const std::string& path) {
+    if (s_.PreviousFiles.Contains(path)) installed_.Add(path);
+  }
   std::vector<std::string> log_;
   std::mutex fileLock_, selfRegLock_, commandLock_;
 

@@ -75,7 +75,7 @@ void TInstaller::CreateShortcuts() {
     // A link to an MS-DOS program is stored by the shell as a .pif file.
     const std::string pif = ChangeFileExt(sc->LinkPath, ".pif");
     if (s_.P.Fs.FileExists(pif)) sc->LinkPath = pif;
-    installed_.Add(sc->LinkPath);
+    NoteInstalled(sc->LinkPath);
     log_.push_back(sc->LinkPath);
     progress_.Advance(1);
   }
@@ -95,7 +95,7 @@ void TInstaller::CreateShortcuts() {
       error = e.what();
     }
     if (saved) {
-      installed_.Add(u->LinkPath);
+      NoteInstalled(u->LinkPath);
       log_.push_back(u->LinkPath);
     } else {
       failures.push_back(u->LinkPath + (error.empty() ? "" : "  (" + error + ")"));

@@ -393,7 +393,11 @@ void TSetupReader::ReadFolderBody(TDataStream& s, TComponentFolder& folder, int 
         break;
     }
     t = s.ReadByte();
-    if (t == 255) return;
+    if (t == 255) {
+      // The records stay for the whole run: without the growth reserve.
+      folder.Files.shrink_to_fit();
+      return;
+    }
   }
 }
 

@@ -62,6 +62,9 @@ struct TFileData {
   // Filled during the installation.
   std::string DestPath;
   bool Shared = false, Font = false;
+  // Another entry of this installation may have the same destination (it
+  // then finds this one's file there).
+  bool RepeatedDest = false;
 };
 
 struct TComponentFolder {

@@ -111,9 +111,25 @@ void RemoveLeftoverPrivateFolders(IFileSystem& fs, const std::string& tempFolder
 
 bool WriteLinesWhole(IFileSystem& fs, const std::string& path, const std::vector<std::string>& lines,
                      std::string& error) {
-  std::string text;
-  for (const std::string& line : lines) text += line + "\r\n";
-  return WriteFileWhole(fs, path, [&](IWriteFile& f) { return f.Write(text.data(), text.size()); }, error);
+  // Written in pieces: a log of many thousand lines would otherwise be held
+  // twice, as lines and as one text, at the moment memory use is highest.
+  return WriteFileWhole(
+      fs, path,
+      [&](IWriteFile& f) {
+        constexpr size_t kPiece = 64 * 1024;
+        std::string text;
+        text.reserve(kPiece + 4096);
+        for (const std::string& line : lines) {
+          text += line;
+          text += "\r\n";
+          if (text.size() >= kPiece) {
+            if (!f.Write(text.data(), text.size())) return false;
+            text.clear();
+          }
+        }
+        return text.empty() || f.Write(text.data(), text.size());
+      },
+      error);
 }
 
 }  // namespace stw

@@ -355,6 +355,21 @@ TEST_F(InstallTest, NamesThatLeaveTheirFolderAreRefusedBeforeAnythingIsWritten) 
   EXPECT_FALSE(fs.DirectoryExists(App()));
 }
 
+// Two entries of one installation with one destination: the second finds
+// the file the first put there, as it would find an earlier installation's
+// (here it is never to be overwritten, so the first one's bytes stay).
+TEST_F(InstallTest, AnEntryFindsWhatAnEarlierEntryOfTheSameRunPutAtItsDestination) {
+  PackageManifest m = Product();
+  const std::string first = *m.files[FindDataIndex(m, "app.exe")].content;
+  m.files.push_back(InlineFile("app.exe", TextBytes(1000, 9)));
+  BuildItem again;
+  again.file.DataIndex = static_cast<uint16_t>(m.files.size() - 1);
+  again.file.OverwriteMode = 2;
+  m.components[0].root.folders[0].items.push_back(again);
+  ASSERT_EQ(Run(Build(m), {"/silent"}), kExitSuccess);
+  EXPECT_EQ(Read(App("app.exe")), first);
+}
+
 TEST_F(InstallTest, OverwriteModesVersionsAndReadOnlyFiles) {
   PackageManifest m = Product();
   const std::string setup = Build(m);
