@@ -11,6 +11,7 @@
 
 #include "app/SetupProcess.h"
 #include "platform/Factory.h"
+#include "platform/win32/Win32Text.h"
 #include "system/CommandLine.h"
 
 namespace {
@@ -42,6 +43,8 @@ class LimitedTokenSystem : public stw::ISystem {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // Names compared as setup.exe compares them.
+  stw::UseSystemCaseMapping();
   return stw::RunSetupProcess([](const std::vector<std::string>& args) -> std::unique_ptr<stw::ISystem> {
     const bool elevated = stw::HasSwitch(args, "elevate");
     SetEnvironmentVariableW(L"STW_INSTANCE", elevated ? L"elevated" : L"first");
