@@ -82,6 +82,7 @@ bool TInstaller::Install() {
   section_ = 0;
   try {
     OpenSharedDlls();
+    MarkRepeatedDestinations();
     RemoveLeftovers();
 
     InstallFiles<TThreadInstallFilesHardDisk>();
@@ -370,6 +371,22 @@ void TInstaller::OpenSharedDlls() {
   for (const std::string& n : *names) sharedNames_->Add(n);
 }
 
+// What a worker puts in place needs remembering only where another entry
+// has the same destination; found by the hashes of the case keys (a
+// collision only remembers more than needed), so that an installation of
+// many files does not keep a second table of all their paths.
+void TInstaller::MarkRepeatedDestinations() {
+  std::vector<std::pair<size_t, TFileData*>> hashes;
+  hashes.reserve(files_.size());
+  for (TFileData* f : files_) hashes.emplace_back(std::hash<std::string>{}(CaseKey(f->DestPath)), f);
+  std::sort(hashes.begin(), hashes.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (size_t i = 0, end; i < hashes.size(); i = end) {
+    for (end = i + 1; end < hashes.size() && hashes[end].first == hashes[i].first; ++end) {
+    }
+    for (size_t k = i; k < end; ++k) hashes[k].second->RepeatedDest = end - i > 1;
+  }
+}
+
 void TInstaller::RemoveLeftovers() {
   // A killed run leaves its temporary files beside the files it was
   // writing; they go before the workers start, while no worker of this run
@@ -378,22 +395,6 @@ void TInstaller::RemoveLeftovers() {
   TSortedStrings folders;
   folders.Add(s_.AppFolder);
   for (const TFileData* f : files_) folders.Add(ExtractFileDir(f->DestPath));
-  // What a worker puts in place needs remembering only where a later entry
-  // has the same destination; found by the hashes of the case keys (a
-  // collision only remembers more than needed), so that an installation of
-  // many files does not keep a second table of all their paths.
-  {
-    std::vector<std::pair<size_t, TFileData*>> hashes;
-    hashes.reserve(files_.size());
-    for (TFileData* f : files_) hashes.emplace_back(std::hash<std::string>{}(CaseKey(f->DestPath)), f);
-    std::sort(hashes.begin(), hashes.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (size_t i = 0; i < hashes.size(); ++i) {
-      const bool same = (i > 0 && hashes[i - 1].first == hashes[i].first) ||
-                        (i + 1 < hashes.size() && hashes[i + 1].first == hashes[i].first);
-      hashes[i].second->RepeatedDest = same;
-    }
-  }
   std::lock_guard<std::mutex> g(knownLock_);
   for (const std::string& folder : folders) listedFolders_.Add(WithTrailingBackslash(folder));
   RemoveLeftoverTempFiles(s_.P.Fs, folders.Items(), [&](const std::string& dir, const IFileSystem::Entry& e) {

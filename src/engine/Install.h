@@ -142,6 +142,7 @@ class TInstaller {
   void AddUninstaller();
   void WriteLogHeader();
   void OpenSharedDlls();
+  void MarkRepeatedDestinations();  // sets TFileData::RepeatedDest
   void RemoveLeftovers();
   template <class Worker>
   void RunWorkers();

@@ -181,24 +181,11 @@ void TSetupPackage::ReadStoredRange(int64_t base, int64_t stored, int64_t size, 
       else
         LzmaDecode(Props, static_cast<uint64_t>(stored), static_cast<uint64_t>(size), source, out);
     } else {
-      // Stored bytes pass through a copy buffer (uninitialised: only what
-      // was read into it is passed on).
-      constexpr size_t kCopy = 1 << 20;
-      std::unique_ptr<uint8_t[]> local;
-      const size_t capacity = buffers ? kCopy : static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(stored, 1), kCopy));
-      uint8_t* buf;
-      if (buffers) {
-        if (!buffers->copy) buffers->copy.reset(new uint8_t[kCopy]);
-        buf = buffers->copy.get();
-      } else {
-        local.reset(new uint8_t[capacity]);
-        buf = local.get();
-      }
       int64_t left = size;
       while (left > 0) {
-        const size_t got = in.Read(buf, static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(capacity))));
+        const auto [data, got] = in.Next(static_cast<size_t>(std::min<int64_t>(left, TSetupDataFileStream::kBufferSize)));
         if (got == 0) throw ESetupException("the stored data end early");
-        out(buf, got);
+        out(data, got);
         left -= static_cast<int64_t>(got);
       }
     }
@@ -391,19 +378,22 @@ void TSetupDataFileStream::Refill() {
   bufferPos_ = 0;
 }
 
-size_t TSetupDataFileStream::Read(uint8_t* out, size_t n) {
+std::pair<const uint8_t*, size_t> TSetupDataFileStream::Next(size_t n) {
   if (static_cast<int64_t>(n) > remaining_) n = static_cast<size_t>(remaining_);
+  if (n == 0) return {nullptr, 0};
+  if (bufferPos_ >= bufferFill_) Refill();
+  const size_t k = std::min(bufferFill_ - bufferPos_, n);
+  const uint8_t* at = buffer_ + bufferPos_;
+  bufferPos_ += k;
+  consumed_ += static_cast<int64_t>(k);
+  remaining_ -= static_cast<int64_t>(k);
+  return {at, k};
+}
+
+size_t TSetupDataFileStream::Read(uint8_t* out, size_t n) {
   size_t copied = 0;
-  while (n > 0) {
-    if (bufferPos_ >= bufferFill_) Refill();
-    const size_t k = std::min(bufferFill_ - bufferPos_, n);
-    std::copy_n(buffer_ + bufferPos_, k, out + copied);
-    bufferPos_ += k;
-    consumed_ += static_cast<int64_t>(k);
-    remaining_ -= static_cast<int64_t>(k);
-    copied += k;
-    n -= k;
-  }
+  for (std::pair<const uint8_t*, size_t> piece; (piece = Next(n - copied)).second > 0; copied += piece.second)
+    std::copy_n(piece.first, piece.second, out + copied);
   return copied;
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "package/DataStream.h"
@@ -44,12 +45,11 @@ struct TFileTables {
 class TSetupPackage;
 
 // What a thread that extracts file after file keeps between files: the
-// decoder with its dictionary, the stream's read buffer and the buffer of
-// stored copies, so that none is allocated (and freshly paged in) per file.
-// Each belongs to one thread.
+// decoder with its dictionary and the stream's read buffer, so that neither
+// is allocated (and freshly paged in) per file. Each belongs to one thread.
 struct TReadBuffers {
   TLzmaDecoder decoder;
-  std::unique_ptr<uint8_t[]> stream, copy;
+  std::unique_ptr<uint8_t[]> stream;
 };
 
 // One stored range of the package read through a 1 MiB buffer. Each stream
@@ -65,6 +65,10 @@ class TSetupDataFileStream {
                        uint8_t* buffer = nullptr);
   // Reads up to n bytes; fewer only at the end of the range.
   size_t Read(uint8_t* out, size_t n);
+  // The next bytes of the range, at most n, where the stream holds them
+  // (valid until the next call); none only at the end of the range. Stored
+  // data pass on from here without a copy.
+  std::pair<const uint8_t*, size_t> Next(size_t n);
   int64_t Size() const { return consumed_ + remaining_; }
   int64_t Consumed() const { return consumed_; }
   int64_t Remaining() const { return remaining_; }

@@ -13,25 +13,6 @@ const std::string kDesktop = "C:\\users\\tester\\Desktop";
 const std::string kClasses = "Software\\Classes\\";
 const std::string kFonts = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
 
-// Registry data written by hand, byte by byte, as the stream is laid out.
-struct Stream {
-  std::string b;
-  Stream& Tag(int t) {
-    b.push_back(static_cast<char>(t));
-    return *this;
-  }
-  Stream& Str(const std::string& s) {
-    b.push_back(static_cast<char>(s.size() & 0xFF));
-    b.push_back(static_cast<char>(s.size() >> 8));
-    b += s;
-    return *this;
-  }
-  Stream& U32(uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<char>(v >> (8 * i)));
-    return *this;
-  }
-};
-
 // The smallest TrueType file that carries a full name: the offset table,
 // one directory entry and a naming table with one Windows English record.
 std::string TinyFont(const std::u16string& fullName) {
@@ -282,7 +263,7 @@ TEST_F(EngineTest, AssociationsOfACurrentUserInstallationGoToTheUsersClasses) {
 
 TEST_F(EngineTest, RegistryEntriesAreWrittenAndLoggedBesideTheEnginesOwn) {
   PackageManifest m = Product();
-  Stream s;
+  RegistryStream s;
   s.Tag(1).Str("HKEY_AUTO").Tag(1).Str("Software\\Test Works").Tag(2);
   s.Tag(4).Str("Folder").Tag(7).Str("%APPFOLDER%\\data");
   s.Tag(4).Str("Count").Tag(8).U32(7);
@@ -541,7 +522,7 @@ TEST_F(EngineTest, APortableInstallationLeavesTheComputerAlone) {
   menu.items.push_back(Shortcut(Index(m, "app.exe")));
   m.components[0].root.folders.push_back(menu);
   m.components[0].root.folders[0].items[0].file.RunAfter = true;
-  Stream s;
+  RegistryStream s;
   s.Tag(1).Str("HKEY_AUTO").Tag(1).Str("Software\\Portable Test").Tag(4).Str("x").Tag(8).U32(1).Tag(255).Tag(255);
   m.registryData = s.b;
   const std::string setup = Build(m);
@@ -608,7 +589,7 @@ TEST_F(EngineTest, ACompressedBlockWhoseStoredSizeEqualsItsSizeIsDecoded) {
   // mix of the two comes out at exactly its own length.
   for (unsigned repeated = 0; repeated < 200 && data.empty(); ++repeated) {
     for (unsigned random = 8; random < 120 && data.empty(); random += 3) {
-      Stream s;
+      RegistryStream s;
       s.Tag(1).Str("HKEY_AUTO").Tag(1).Str("Software\\Block");
       s.Tag(4).Str("v").Tag(7).Str(std::string(repeated, 'a') + TextBytes(random, repeated)).Tag(255).Tag(255);
       if (LzmaEncodeBuffer(m.lzma, s.b).size() == s.b.size()) data = s.b;

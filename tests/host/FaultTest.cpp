@@ -39,25 +39,6 @@ const std::string kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\
 const std::string kLogKey = "Software\\Orvane\\Carrovit";
 const std::string kSharedKey = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 
-// Registry data as the package stream lays them out.
-struct RegStream {
-  std::string b;
-  RegStream& Tag(int t) {
-    b.push_back(static_cast<char>(t));
-    return *this;
-  }
-  RegStream& Str(const std::string& s) {
-    b.push_back(static_cast<char>(s.size() & 0xFF));
-    b.push_back(static_cast<char>(s.size() >> 8));
-    b += s;
-    return *this;
-  }
-  RegStream& U32(uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<char>(v >> (8 * i)));
-    return *this;
-  }
-};
-
 void AddFile(PackageManifest& m, BuildFolder& folder, BuildFile file, uint8_t overwriteMode = 0) {
   m.files.push_back(std::move(file));
   BuildItem it;
@@ -108,7 +89,7 @@ PackageManifest ProductVersion(int v) {
   common.name = "%APPCOMMONFOLDER%";
   AddFile(m, common, InlineFile("common.dll", RandomBytes(4000 + s, 11 + s)));
   c.root.folders.push_back(common);
-  RegStream r;
+  RegistryStream r;
   r.Tag(1).Str("HKEY_AUTO").Tag(1).Str("Software\\Test Works").Tag(2);
   r.Tag(4).Str("Folder").Tag(7).Str("%APPFOLDER%\\data");
   r.Tag(4).Str("Count").Tag(8).U32(v == 1 ? 7 : 8);

@@ -107,6 +107,26 @@ BuildFile InlineFile(const std::string& name, std::string content, uint64_t vers
 std::string RandomBytes(size_t n, unsigned seed);
 std::string TextBytes(size_t n, unsigned seed);
 
+// Registry data written by hand, byte by byte, as the package stream lays
+// them out (independently of the builder's writer).
+struct RegistryStream {
+  std::string b;
+  RegistryStream& Tag(int t) {
+    b.push_back(static_cast<char>(t));
+    return *this;
+  }
+  RegistryStream& Str(const std::string& s) {
+    b.push_back(static_cast<char>(s.size() & 0xFF));
+    b.push_back(static_cast<char>(s.size() >> 8));
+    b += s;
+    return *this;
+  }
+  RegistryStream& U32(uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<char>(v >> (8 * i)));
+    return *this;
+  }
+};
+
 // An opened package with its definition read.
 struct OpenedPackage {
   explicit OpenedPackage(TestMachine& m) : pkg(m.Fs(), m.Dialogs()) {}

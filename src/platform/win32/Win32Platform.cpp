@@ -201,6 +201,20 @@ class Win32WriteFile : public IWriteFile {
 
 DWORD Attributes(const std::string& path) { return GetFileAttributesW(Wide(path).c_str()); }
 
+// How a refused rename onto a target with these attributes ends. A file
+// held open, locked or mapped may be replaced at the restart; so may a
+// running program, which refuses with "access denied" although nothing in
+// its attributes forbids writing. A folder or a read-only file at the name
+// (or no attributes known) would be refused at the restart too.
+MoveResult RefusedMove(DWORD error, DWORD targetAttributes) {
+  if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_USER_MAPPED_FILE)
+    return MoveResult::InUse;
+  if (error == ERROR_ACCESS_DENIED && targetAttributes != INVALID_FILE_ATTRIBUTES &&
+      (targetAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0)
+    return MoveResult::InUse;
+  return MoveResult::Failed;
+}
+
 // The system's own rename of an open file (ntdll is in every process, on
 // every version); the layout is that of FILE_RENAME_INFORMATION.
 struct RenameRoutines {
@@ -255,17 +269,8 @@ std::optional<MoveResult> Win32WriteFile::RenameTo(const std::string& target, st
   if (status >= 0) return MoveResult::Moved;
   const DWORD e = api.toError(status);
   error = SystemMessage(e);
-  if (e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION || e == ERROR_USER_MAPPED_FILE)
-    return MoveResult::InUse;
-  if (e == ERROR_ACCESS_DENIED) {
-    // Refused as a running program, or a file open without sharing its
-    // deletion, is refused; a folder or a read-only file at the name would
-    // be refused at the restart too. Only this failure costs a look-up.
-    const DWORD a = Attributes(target);
-    if (a != INVALID_FILE_ATTRIBUTES && (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0)
-      return MoveResult::InUse;
-  }
-  return MoveResult::Failed;
+  // Only a refusal as "access denied" costs a look-up of the target.
+  return RefusedMove(e, e == ERROR_ACCESS_DENIED ? Attributes(target) : INVALID_FILE_ATTRIBUTES);
 }
 
 // Calls a function that fills a buffer of wide characters and returns the
@@ -390,13 +395,7 @@ class Win32FileSystem : public IFileSystem {
     if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return MoveResult::Moved;
     const DWORD e = GetLastError();
     error = SystemMessage(e);
-    if (e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION || e == ERROR_USER_MAPPED_FILE)
-      return MoveResult::InUse;
-    // A running program refuses to be replaced with "access denied",
-    // although nothing in its attributes forbids writing.
-    if (e == ERROR_ACCESS_DENIED && a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY) == 0)
-      return MoveResult::InUse;
-    return MoveResult::Failed;
+    return RefusedMove(e, a);
   }
 
   bool ReplaceAtRestart(const std::string& from, const std::string& to) override {
