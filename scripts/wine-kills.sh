@@ -7,9 +7,11 @@
 # the installation's duration, measured first. After each kill every file
 # under its own name must be, byte for byte, the old or the new version,
 # never a mix, a truncated file or nothing; only temporary files of the
-# setup ("stw" + 8 hex digits + ".tmp", beside the files) may be extra.
+# setup ("stw" + 8 hex digits + ".tmp", beside the files or in a staging
+# folder "stw" + 8 hex digits, which folders of many files get) may be
+# extra.
 # Then the same installer runs again, not killed: it must succeed, leave
-# every file of its version, no temporary file beside them and nothing of
+# every file of its version, no temporary file or staging folder and nothing of
 # the killed run in the temporary folder, and its log must list every file
 # once. Kills alternate direction (2.0 over 1.0, then 1.0 over 2.0, ...),
 # so every kill meets an installation of the other version.
@@ -176,8 +178,8 @@ run() {  # version (1/2), kill after seconds or ""
 runs=0
 
 # The installed tree against both versions: prints "new old temporary"
-# counts, then one line per file that is neither (or is missing) and per
-# name that does not belong.
+# counts (staging folders count as temporary files), then one line per
+# file that is neither (or is missing) and per name that does not belong.
 classify() {  # new version (1/2)
   python3 - "$app_dir" "$work/v$1.md5" "$work/v$((3 - $1)).md5" "$work/UnStowa32.exe" <<'EOF'
 import hashlib, os, re, sys
@@ -200,7 +202,9 @@ for rel in sorted(new):
     else:
         bad.append(f"neither version: {rel} ({os.path.getsize(path)} bytes)")
 temp = re.compile(r"stw[0-9A-Fa-f]{8}\.tmp")
+staging = re.compile(r"stw[0-9A-Fa-f]{8}")
 for dirpath, dirs, names in os.walk(app):
+    counts["temporary"] += sum(1 for d in dirs if staging.fullmatch(d))
     for n in names:
         rel = os.path.relpath(os.path.join(dirpath, n), app)
         if rel in new or rel in ("Stowa.log", "UnStowa.exe"):

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <unordered_map>
 
 #include "base/Text.h"
 #include "package/Crc32.h"
@@ -33,7 +34,7 @@ bool IsAbsolutePath(const std::string& p) { return IsBareDrive(p) || IsCompleteP
 }  // namespace
 
 TInstaller::TInstaller(TSetupState& state, IInstallProgress& progress)
-    : s_(state), progress_(progress), pkg_(state.Package) {}
+    : s_(state), progress_(progress), pkg_(state.Package), staging_(state.P.Fs) {}
 
 std::string TInstaller::FileNameOf(uint16_t index) const { return s_.FileNameOf(index); }
 
@@ -86,6 +87,7 @@ bool TInstaller::Install() {
     RemoveLeftovers();
 
     InstallFiles<TThreadInstallFilesHardDisk>();
+    staging_.RemoveAll();
     CreateShortcuts();
     RemoveObsoleteFiles();
     CloseSection();
@@ -104,6 +106,7 @@ bool TInstaller::Install() {
     // Whatever stops the installation once files are being written, the
     // log and the uninstall entry must name what is on the disk now, so
     // that the product can still be removed; the error itself goes on.
+    staging_.RemoveAll();
     SaveLogAfterFailure();
     throw;
   }
@@ -397,13 +400,20 @@ void TInstaller::RemoveLeftovers() {
   for (const TFileData* f : files_) folders.Add(ExtractFileDir(f->DestPath));
   std::lock_guard<std::mutex> g(knownLock_);
   for (const std::string& folder : folders) listedFolders_.Add(WithTrailingBackslash(folder));
+  std::unordered_map<std::string, size_t> entries;  // per folder, with trailing backslash
   RemoveLeftoverTempFiles(s_.P.Fs, folders.Items(), [&](const std::string& dir, const IFileSystem::Entry& e) {
     TKnownEntry k;
     k.file = !e.folder && !e.link;
     k.readOnly = e.readOnly;
     k.link = e.link;
     known_[dir + e.name] = k;
+    ++entries[dir];
   });
+  // What each folder will hold: what stands there and what comes (a file
+  // that replaces one counts twice, which errs on the side of staging).
+  for (const TFileData* f : files_) ++entries[ExtractFilePath(f->DestPath)];
+  for (const auto& [dir, count] : entries)
+    if (count >= s_.StagingFrom) staging_.Allow(WithoutTrailingBackslashes(dir));
 }
 
 std::optional<TKnownEntry> TInstaller::Known(const std::string& path) {
@@ -658,13 +668,13 @@ bool TThreadInstallFilesHardDisk::PutInPlace(bool fallback) {
                      out.SetLastWriteTime(time);
                      return true;
                    },
-                   error, fallback ? &restartFrom : nullptr))
+                   error, fallback ? &restartFrom : nullptr, &o.staging_))
       throw ESetupException(FormatPattern(o.s_.IString(kStrCreateError), {e.DestPath}) + "  (" + source + ")" +
                             (error.empty() ? "" : "  " + error));
     elsewhere = !restartFrom.empty();
   } else {
     std::string target = e.DestPath;
-    o.pkg_.ExtractPackageFile(target, e.DataIndex, fallback, &buffers_);
+    o.pkg_.ExtractPackageFile(target, e.DataIndex, fallback, &buffers_, &o.staging_);
     elsewhere = target != e.DestPath;
   }
   if (!elsewhere && e.RepeatedDest) o.SetKnown(e.DestPath, TKnownEntry{true, false, false});

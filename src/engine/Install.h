@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/SetupState.h"
+#include "platform/WholeFile.h"
 
 namespace stw {
 
@@ -236,6 +237,8 @@ class TInstaller {
   std::mutex knownLock_;
   std::map<std::string, TKnownEntry, TSortedStrings::Less> known_;
   TSortedStrings listedFolders_;  // with trailing backslash
+  // Chosen with the listing; removed when the file stage ends, either way.
+  TStagingFolders staging_;
 
   // Worker pool.
   std::atomic<int> fileIndex_{-1};

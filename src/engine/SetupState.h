@@ -119,6 +119,12 @@ struct TSetupState {
   // by the run; null when the run offers none.
   TSupportDll* Support = nullptr;
 
+  // A destination folder that is to hold at least this many entries gets
+  // a staging folder for the temporary files of its files
+  // (platform/WholeFile.h): in a small folder, making and removing it
+  // would cost more than it saves.
+  size_t StagingFrom = 64;
+
   // Results of the installation.
   bool RebootNeeded = false;
   uint64_t BytesTotal = 0;

@@ -279,7 +279,8 @@ void TSetupPackage::SkipSupportFile(const std::string& name) {
 
 // ---------------------------------------------------------------- extraction
 
-void TSetupPackage::ExtractPackageFile(std::string& target, int index, bool fallback, TReadBuffers* buffers) {
+void TSetupPackage::ExtractPackageFile(std::string& target, int index, bool fallback, TReadBuffers* buffers,
+                                       TStagingFolders* staging) {
   int64_t base, stored, size;
   const uint32_t* crc = nullptr;
   double fileTime = 0;
@@ -334,7 +335,7 @@ void TSetupPackage::ExtractPackageFile(std::string& target, int index, bool fall
         if (TablesLoaded) out.SetLastWriteTime(fileTime);
         return written;
       },
-      error, fallback ? &restartFrom : nullptr);
+      error, fallback ? &restartFrom : nullptr, staging);
   if (!placed) throw ESetupException(FormatPattern(IString(kStrCreateError), {target}) + "  (" + error + ")");
   if (!restartFrom.empty()) target = restartFrom;
 }

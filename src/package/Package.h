@@ -43,6 +43,7 @@ struct TFileTables {
 };
 
 class TSetupPackage;
+class TStagingFolders;
 
 // What a thread that extracts file after file keeps between files: the
 // decoder with its dictionary and the stream's read buffer, so that neither
@@ -139,13 +140,15 @@ class TSetupPackage {
   // own (tables loaded); raises the read-error text for `fileName` if not.
   void CheckAgainstTables(int index, uint64_t size, uint32_t crc, const std::string& fileName) const;
   // Writes data index `index` to `target`. Data are written to a temporary
-  // file beside the target, checked (size, and CRC-32 once the tables are
+  // file in the target's folder, checked (size, and CRC-32 once the tables are
   // loaded) and only then renamed over the target, so a damaged file never
   // stands under the target's name. With `fallback`, a target that cannot
   // be replaced (in use) is replaced at the next restart instead and
   // `target` becomes the temporary path.
-  // `buffers`: a worker's own, kept from file to file (optional).
-  void ExtractPackageFile(std::string& target, int index, bool fallback, TReadBuffers* buffers = nullptr);
+  // `buffers`: a worker's own, kept from file to file (optional);
+  // `staging`: where the temporary files of large folders go (optional).
+  void ExtractPackageFile(std::string& target, int index, bool fallback, TReadBuffers* buffers = nullptr,
+                          TStagingFolders* staging = nullptr);
 
   // How a stored range holds its bytes: a file is stored as it is when its
   // stored size equals its size and LZMA data otherwise; a block is LZMA

@@ -1,7 +1,10 @@
 #include "platform/WholeFile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <chrono>
+#include <cstdio>
 #include <optional>
 
 #include "base/SortedStrings.h"
@@ -9,13 +12,59 @@
 
 namespace stw {
 
+void TStagingFolders::Allow(const std::string& folder) {
+  std::lock_guard<std::mutex> g(lock_);
+  folders_.try_emplace(folder);
+}
+
+std::string TStagingFolders::TempFolderFor(const std::string& folder) {
+  std::lock_guard<std::mutex> g(lock_);
+  const auto it = folders_.find(folder);
+  if (it == folders_.end()) return folder;
+  Staged& s = it->second;
+  if (!s.tried) {
+    // Made on first use: by then the worker has made the folder itself.
+    // A name that exists already (another run's) is passed over; the new
+    // folder is ours alone, and held, so that no other run's clean-up
+    // takes it while files are written in it.
+    s.tried = true;
+    static std::atomic<uint32_t> next{static_cast<uint32_t>(
+        std::chrono::steady_clock::now().time_since_epoch().count() ^ reinterpret_cast<uintptr_t>(&next))};
+    for (int attempt = 0; attempt < 4 && s.path.empty(); ++attempt) {
+      char name[16];
+      std::snprintf(name, sizeof name, "%s%08X", kTempPrefix, static_cast<unsigned>(next.fetch_add(0x9E3779B1u)));
+      const std::string path = WithTrailingBackslash(folder) + name;
+      if (!fs_.CreateFolder(path)) continue;
+      if ((s.hold = fs_.HoldFolder(path)))
+        s.path = path;
+      else
+        fs_.RemoveFolder(path);
+      break;
+    }
+  }
+  return s.path.empty() ? folder : s.path;
+}
+
+void TStagingFolders::RemoveAll() {
+  std::lock_guard<std::mutex> g(lock_);
+  for (auto& [folder, s] : folders_) {
+    if (s.path.empty()) continue;
+    s.hold.reset();
+    fs_.RemoveFolder(s.path);
+    s.path.clear();
+  }
+  folders_.clear();
+}
+
 bool WriteFileWhole(IFileSystem& fs, const std::string& target, const std::function<bool(IWriteFile&)>& fill,
-                    std::string& error, std::string* restartFrom) {
+                    std::string& error, std::string* restartFrom, TStagingFolders* staging) {
   const std::string folder = ExtractFileDir(target);
+  const std::string tempFolder = staging && !folder.empty() ? staging->TempFolderFor(folder) : folder;
   std::string temp;
   // The data go through the handle that created the temporary file: a name
   // opened again could by then be a link to any file of the machine.
-  std::unique_ptr<IWriteFile> out = fs.CreateTempFile(folder.empty() ? "." : folder, kTempPrefix, temp, error);
+  std::unique_ptr<IWriteFile> out =
+      fs.CreateTempFile(tempFolder.empty() ? "." : tempFolder, kTempPrefix, temp, error);
   if (!out) {
     if (error.empty()) error = "no file can be created in the folder " + folder;
     return false;
@@ -52,9 +101,25 @@ bool WriteFileWhole(IFileSystem& fs, const std::string& target, const std::funct
       // Only a target that is in use can take the new file at the restart;
       // any other failure (a folder or link at the name, a path the system
       // cannot hold) would fail then too, so it is reported now.
-      if (restartFrom && fs.ReplaceAtRestart(temp, target)) {
-        *restartFrom = temp;
-        return true;
+      if (restartFrom) {
+        // The staging folder goes at the end of the run: a file that waits
+        // for the restart waits beside its target, under a temporary name
+        // of its own (made first, so that it is ours; then replaced).
+        if (tempFolder != folder) {
+          std::string beside, ignored;
+          if (std::unique_ptr<IWriteFile> slot = fs.CreateTempFile(folder, kTempPrefix, beside, ignored)) {
+            const bool closed = slot->Close();
+            slot.reset();
+            if (closed && fs.MoveReplace(temp, beside, ignored) == IFileSystem::MoveResult::Moved)
+              temp = beside;
+            else
+              fs.DeleteFile(beside);
+          }
+        }
+        if (ExtractFileDir(temp) == folder && fs.ReplaceAtRestart(temp, target)) {
+          *restartFrom = temp;
+          return true;
+        }
       }
       break;
     case IFileSystem::MoveResult::Failed:
@@ -82,18 +147,27 @@ bool IsOwnTempName(std::string_view name, std::string_view suffix) {
 
 void RemoveLeftoverTempFiles(IFileSystem& fs, const std::vector<std::string>& folders, const FolderEntrySeen& seen) {
   std::optional<std::vector<std::string>> pending;  // read when first needed
+  const auto removeIfLeft = [&](const std::string& path) {
+    if (!pending) pending = fs.PendingRestartFiles();
+    const bool awaited = std::any_of(pending->begin(), pending->end(),
+                                     [&](const std::string& p) { return SameTextIgnoreCase(p, path); });
+    if (!awaited) fs.DeleteFile(path);
+  };
   for (const std::string& folder : folders) {
     const std::string dir = WithTrailingBackslash(folder);
-    for (const IFileSystem::Entry& e : seen ? fs.ListFolder(folder, "", "") : fs.ListFolder(folder, kTempPrefix, ".tmp")) {
-      if (e.folder || e.link || !IsOwnTempName(e.name)) {
-        if (seen) seen(dir, e);
-        continue;
+    for (const IFileSystem::Entry& e : fs.ListFolder(folder, seen ? "" : kTempPrefix, "")) {
+      if (!e.link && !e.folder && IsOwnTempName(e.name)) {
+        removeIfLeft(dir + e.name);
+      } else if (!e.link && e.folder && IsOwnTempName(e.name, "") && !fs.FolderInUse(dir + e.name)) {
+        // A killed run's staging folder: its temporary files, then itself
+        // (which fails, harmlessly, when anything else is left in it).
+        const std::string staged = dir + e.name;
+        for (const IFileSystem::Entry& inner : fs.ListFolder(staged, kTempPrefix, ".tmp"))
+          if (!inner.link && !inner.folder && IsOwnTempName(inner.name)) removeIfLeft(staged + "\\" + inner.name);
+        if (!fs.RemoveFolder(staged) && seen) seen(dir, e);
+      } else if (seen) {
+        seen(dir, e);
       }
-      const std::string path = dir + e.name;
-      if (!pending) pending = fs.PendingRestartFiles();
-      const bool awaited = std::any_of(pending->begin(), pending->end(),
-                                       [&](const std::string& p) { return SameTextIgnoreCase(p, path); });
-      if (!awaited) fs.DeleteFile(path);
     }
   }
 }

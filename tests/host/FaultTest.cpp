@@ -16,6 +16,7 @@
 #include <iostream>
 #include <map>
 #include <random>
+#include <tuple>
 
 #include "FaultPlatform.h"
 #include "TestSupport.h"
@@ -149,13 +150,14 @@ struct Outcome {
 // Runs the installer silently against the machine through the faulty
 // layer. Every box goes to the script, which answers the error question
 // "stop" as an unattended run does.
-Outcome RunSetup(Machine& mc, FaultPlan& plan, const std::string& installer) {
+Outcome RunSetup(Machine& mc, FaultPlan& plan, const std::string& installer, bool staged) {
   FaultFileSystem fs(mc.fs, plan);
   FaultRegistry reg(mc.reg, plan);
   ScriptedDialogs dialogs;
   dialogs.fallback = IDNO_;
   TRunDialogs run(dialogs, false, false);
   TSetupRun setup({fs, reg, mc.sys, run, mc.shell}, {"C:\\Temp\\setup.exe", installer, "/silent"});
+  if (staged) setup.S.StagingFrom = 0;  // every folder's temporary files in a staging folder
   Outcome o;
   o.code = setup.Main();
   o.boxes = dialogs.shown;
@@ -180,7 +182,7 @@ std::string ReadNative(const std::string& native) {
 // The product's files installed over version 1 with one failure each time.
 class FaultBench {
  public:
-  FaultBench() : template_(NewRoot("v1")), packages_(template_ + "-pkg") {
+  explicit FaultBench(bool staged = false) : staged_(staged), template_(NewRoot("v1")), packages_(template_ + "-pkg") {
     fsys::create_directories(template_ + "/C/Temp");
     fsys::create_directories(packages_);
     {
@@ -201,7 +203,7 @@ class FaultBench {
       v1_ = Package(m1_, "v1.exe");
       v2_ = Package(m2_, "v2.exe");
       FaultPlan none;
-      const Outcome o = RunSetup(mc, none, v1_);
+      const Outcome o = RunSetup(mc, none, v1_, staged_);
       EXPECT_EQ(o.code, kExitSuccess) << o.texts;
       firstRun_ = none;
     }
@@ -233,7 +235,7 @@ class FaultBench {
     plan.FailAt(kind, n);
     {
       Machine mc(root);
-      const Outcome o = RunSetup(mc, plan, v2_);
+      const Outcome o = RunSetup(mc, plan, v2_, staged_);
       const std::string what =
           std::string(FaultKindName(kind)) + " #" + std::to_string(n) + " (" + plan.Faulted().value_or("none") + "): ";
       if (std::getenv("STW_FAULT_VERBOSE")) {
@@ -294,8 +296,10 @@ class FaultBench {
     const bool rightsTest =
         kind == FaultKind::RegistryWrite && faulted && (*faulted == kLogKey || *faulted == kLogKey + "\tStub");
     const bool beforeRightsTest = n != 0 && plan.FaultedAt() < rightsTestAt_;
+    // A staging folder that cannot be made is done without.
+    const bool stagingFolder = kind == FaultKind::CreateFolder && faulted && IsOwnTempName(ExtractFileName(*faulted), "");
     const bool ignored = n == 0 || beforeRightsTest || (kind == FaultKind::RegistryWrite && !rightsTest) ||
-                         kind == FaultKind::SetTime || kind == FaultKind::Delete;
+                         kind == FaultKind::SetTime || kind == FaultKind::Delete || stagingFolder;
     const bool renamedBeforeClose = kind == FaultKind::Close && faulted && !IsOwnTempName(ExtractFileName(*faulted));
     if (rightsTest) {
       EXPECT_EQ(o.code, kExitFailed) << what << o.texts;
@@ -317,9 +321,10 @@ class FaultBench {
         EXPECT_TRUE(o.boxes.back().style & MB_ICONERROR_) << what;
       }
       // The message names the file (for a temporary file: the folder of
-      // the file it was to become) and why.
-      const std::string place =
+      // the file it was to become, not its staging folder) and why.
+      std::string place =
           IsOwnTempName(ExtractFileName(*faulted)) || EndsWith(*faulted, "*") ? ExtractFileDir(*faulted) : *faulted;
+      if (place != *faulted && IsOwnTempName(ExtractFileName(place), "")) place = ExtractFileDir(place);
       EXPECT_NE(o.texts.find(place), std::string::npos) << what << o.texts;
       const char* why = kind == FaultKind::Write   ? "writing failed"
                         : kind == FaultKind::Close ? (renamedBeforeClose ? "could not be closed" : "writing failed")
@@ -401,6 +406,7 @@ class FaultBench {
     }
   }
 
+  bool staged_;
   std::string template_, packages_;
   PackageManifest m1_, m2_;
   std::string v1_, v2_;
@@ -458,19 +464,21 @@ TEST(FaultTest, AFailedFinalSaveOfTheLogStillLeavesALogThatMatchesTheDisk) {
   }
 }
 
-// Every N of each kind: about 70 updates, 2 s on the simulated machine.
-class FaultSweep : public ::testing::TestWithParam<FaultKind> {};
+// Every N of each kind: about 70 updates, 2 s on the simulated machine;
+// once with the temporary files beside their targets, once with every
+// folder's in a staging folder (which large folders get).
+class FaultSweep : public ::testing::TestWithParam<std::tuple<FaultKind, bool>> {};
 
 TEST_P(FaultSweep, EveryOperationOfTheKindFailsOnce) {
-  FaultBench bench;
-  Sweep(bench, GetParam());
+  FaultBench bench(std::get<1>(GetParam()));
+  Sweep(bench, std::get<0>(GetParam()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, FaultSweep, ::testing::ValuesIn(kAllKinds),
-                         [](const ::testing::TestParamInfo<FaultKind>& i) {
-                           std::string n = FaultKindName(i.param);
+INSTANTIATE_TEST_SUITE_P(Kinds, FaultSweep, ::testing::Combine(::testing::ValuesIn(kAllKinds), ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<std::tuple<FaultKind, bool>>& i) {
+                           std::string n = FaultKindName(std::get<0>(i.param));
                            n[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(n[0])));
-                           return n;
+                           return n + (std::get<1>(i.param) ? "Staged" : "");
                          });
 
 }  // namespace

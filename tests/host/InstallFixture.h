@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 
 #include "TestSupport.h"
@@ -68,8 +69,9 @@ class InstallTest : public ::testing::Test {
     // As setup.exe does: the switch suppresses the boxes; `suppress` stands
     // for a run that nobody watches even without it.
     TRunDialogs run(dialogs, suppress || HasSwitch(args, "suppressmsgboxes"), false);
-    TSetupRun setup({fs, reg, sys, run, shell}, args);
+    TSetupRun setup({through ? *through : fs, reg, sys, run, shell}, args);
     if (supportLoader) setup.UseSupportLoader(*supportLoader);
+    if (stagingFrom) setup.S.StagingFrom = *stagingFrom;
     const int code = setup.Main();
     lastQueue = setup.Installer ? setup.Installer->FirstQueue() : std::vector<std::string>{};
     lastSecondQueue = setup.Installer ? setup.Installer->SecondQueue() : std::vector<std::string>{};
@@ -100,6 +102,8 @@ class InstallTest : public ::testing::Test {
   unsigned lastWorkers = 0;
   // Loads the support DLLs of the runs when set (see HostSupportModule.h).
   ISupportModuleLoader* supportLoader = nullptr;
+  IFileSystem* through = nullptr;  // a layer over `fs` that the runs go through
+  std::optional<size_t> stagingFrom;  // the run's own when unset
   std::vector<TShortcutData> lastShortcuts;
   BuildReport report;
 };

@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 
+#include "FaultPlatform.h"
 #include "InstallFixture.h"
 #include "TestSupport.h"
 #include "app/SetupRun.h"
@@ -266,6 +268,64 @@ TEST_F(InstallTest, AFileInUseIsReplacedAtRestart) {
   // It existed before and was not listed by an earlier log: counted twice
   // only when shared; app.exe is not, so it has no count.
   EXPECT_FALSE(reg.ReadDword(RegRoot::LocalMachine, kShared, App("app.exe")));
+}
+
+// A folder that is to hold many files gets a staging folder for their
+// temporary files, made on first use and gone when the run ends; a killed
+// run's staging folder goes with its temporary files before anything is
+// written; the file in use waits for the restart beside its target, not in
+// the staging folder that goes.
+TEST_F(InstallTest, AFolderOfManyFilesIsWrittenThroughAStagingFolderThatGoesAtTheEnd) {
+  PackageManifest m = Product();
+  BuildFolder& app = m.components[0].root.folders[0];
+  std::vector<std::pair<std::string, std::string>> many;
+  for (unsigned i = 0; i < 70; ++i) {
+    many.emplace_back("many" + std::to_string(i) + ".txt", TextBytes(100 + i, 500 + i));
+    m.files.push_back(InlineFile(many.back().first, many.back().second));
+  }
+  for (const auto& [name, bytes] : many) {
+    BuildItem it;
+    it.file.DataIndex = static_cast<uint16_t>(FindDataIndex(m, name));
+    app.items.push_back(it);
+  }
+  const std::string setup = Build(m);
+  Write(App("stw0000ABCD\\stw12345678.tmp"), "a killed run's");
+  Write(App("app.exe"), "the running program");
+  fs.HoldOpen(App("app.exe"));
+  FaultPlan watch;
+  FaultFileSystem watched(fs, watch);
+  through = &watched;
+  EXPECT_EQ(Run(setup, {"/silent"}), kExitRestartNeeded);
+  fs.Release(App("app.exe"));
+  for (const auto& [name, bytes] : many) EXPECT_EQ(Read(App(name)), bytes) << name;
+
+  // Every file of the folder was written in one staging folder; beside
+  // them only the slot of the file that waits for the restart and the
+  // log's temporary file were made.
+  std::set<std::string> staging;
+  size_t beside = 0;
+  for (const std::string& op : watch.Operations()) {
+    if (!StartsWith(op, "create ") || !EndsWith(op, "\\stw*")) continue;
+    const std::string folder = op.substr(7, op.size() - 7 - 5);
+    if (ExtractFileDir(folder) == App() && IsOwnTempName(ExtractFileName(folder), ""))
+      staging.insert(folder);
+    else if (folder == App())
+      ++beside;
+  }
+  EXPECT_EQ(staging.size(), 1u);
+  EXPECT_EQ(beside, 2u);
+  const std::vector<std::string> pending = fs.PendingRenames();
+  ASSERT_EQ(pending.size(), 1u);
+  const std::string waiting = pending[0].substr(0, pending[0].find('\t'));
+  EXPECT_EQ(pending[0], waiting + "\t" + App("app.exe"));
+  EXPECT_EQ(ExtractFileDir(waiting), App());
+  EXPECT_TRUE(fs.FileExists(waiting));
+  for (const auto& e : std::filesystem::directory_iterator(fs.NativePath(App()))) {
+    const std::string name = PathToUtf8(e.path().filename());
+    if (App(name) != waiting) {
+      EXPECT_FALSE(StartsWith(AsciiLower(name), "stw")) << name;
+    }
+  }
 }
 
 TEST_F(InstallTest, AFileInUseCannotWaitForTheRestartWithoutAdministratorRights) {
