@@ -30,6 +30,8 @@
 #    wine64 process and, attached, its wineserver): system calls per
 #    installed file;
 # 7. every installed file of the last round is compared with the payload.
+# With BASE_SETUP=path/to/another/setup.exe, that build runs in every round
+# too ("base", with the same package), for a before-and-after in one run.
 # Prints the figures; exit status non-zero when an install failed or a file
 # differs. Builds what it needs in build/h-wine (STW_WIN64_BUILD and
 # STW_HOST_BUILD move the builds; STW_WINE_BENCH the work folder).
@@ -248,6 +250,8 @@ run_one() {  # ours | solid | plain, [strace]
   local -a cmd
   if [ "$what" = ours ]; then
     cmd=("$wine64" "$setup_exe" "$(z_path "$D/bench.exe")" /silent)
+  elif [ "$what" = base ]; then
+    cmd=("$wine64" "$BASE_SETUP" "$(z_path "$D/bench.exe")" /silent)
   else
     cmd=("$wine64" "$(z_path "$D/peer-$what.exe")" /S)
   fi
@@ -289,9 +293,10 @@ verify() {  # what: the number of payload files that differ from the installed o
 declare -A BAD
 LOAD_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg)
 order=(ours solid plain)
+[ -z "${BASE_SETUP:-}" ] || order+=(base)
 for ((r = 0; r < REPEATS; ++r)); do
-  for ((k = 0; k < 3; ++k)); do
-    what=${order[$(((r + k) % 3))]}
+  for ((k = 0; k < ${#order[@]}; ++k)); do
+    what=${order[$(((r + k) % ${#order[@]}))]}
     run_one "$what"
     [ "$r" -lt $((REPEATS - 1)) ] || BAD[$what]=$(verify)
   done
@@ -326,7 +331,8 @@ python3 - "$FILES" "$BYTES" "$PKG" "$(stat -c %s "$D/peer-solid.exe")" "$(stat -
   "${WALLS[ours]}" "${WALLS[solid]}" "${WALLS[plain]}" "${CPUS[ours]}" "${CPUS[solid]}" "${CPUS[plain]}" \
   "${SERVER[ours]}" "${SERVER[solid]}" "${SERVER[plain]}" "$DEC" "$HOSTDEC" "$WORKERS" "$PEER" \
   "$WORK/strace-ours.txt" "$WORK/strace-server-ours.txt" "$WORK/strace-$PEER.txt" "$WORK/strace-server-$PEER.txt" \
-  "${BAD[ours]}" "${BAD[solid]}" "${BAD[plain]}" "$LOAD_BEFORE" "$LOAD_AFTER" "$SOURCE" "$EVERY" <<'EOF' || status=$?
+  "${BAD[ours]}" "${BAD[solid]}" "${BAD[plain]}" "$LOAD_BEFORE" "$LOAD_AFTER" "$SOURCE" "$EVERY" \
+  "${WALLS[base]:-}" "${BASE_SETUP:-}" "${BAD[base]:-0}" "${CPUS[base]:-}" "${SERVER[base]:-}" <<'EOF' || status=$?
 import statistics, sys
 a = sys.argv
 files, size, pkg, solid_size, plain_size = int(a[1]), int(a[2]), int(a[3]), int(a[4]), int(a[5])
@@ -344,10 +350,19 @@ print(f"payload:                 {size / MiB:.1f} MiB in {files} files"
       + ("" if a[29] == "1" else f" (every {a[29]}th file of bench/payload.py's)"))
 print(f"packages:                ours {pkg / MiB:.1f} MiB; peer solid {solid_size / MiB:.1f} MiB, not solid {plain_size / MiB:.1f} MiB")
 names = {"ours": "ours (setup.exe /silent)", "solid": "peer, solid (/S)", "plain": "peer, not solid (/S)"}
-for k in ("ours", "solid", "plain"):
+base = [float(x) for x in a[30].split()]
+if base:
+    walls["base"], names["base"], cpus["base"] = base, "base (BASE_SETUP)", a[33].split()
+    med["base"] = statistics.median(base)
+    server["base"] = [float(x) for x in a[34].split()]
+    bad["base"] = int(a[32])
+for k in ("ours", "solid", "plain") + (("base",) if base else ()):
     w = walls[k]
     print(f"{names[k] + ':':25s}{med[k]:6.2f} s median, min {min(w):.2f} (runs {' '.join(f'{x:.2f}' for x in w)};"
           f" CPU {' '.join(c + '%' for c in cpus[k])}; wineserver {statistics.median(server[k]):.2f} s CPU)")
+if base:
+    print(f"base:                    {a[31]}; ours / base {med['ours'] / med['base']:.2f} (medians; min/min"
+          f" {min(walls['ours']) / min(base):.2f})")
 dmed, dbest = float(dec["median"]), float(dec["best"])
 ideal = dmed / workers
 print(f"decode, 1 thread, wine64: {dmed:.2f} s median (best {dbest:.2f}) = {size / MiB / dmed:.0f} MiB/s in memory;"
@@ -378,7 +393,7 @@ def show(label, proc, srv):
 print("system calls per file (strace -f -c, one run each):")
 show("  ours:", a[19], a[20])
 show(f"  peer ({peer}):", a[21], a[22])
-for k in ("ours", "solid", "plain"):
+for k in bad:
     if bad[k]:
         print(f"installed files:         {names[k]}: {bad[k]} of {files} DIFFER from the payload")
 if not any(bad.values()):
