@@ -3,9 +3,11 @@
 #
 #   bash bench/wine.sh                 (from anywhere; REPEATS=3 by default)
 #   PAYLOAD_EVERY=4 bash bench/wine.sh (every 4th file of the payload only)
+#   PAYLOAD_GROUP=gz-man bash bench/wine.sh (one group of bench/payload.py's:
+#                                      1,174 small files, 984 in one folder)
 #
 # 1. payload: bench/payload.py's (build/h-wine/bench/payload, hard links),
-#    or every PAYLOAD_EVERY-th file of it;
+#    or every PAYLOAD_EVERY-th file of it, or of its group PAYLOAD_GROUP;
 # 2. ours: the package written by the host pakbuild from the same manifest
 #    bench/run.sh uses (preset 6, 8 MiB dictionary), installed by the win64
 #    setup.exe with `setup.exe <package> /silent` (the package has the
@@ -49,6 +51,7 @@ REPEATS=${REPEATS:-3}
 DECODE_REPEATS=${DECODE_REPEATS:-3}
 SETTLE=${SETTLE:-35}
 EVERY=${PAYLOAD_EVERY:-1}
+GROUP=${PAYLOAD_GROUP:-}
 WORKERS=$(nproc)
 mkdir -p "$WORK"
 WORK=$(cd "$WORK" && pwd)
@@ -87,16 +90,17 @@ fi
 # ---------------------------------------------------------------- payload and packages
 read -r FILES BYTES < <(python3 bench/payload.py "$WORK" 2>/dev/null)
 D=$WORK
-if [ "$EVERY" -gt 1 ]; then
-  # Every EVERY-th file of the payload (in payload.list order, so every
-  # group keeps its share), hard-linked into a tree of its own for NSIS,
-  # with a manifest like payload.py's.
-  D=$WORK/every-$EVERY
-  read -r FILES BYTES < <(python3 - "$WORK" "$D" "$EVERY" <<'EOF'
+if [ "$EVERY" -gt 1 ] || [ -n "$GROUP" ]; then
+  # Every EVERY-th file of the payload or of its group GROUP (in
+  # payload.list order, so every group keeps its share), hard-linked into
+  # a tree of its own for NSIS, with a manifest like payload.py's.
+  D=$WORK/every-$EVERY${GROUP:+-$GROUP}
+  read -r FILES BYTES < <(python3 - "$WORK" "$D" "$EVERY" "$GROUP" <<'EOF'
 import json, os, shutil, sys
-work, out, every = sys.argv[1], sys.argv[2], int(sys.argv[3])
+work, out, every, group = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
 full = json.load(open(os.path.join(work, "bench.json")))
-rels = open(os.path.join(work, "payload.list")).read().splitlines()[::every]
+rels = [r for r in open(os.path.join(work, "payload.list")).read().splitlines()
+        if not group or r.startswith(group + "/")][::every]
 if os.path.exists(os.path.join(out, "payload")):
     shutil.rmtree(os.path.join(out, "payload"))
 files, tree, size = [], {"folders": {}, "items": []}, 0
@@ -331,7 +335,7 @@ python3 - "$FILES" "$BYTES" "$PKG" "$(stat -c %s "$D/peer-solid.exe")" "$(stat -
   "${WALLS[ours]}" "${WALLS[solid]}" "${WALLS[plain]}" "${CPUS[ours]}" "${CPUS[solid]}" "${CPUS[plain]}" \
   "${SERVER[ours]}" "${SERVER[solid]}" "${SERVER[plain]}" "$DEC" "$HOSTDEC" "$WORKERS" "$PEER" \
   "$WORK/strace-ours.txt" "$WORK/strace-server-ours.txt" "$WORK/strace-$PEER.txt" "$WORK/strace-server-$PEER.txt" \
-  "${BAD[ours]}" "${BAD[solid]}" "${BAD[plain]}" "$LOAD_BEFORE" "$LOAD_AFTER" "$SOURCE" "$EVERY" \
+  "${BAD[ours]}" "${BAD[solid]}" "${BAD[plain]}" "$LOAD_BEFORE" "$LOAD_AFTER" "$SOURCE" "$EVERY${GROUP:+ $GROUP}" \
   "${WALLS[base]:-}" "${BASE_SETUP:-}" "${BAD[base]:-0}" "${CPUS[base]:-}" "${SERVER[base]:-}" <<'EOF' || status=$?
 import statistics, sys
 a = sys.argv
@@ -345,9 +349,13 @@ workers, peer = int(a[17]), a[18]
 bad = {"ours": int(a[23]), "solid": int(a[24]), "plain": int(a[25])}
 MiB = 1 << 20
 med = {k: statistics.median(v) for k, v in walls.items()}
+def subset(every, group=""):
+    if every == "1":
+        return f" (group {group} of bench/payload.py's)" if group else ""
+    return f" (every {every}th file of bench/payload.py's" + (f" group {group})" if group else ")")
 print(f"source:                  {a[28]}")
 print(f"payload:                 {size / MiB:.1f} MiB in {files} files"
-      + ("" if a[29] == "1" else f" (every {a[29]}th file of bench/payload.py's)"))
+      + subset(*a[29].split(" ", 1)))
 print(f"packages:                ours {pkg / MiB:.1f} MiB; peer solid {solid_size / MiB:.1f} MiB, not solid {plain_size / MiB:.1f} MiB")
 names = {"ours": "ours (setup.exe /silent)", "solid": "peer, solid (/S)", "plain": "peer, not solid (/S)"}
 base = [float(x) for x in a[30].split()]
