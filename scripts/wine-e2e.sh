@@ -495,6 +495,9 @@ variant p7 "$(keyed "Busy Product")"
 bapp='C:\Program Files\Busy Product'
 mkdir -p "$(unix_path "$bapp")"
 printf 'the running program' >"$(unix_path "$bapp\\app.exe")"
+# Enough other entries that the folder gets a staging folder for the
+# temporary files: the file in use must still wait beside its target.
+for i in $(seq 70); do printf 'other' >"$(unix_path "$bapp\\other$i.txt")"; done
 expect_true "app.exe held open by another process (no sharing)" hold_file "$bapp\\app.exe" none
 run_setup "$work/p7.exe" /silent
 release_file
@@ -519,6 +522,11 @@ if [ -n "$staged" ] && same_file "$work/src/app.exe" "$staged"; then
 else
   fail "the file waiting for the restart holds the new app.exe" "source: ${staged:-none}"
 fi
+dirname_win() { printf '%s' "${1%\\*}"; }
+basename_win() { printf '%s' "${1##*\\}"; }
+expect_eq "the file waiting for the restart lies beside app.exe" "${bapp,,}" "$(dirname_win "${staged,,}")"
+leftover=$(cd "$(unix_path "$bapp")" && find . -mindepth 1 -maxdepth 1 -iname 'stw*' ! -iname "$(basename_win "$staged")")
+expect_eq "no staging folder or other temporary file left" "" "$leftover"
 expect_false "no SharedDLLs count for app.exe" value_exists "HKLM\\$shared_key" "$bapp\\app.exe" 32
 expect_true "the other files installed" same_file "$work/src/random.bin" "$bapp\\random.bin"
 
