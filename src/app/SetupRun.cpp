@@ -1,10 +1,10 @@
 #include "app/SetupRun.h"
 
 #include <iostream>
-#include <random>
 
 #include "base/Text.h"
 #include "platform/Factory.h"
+#include "platform/WholeFile.h"
 #include "system/CommandLine.h"
 #include "system/Elevation.h"
 #include "system/FolderVariables.h"
@@ -106,25 +106,13 @@ void TSetupRun::MakePrivateTempFolder() {
   // Support files go to a folder that this run creates new, with a random
   // name, so that no other user can put a file of their own in their place
   // between extraction and use; it is removed at exit.
-  std::random_device rd;
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    char name[32];
-    std::snprintf(name, sizeof name, "%s%08X", kTempPrefix, static_cast<unsigned>(rd()));
-    const std::string path = S.TempFolder + name;
-    if (!S.P.Fs.CreatePrivateFolder(path)) continue;
-    // Held from now on, so that another run's clean-up below passes it
-    // over; a folder gone before it could be held is given up.
-    privateHold_ = S.P.Fs.HoldFolder(path);
-    if (!privateHold_) {
-      S.P.Fs.RemoveFolder(path);
-      continue;
-    }
-    privateTemp_ = path;
-    S.Package.TempFolder = path + "\\";
-    RemoveLeftoverPrivateFolders(S.P.Fs, S.TempFolder, path);
-    return;
-  }
-  throw ESetupException("No private folder could be created in the temporary folder " + S.TempFolder + ".");
+  // Held, so that another run's clean-up below passes it over.
+  const std::string path = CreateHeldFolder(S.P.Fs, S.TempFolder, true, 20, privateHold_);
+  if (path.empty())
+    throw ESetupException("No private folder could be created in the temporary folder " + S.TempFolder + ".");
+  privateTemp_ = path;
+  S.Package.TempFolder = path + "\\";
+  RemoveLeftoverPrivateFolders(S.P.Fs, S.TempFolder, path);
 }
 
 void TSetupRun::FormCreate() {

@@ -43,10 +43,11 @@ class IWriteFile {
   // Flushes and closes; false when the data could not be committed.
   virtual bool Close() = 0;
   // Gives the file, written to its end, the name `target` (in its own
-  // folder or another of the same volume), replacing a file there (a link standing there is replaced, never
-  // followed; a folder never). The rename goes through this handle, so the
-  // file renamed is the one written, whatever stands at its first name by
-  // now, and costs no look-up of either name. Call after the last write and
+  // folder or another of the same volume), replacing a file there (a link
+  // standing there is replaced, never followed; a folder never). The
+  // rename goes through this handle, so the file renamed is the one
+  // written, whatever stands at its first name by now, and costs no
+  // look-up of either name. Call after the last write and
   // before Close. nullopt when this file cannot be renamed through its
   // handle: the caller closes it and moves it by name.
   virtual std::optional<MoveResult> RenameTo(const std::string& target, std::string& error) { return std::nullopt; }

@@ -1,11 +1,10 @@
 #include "platform/WholeFile.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
-#include <chrono>
 #include <cstdio>
 #include <optional>
+#include <random>
 
 #include "base/SortedStrings.h"
 #include "base/Text.h"
@@ -17,6 +16,23 @@ void TStagingFolders::Allow(const std::string& folder) {
   folders_.try_emplace(folder);
 }
 
+std::string CreateHeldFolder(IFileSystem& fs, const std::string& parent, bool isPrivate, int attempts,
+                             std::shared_ptr<void>& hold) {
+  std::random_device rd;
+  const std::string dir = WithTrailingBackslash(parent);
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%s%08X", kTempPrefix, static_cast<unsigned>(rd()));
+    const std::string path = dir + name;
+    // A name that exists already (another run's) is passed over.
+    if (!(isPrivate ? fs.CreatePrivateFolder(path) : fs.CreateFolder(path))) continue;
+    // Held from now on; a folder gone before it could be held is given up.
+    if ((hold = fs.HoldFolder(path))) return path;
+    fs.RemoveFolder(path);
+  }
+  return "";
+}
+
 std::string TStagingFolders::TempFolderFor(const std::string& folder) {
   std::lock_guard<std::mutex> g(lock_);
   const auto it = folders_.find(folder);
@@ -24,23 +40,8 @@ std::string TStagingFolders::TempFolderFor(const std::string& folder) {
   Staged& s = it->second;
   if (!s.tried) {
     // Made on first use: by then the worker has made the folder itself.
-    // A name that exists already (another run's) is passed over; the new
-    // folder is ours alone, and held, so that no other run's clean-up
-    // takes it while files are written in it.
     s.tried = true;
-    static std::atomic<uint32_t> next{static_cast<uint32_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count() ^ reinterpret_cast<uintptr_t>(&next))};
-    for (int attempt = 0; attempt < 4 && s.path.empty(); ++attempt) {
-      char name[16];
-      std::snprintf(name, sizeof name, "%s%08X", kTempPrefix, static_cast<unsigned>(next.fetch_add(0x9E3779B1u)));
-      const std::string path = WithTrailingBackslash(folder) + name;
-      if (!fs_.CreateFolder(path)) continue;
-      if ((s.hold = fs_.HoldFolder(path)))
-        s.path = path;
-      else
-        fs_.RemoveFolder(path);
-      break;
-    }
+    s.path = CreateHeldFolder(fs_, folder, false, 4, s.hold);
   }
   return s.path.empty() ? folder : s.path;
 }
@@ -48,10 +49,8 @@ std::string TStagingFolders::TempFolderFor(const std::string& folder) {
 void TStagingFolders::RemoveAll() {
   std::lock_guard<std::mutex> g(lock_);
   for (auto& [folder, s] : folders_) {
-    if (s.path.empty()) continue;
     s.hold.reset();
-    fs_.RemoveFolder(s.path);
-    s.path.clear();
+    if (!s.path.empty()) fs_.RemoveFolder(s.path);
   }
   folders_.clear();
 }
@@ -105,18 +104,20 @@ bool WriteFileWhole(IFileSystem& fs, const std::string& target, const std::funct
         // The staging folder goes at the end of the run: a file that waits
         // for the restart waits beside its target, under a temporary name
         // of its own (made first, so that it is ours; then replaced).
-        if (tempFolder != folder) {
+        bool besideTarget = tempFolder == folder;
+        if (!besideTarget) {
           std::string beside, ignored;
           if (std::unique_ptr<IWriteFile> slot = fs.CreateTempFile(folder, kTempPrefix, beside, ignored)) {
             const bool closed = slot->Close();
             slot.reset();
-            if (closed && fs.MoveReplace(temp, beside, ignored) == IFileSystem::MoveResult::Moved)
+            besideTarget = closed && fs.MoveReplace(temp, beside, ignored) == IFileSystem::MoveResult::Moved;
+            if (besideTarget)
               temp = beside;
             else
               fs.DeleteFile(beside);
           }
         }
-        if (ExtractFileDir(temp) == folder && fs.ReplaceAtRestart(temp, target)) {
+        if (besideTarget && fs.ReplaceAtRestart(temp, target)) {
           *restartFrom = temp;
           return true;
         }

@@ -43,6 +43,13 @@ void RemoveLeftoverPrivateFolders(IFileSystem& fs, const std::string& tempFolder
 // cannot be opened, is larger, or cannot be read to its end.
 std::optional<std::string> ReadFileWhole(IFileSystem& fs, const std::string& path, uint64_t maxBytes);
 
+// Makes a new folder of our naming in `parent` (private: open to the
+// current user, the administrators and the system only) and holds it, so
+// that no other run's clean-up takes it while it is in use; "" when none
+// could be made and held in `attempts` tries.
+std::string CreateHeldFolder(IFileSystem& fs, const std::string& parent, bool isPrivate, int attempts,
+                             std::shared_ptr<void>& hold);
+
 // Where the temporary files of a folder that is to hold many entries are
 // written: a staging folder of our naming inside it, made when its first
 // file is written and held until the end of the run. Creating a name

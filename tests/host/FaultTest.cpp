@@ -216,6 +216,11 @@ class FaultBench {
     const std::vector<std::string> ops = freeUpdate_.Operations();
     rightsTestAt_ = std::find(ops.begin(), ops.end(), "registry " + kLogKey) - ops.begin();
     EXPECT_LT(rightsTestAt_, ops.size());
+    // A staged sweep tests the staging folders only if they are made.
+    const bool madeStaging = std::any_of(ops.begin(), ops.end(), [](const std::string& op) {
+      return StartsWith(op, "createfolder ") && IsOwnTempName(ExtractFileName(op), "");
+    });
+    EXPECT_EQ(madeStaging, staged_);
   }
   // The fault-free update.
   const FaultPlan& FreeUpdate() const { return freeUpdate_; }

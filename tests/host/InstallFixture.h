@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <random>
 
 #include "TestSupport.h"
@@ -71,7 +70,6 @@ class InstallTest : public ::testing::Test {
     TRunDialogs run(dialogs, suppress || HasSwitch(args, "suppressmsgboxes"), false);
     TSetupRun setup({through ? *through : fs, reg, sys, run, shell}, args);
     if (supportLoader) setup.UseSupportLoader(*supportLoader);
-    if (stagingFrom) setup.S.StagingFrom = *stagingFrom;
     const int code = setup.Main();
     lastQueue = setup.Installer ? setup.Installer->FirstQueue() : std::vector<std::string>{};
     lastSecondQueue = setup.Installer ? setup.Installer->SecondQueue() : std::vector<std::string>{};
@@ -103,7 +101,6 @@ class InstallTest : public ::testing::Test {
   // Loads the support DLLs of the runs when set (see HostSupportModule.h).
   ISupportModuleLoader* supportLoader = nullptr;
   IFileSystem* through = nullptr;  // a layer over `fs` that the runs go through
-  std::optional<size_t> stagingFrom;  // the run's own when unset
   std::vector<TShortcutData> lastShortcuts;
   BuildReport report;
 };
