@@ -28,6 +28,15 @@
 #    range of the same package in memory, one thread, under wine64
 #    (DECODE_REPEATS passes, median), divided by the workers (the
 #    processors, as the setup uses);
+#    the floor of the file system: bench/writefloor.cpp, in every round like
+#    an installer, writes the payload's files (read into memory first, not
+#    timed) with as many threads as workers, two ways: straight under their
+#    names (direct: the fewest calls) and with the setup's calls (staged:
+#    temporary file, rename through the handle), its process and wineserver
+#    CPU seconds measured over the writing alone; the floor is the faster;
+#    the bound: what no installer can beat on these cores with these calls,
+#    the longest of the ideal pool time, the floor's wall time, and decode
+#    CPU + floor CPU (process and wineserver) spread over every core;
 # 6. one more run of ours and of the faster peer under `strace -f -c` (the
 #    wine64 process and, attached, its wineserver): system calls per
 #    installed file;
@@ -82,6 +91,9 @@ lzma_win=$cache/lzma-x86_64-w64-mingw32
 if [ ! -x "$WORK/pakdecode.exe" ] || [ bench/pakdecode.cpp -nt "$WORK/pakdecode.exe" ]; then
   nice -n 10 x86_64-w64-mingw32-g++-posix -O2 -std=c++20 -DLZMA_API_STATIC -I"$lzma_win/include" -static \
     -o "$WORK/pakdecode.exe" bench/pakdecode.cpp "$lzma_win/lib/liblzma.a"
+fi
+if [ ! -x "$WORK/writefloor.exe" ] || [ bench/writefloor.cpp -nt "$WORK/writefloor.exe" ]; then
+  nice -n 10 x86_64-w64-mingw32-g++-posix -O2 -std=c++20 -municode -static -o "$WORK/writefloor.exe" bench/writefloor.cpp
 fi
 if [ ! -x "$WORK/pakdecode" ] || [ bench/pakdecode.cpp -nt "$WORK/pakdecode" ]; then
   nice -n 10 g++ -O2 -std=c++20 -o "$WORK/pakdecode" bench/pakdecode.cpp -llzma
@@ -248,8 +260,43 @@ reset_prefix() {
 
 # ---------------------------------------------------------------- the runs
 declare -A WALLS CPUS SERVER
+declare -A FLOOR_CPU
 FAILED=0
-run_one() {  # ours | solid | plain, [strace]
+# The floor: the writing timed by the program itself, the wineserver's CPU
+# over the writing alone (the reading before it asks the server too).
+run_floor() {  # direct | staged
+  local mode=$1 sync=$WORK/floor-sync out=$WORK/run-$1.out code=0
+  reset_prefix
+  sync
+  rm -rf "$sync"
+  mkdir -p "$sync"
+  "$wine64" "$WORK/writefloor.exe" "$(z_path "$D/payload")" "$(z_path "$D/payload.list")" \
+    'C:\Program Files\Stowa Bench' "$WORKERS" "$mode" "$(z_path "$sync")" </dev/null >"$out" 2>&1 &
+  local pid=$!
+  while [ ! -e "$sync/ready" ] && kill -0 "$pid" 2>/dev/null; do sleep 0.05; done
+  local w0
+  w0=$(cpu_of "$wspid")
+  touch "$sync/go"
+  wait "$pid" || code=$?
+  local w1
+  w1=$(cpu_of "$wspid")
+  if [ "$code" -ne 0 ] || ! grep -q '^files=' "$out"; then
+    echo "$mode: exit code $code: $(tr -d '\r' <"$out")" >&2
+    FAILED=1
+    return
+  fi
+  local line
+  line=$(grep '^files=' "$out" | tr -d '\r')
+  WALLS[$mode]+="$(sed 's/.* seconds=\([0-9.]*\).*/\1/' <<<"$line") "
+  FLOOR_CPU[$mode]+="$(sed 's/.* cpu=\([0-9.]*\).*/\1/' <<<"$line") "
+  SERVER[$mode]+="$(echo "$w1 - $w0" | bc) "
+  echo "$mode: $line; wineserver $(echo "$w1 - $w0" | bc) s CPU" >&2
+}
+run_one() {  # ours | solid | plain | base | direct | staged, [strace]
+  if [ "$1" = direct ] || [ "$1" = staged ]; then
+    run_floor "$1"
+    return
+  fi
   local what=$1 out=$WORK/run-$1.out t=$WORK/time-$1.txt
   local -a cmd
   if [ "$what" = ours ]; then
@@ -296,7 +343,7 @@ verify() {  # what: the number of payload files that differ from the installed o
 }
 declare -A BAD
 LOAD_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg)
-order=(ours solid plain)
+order=(ours solid plain direct staged)
 [ -z "${BASE_SETUP:-}" ] || order+=(base)
 for ((r = 0; r < REPEATS; ++r)); do
   for ((k = 0; k < ${#order[@]}; ++k)); do
@@ -336,7 +383,9 @@ python3 - "$FILES" "$BYTES" "$PKG" "$(stat -c %s "$D/peer-solid.exe")" "$(stat -
   "${SERVER[ours]}" "${SERVER[solid]}" "${SERVER[plain]}" "$DEC" "$HOSTDEC" "$WORKERS" "$PEER" \
   "$WORK/strace-ours.txt" "$WORK/strace-server-ours.txt" "$WORK/strace-$PEER.txt" "$WORK/strace-server-$PEER.txt" \
   "${BAD[ours]}" "${BAD[solid]}" "${BAD[plain]}" "$LOAD_BEFORE" "$LOAD_AFTER" "$SOURCE" "$EVERY${GROUP:+ $GROUP}" \
-  "${WALLS[base]:-}" "${BASE_SETUP:-}" "${BAD[base]:-0}" "${CPUS[base]:-}" "${SERVER[base]:-}" <<'EOF' || status=$?
+  "${WALLS[base]:-}" "${BASE_SETUP:-}" "${BAD[base]:-0}" "${CPUS[base]:-}" "${SERVER[base]:-}" \
+  "${WALLS[direct]}" "${FLOOR_CPU[direct]}" "${SERVER[direct]}" "${BAD[direct]}" "$(nproc)" \
+  "${WALLS[staged]}" "${FLOOR_CPU[staged]}" "${SERVER[staged]}" "${BAD[staged]}" <<'EOF' || status=$?
 import statistics, sys
 a = sys.argv
 files, size, pkg, solid_size, plain_size = int(a[1]), int(a[2]), int(a[3]), int(a[4]), int(a[5])
@@ -381,6 +430,25 @@ print(f"ours / ideal:            {r1:.2f} (medians; min/best {min(walls['ours'])
 r2 = med[peer] / med["ours"]
 print(f"peer / ours:             {r2:.2f} (peer {'solid' if peer == 'solid' else 'not solid'}, the faster; medians;"
       f" min/min {min(walls[peer]) / min(walls['ours']):.2f})   target >= 2.5  {'MET' if r2 >= 2.5 else 'MISSED'}")
+cores = int(a[39])
+floors = {}
+for mode, i, label in (("direct", 35, "floor, direct writes:"), ("staged", 40, "floor, the setup's calls:")):
+    w = [float(x) for x in a[i].split()]
+    fcpu = statistics.median(float(x) for x in a[i + 1].split())
+    fsrv = statistics.median(float(x) for x in a[i + 2].split())
+    bad[mode] = int(a[i + 3] if mode == "staged" else a[38])
+    names[mode] = f"floor (writefloor.exe {mode})"
+    floors[mode] = (statistics.median(w), fcpu, fsrv)
+    print(f"{label:25s}{floors[mode][0]:6.2f} s median, min {min(w):.2f} (runs {' '.join(f'{x:.2f}' for x in w)};"
+          f" process {fcpu:.2f} s CPU, wineserver {fsrv:.2f} s CPU)")
+best = min(floors, key=lambda m: floors[m][0])
+fmed, fcpu, fsrv = floors[best]
+spread = (dmed + fcpu + fsrv) / cores
+bound = max(ideal, fmed, spread)
+print(f"bound on {cores} cores:        {bound:.2f} s = max(ideal {ideal:.2f}, floor {fmed:.2f} ({best}),"
+      f" (decode {dmed:.2f} + floor CPU {fcpu + fsrv:.2f}) / {cores} = {spread:.2f})")
+print(f"ours / bound:            {med['ours'] / bound:.2f} (medians; min/bound {min(walls['ours']) / bound:.2f});"
+      f" wineserver CPU of ours {statistics.median(server['ours']):.2f} s against the floor's {fsrv:.2f}")
 
 def syscalls(path):
     # strace -c: "% time  seconds  usecs/call  calls  [errors]  syscall".
@@ -405,7 +473,7 @@ for k in bad:
     if bad[k]:
         print(f"installed files:         {names[k]}: {bad[k]} of {files} DIFFER from the payload")
 if not any(bad.values()):
-    print(f"installed files:         all {files} byte-identical (last round, ours and both peers)")
+    print(f"installed files:         all {files} byte-identical (last round, ours, both peers and both floors)")
 print(f"load average:            {a[26]} before the runs, {a[27]} after (other work on the machine)")
 sys.exit(1 if any(bad.values()) else 0)
 EOF
