@@ -23,6 +23,7 @@
 // the timed part alone from outside (the Wine server's CPU time).
 // Built by bench/wine.sh (MinGW-w64, -municode -static).
 #include <windows.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -70,17 +71,10 @@ std::wstring FolderOf(const std::wstring& rel) {
 // Renames an open file (opened with DELETE) onto a full path, replacing
 // what stands there, the way the setup puts a file in place.
 bool RenameByHandle(HANDLE file, const std::wstring& target) {
-  struct IoStatus {
-    union {
-      LONG status;
-      void* pointer;
-    };
-    ULONG_PTR information;
-  };
-  using SetInformation = LONG(WINAPI*)(HANDLE, IoStatus*, void*, ULONG, int);
+  using SetInformation = NTSTATUS(WINAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, int);
   static const SetInformation set = reinterpret_cast<SetInformation>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtSetInformationFile")));
-  struct Header {
+  struct Header {  // FILE_RENAME_INFORMATION
     BOOLEAN replaceIfExists;
     HANDLE rootDirectory;
     ULONG fileNameLength;
@@ -92,7 +86,7 @@ bool RenameByHandle(HANDLE file, const std::wstring& target) {
   h->replaceIfExists = TRUE;
   h->fileNameLength = static_cast<ULONG>(name.size() * sizeof(WCHAR));
   std::copy(name.begin(), name.end(), reinterpret_cast<WCHAR*>(info.data() + offsetof(Header, fileName)));
-  IoStatus io{};
+  IO_STATUS_BLOCK io{};
   constexpr int kFileRenameInformation = 10;
   return set && set(file, &io, info.data(), static_cast<ULONG>(info.size()), kFileRenameInformation) >= 0;
 }
