@@ -384,7 +384,7 @@ python3 - "$FILES" "$BYTES" "$PKG" "$(stat -c %s "$D/peer-solid.exe")" "$(stat -
   "$WORK/strace-ours.txt" "$WORK/strace-server-ours.txt" "$WORK/strace-$PEER.txt" "$WORK/strace-server-$PEER.txt" \
   "${BAD[ours]}" "${BAD[solid]}" "${BAD[plain]}" "$LOAD_BEFORE" "$LOAD_AFTER" "$SOURCE" "$EVERY${GROUP:+ $GROUP}" \
   "${WALLS[base]:-}" "${BASE_SETUP:-}" "${BAD[base]:-0}" "${CPUS[base]:-}" "${SERVER[base]:-}" \
-  "${WALLS[direct]}" "${FLOOR_CPU[direct]}" "${SERVER[direct]}" "${BAD[direct]}" "$(nproc)" \
+  "$(nproc)" "${WALLS[direct]}" "${FLOOR_CPU[direct]}" "${SERVER[direct]}" "${BAD[direct]}" \
   "${WALLS[staged]}" "${FLOOR_CPU[staged]}" "${SERVER[staged]}" "${BAD[staged]}" <<'EOF' || status=$?
 import statistics, sys
 a = sys.argv
@@ -430,13 +430,13 @@ print(f"ours / ideal:            {r1:.2f} (medians; min/best {min(walls['ours'])
 r2 = med[peer] / med["ours"]
 print(f"peer / ours:             {r2:.2f} (peer {'solid' if peer == 'solid' else 'not solid'}, the faster; medians;"
       f" min/min {min(walls[peer]) / min(walls['ours']):.2f})   target >= 2.5  {'MET' if r2 >= 2.5 else 'MISSED'}")
-cores = int(a[39])
+cores = int(a[35])
 floors = {}
-for mode, i, label in (("direct", 35, "floor, direct writes:"), ("staged", 40, "floor, the setup's calls:")):
+for mode, i, label in (("direct", 36, "floor, direct writes:"), ("staged", 40, "floor, the setup's calls:")):
     w = [float(x) for x in a[i].split()]
     fcpu = statistics.median(float(x) for x in a[i + 1].split())
     fsrv = statistics.median(float(x) for x in a[i + 2].split())
-    bad[mode] = int(a[i + 3] if mode == "staged" else a[38])
+    bad[mode] = int(a[i + 3])
     names[mode] = f"floor (writefloor.exe {mode})"
     floors[mode] = (statistics.median(w), fcpu, fsrv)
     print(f"{label:25s}{floors[mode][0]:6.2f} s median, min {min(w):.2f} (runs {' '.join(f'{x:.2f}' for x in w)};"

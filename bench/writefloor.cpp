@@ -17,10 +17,9 @@
 //           staging folders removed at the end.
 // No decoding, no check, no log, none of the setup's other work. Prints
 // the count, the seconds of the timed part and the process's CPU seconds
-// in it. With
-// SYNC (a folder), the file SYNC\ready is made when the reading is done
-// and the timed part waits for SYNC\go: whoever runs it can then measure
-// the timed part alone from outside (the Wine server's CPU time).
+// in it. With SYNC (a folder), the file SYNC\ready is made when the reading
+// is done and the timed part waits for SYNC\go: whoever runs it can then
+// measure the timed part alone from outside (the Wine server's CPU time).
 // Built by bench/wine.sh (MinGW-w64, -municode -static).
 #include <windows.h>
 #include <winternl.h>
@@ -150,16 +149,19 @@ int wmain(int argc, wchar_t** argv) {
   for (const std::wstring& f : folders)  // a set: every parent comes before its children
     CreateDirectoryW((dest + L"\\" + f).c_str(), nullptr);
   std::atomic<int> failed{0};
-  // Where each folder's temporary files go (staged only).
+  // Where each folder's temporary files go (staged only), and the staging
+  // folders made for that.
   std::map<std::wstring, std::wstring> tempFolder;
+  std::vector<std::wstring> stagingFolders;
   if (staged) {
     for (const auto& [folder, count] : entries) {
-      const std::wstring path = folder.empty() ? dest : dest + L"\\" + folder;
+      std::wstring path = folder.empty() ? dest : dest + L"\\" + folder;
+      if (count >= 64) {
+        path += L"\\stwfloor0";
+        if (!CreateDirectoryW(path.c_str(), nullptr)) ++failed;
+        stagingFolders.push_back(path);
+      }
       tempFolder[folder] = path;
-      if (count >= 64 && CreateDirectoryW((path + L"\\stwfloor0").c_str(), nullptr))
-        tempFolder[folder] = path + L"\\stwfloor0";
-      else if (count >= 64)
-        ++failed;
     }
   }
   std::atomic<size_t> next{0};
@@ -192,9 +194,8 @@ int wmain(int argc, wchar_t** argv) {
   std::vector<std::thread> pool;
   for (int t = 0; t < threads; ++t) pool.emplace_back(work);
   for (std::thread& t : pool) t.join();
-  for (const auto& [folder, path] : tempFolder)
-    if (path.size() > 10 && path.compare(path.size() - 10, 10, L"\\stwfloor0") == 0 && !RemoveDirectoryW(path.c_str()))
-      ++failed;
+  for (const std::wstring& path : stagingFolders)
+    if (!RemoveDirectoryW(path.c_str())) ++failed;
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   std::printf("files=%zu bytes=%llu threads=%d seconds=%.3f cpu=%.3f failed=%d\n", files.size(), total, threads,
               seconds, CpuSeconds() - cpu0, failed.load());
